@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the build and test dependencies on Debian 12 (run as root). Quick when all is present.
+set -euo pipefail
+packages=(g++ cmake make pkg-config libgtest-dev libbenchmark-dev libnetcdf-dev libopenjp2-7-dev
+          netcdf-bin proj-bin weather-util-data)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
