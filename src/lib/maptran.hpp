@@ -1,0 +1,115 @@
+// Map transforms: earth (lat, lon) <-> plane coordinates of the active domain's projection,
+// plane <-> grid indices, and the same machinery for charts and thermodynamic diagrams.
+// Plane units are hundreds of kilometres; angles are degrees; -9999 marks a missing value.
+#pragma once
+
+// A map domain. DOM_init sets proj, nx, ny to -9999, every float to -9999.0, ellipse to 0.
+struct Domain {
+    int proj;        // projection code (1-9 earth, 20-25 charts, 40-44 diagrams, 99 pixel); -9999 none
+    float plat;      // projection pole / tangent latitude; -9999 = use clat
+    float plon;      // projection central longitude; -9999 = use clon
+    float param[5];  // true latitudes, satellite distance, scan flag; -9999 = default
+    float clat;      // latitude of the domain centre (or centre value on a diagram)
+    float clon;      // longitude of the domain centre
+    float dx;        // grid spacing in x, plane units
+    float dy;        // grid spacing in y, plane units
+    int nx;          // number of grid columns
+    int ny;          // number of grid rows
+    int ellipse;     // 0 spherical earth; non-zero ellipsoidal earth (satellite view)
+};
+
+// Plane extent of a domain (or of the output device for MAP_set_view).
+struct MAP_limits {
+    float x_min;
+    float x_max;
+    float y_min;
+    float y_max;
+};
+
+struct Point {
+    float x;
+    float y;
+};
+
+struct EarthPoint {
+    float lat;
+    float lon;
+};
+
+// Makes *dom the active domain and computes its limits. 0; -1 (projection none) for a null dom.
+int MAP_domain(const Domain* dom);
+// Copies the active domain into *dom and returns dom; with a null dom returns the module's record.
+Domain* MAP_get_domain(Domain* dom);
+// Prints the active domain at the print level.
+void MAP_print_domain();
+
+// Sets only the projection code (caches reset). Returns 0.
+int MAP_proj(int proj);
+// The active projection code (-9999 none).
+int MAP_get_proj();
+// Sets the projection pole/tangent latitude and central longitude (degrees). Returns 0.
+int MAP_coord(float rlat, float rlon);
+float MAP_get_clat();
+float MAP_get_clon();
+// Lambert domains: value[0], value[1] become the two true latitudes. 0; -1 for other projections.
+int MAP_proj_coord(const float* value);
+// Projection keyword to code (as DOM_proj_str); -1 for unknown or null text.
+int MAP_proj_str(const char* text);
+
+// Earth (degrees) to plane. 1; 0 with *x = *y = -9999 when the point cannot be shown.
+int MAP_tran(float lat, float lon, float* x, float* y);
+// Plane to earth (degrees, lon in -180..180). 1; 0 with -9999 outputs when the point is invalid.
+int MAP_untran(float x, float y, float* lat, float* lon);
+// MAP_tran / MAP_untran on points; same results.
+int MAP_tran_ep(const EarthPoint* ept, Point* pt);
+int MAP_tran_pe(const Point* pt, EarthPoint* ept);
+// Plane position of the domain centre (clat, clon); result as MAP_tran.
+int MAP_tran_center(float* x, float* y);
+
+// Recomputes the plane limits of the active domain. 0; -1 when it has no usable grid.
+int MAP_set_limits();
+// Copies the active limits into *lim. 0; -1 for a null lim.
+int MAP_get_limits(MAP_limits* lim);
+// Sets the device extent used by the diagram projections. 0; -1 for a null vp.
+int MAP_set_view(const MAP_limits* vp);
+// Upper-left plane corner (x_min, y_max). Returns 0.
+int MAP_get_up_left(float* x, float* y);
+
+// Grid indices (column gx, row gy from the top) to plane. 0; -1 with -9999 outputs for a missing input.
+int MAP_grid_tran(float gx, float gy, float* x, float* y);
+// Plane to grid indices; results as MAP_grid_tran.
+int MAP_grid_untran(float x, float y, float* gx, float* gy);
+
+// 1 when the plane point lies within the limits (always 1 without a projection), else 0.
+int MAP_in_domain(float x, float y);
+// As MAP_in_domain with the limits widened by three grid spacings on every side.
+int MAP_in_grid_domain(float x, float y);
+
+// Plane point (x1, y1) of domain1 to the plane of domain2. 1; 0 with -9999 outputs when it cannot
+// be shown there. The active domain is left unchanged.
+int MAP_domain_tran(const Domain* domain1, const Domain* domain2, float x1, float y1, float* x2,
+                    float* y2);
+
+// Moves plane point (xi, yi) by rad km towards dir (degrees clockwise from north). 1; 0 with -9999.
+int MAP_offset(float xi, float yi, float dir, float rad, float* xf, float* yf);
+// Direction (degrees clockwise from north, 0..360) from plane point 1 to point 2; geographic
+// on a polar stereographic map.
+float MAP_dir(float x1, float y1, float x2, float y2);
+// Geographic direction at plane point (x, y) to the plane direction (degrees, 0..360).
+float MAP_dir_adj(float dir, float x, float y);
+// Plane direction at (x, y) back to a geographic direction (degrees, 0..360).
+float MAP_undir_adj(float dir, float x, float y);
+// Rotation angle (degrees) from grid-relative to earth-relative wind components at (x, y);
+// non-zero only on polar stereographic maps.
+float MAP_uvdir_adj(float u, float v, float x, float y);
+// Map scale factor at (lat, lon): 1.866 / (1 + sin lat) polar stereographic, true scale ratio
+// on Lambert conformal maps, 1 otherwise.
+float MAP_factor(float lat, float lon);
+
+// Subdivides each grid cell into val x val plot cells (val <= 1: one per grid cell).
+void MAP_set_plot_limit(int val);
+// Allocates and clears the plot occupancy grid for the active domain. 0; -1 without a grid.
+int MAP_plot_grid_init();
+// 1 when (x, y) may be plotted (and marks its cell) or no grid is in use; 0 outside the grid
+// or when its cell is already taken.
+int MAP_plot_grid(float x, float y);
