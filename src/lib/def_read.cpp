@@ -1,0 +1,293 @@
+// Resource-file reader and key matching.
+#include "def_read.hpp"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mess.hpp"
+#include "string.hpp"
+
+namespace {
+
+constexpr const char* kDefaultProg = "Qaz";
+constexpr const char* kDefaultFile = ".qazdef";
+constexpr const char* kDirFiles[] = {"qaz.cfg", ".qazdef", "Qaz.res"};
+// Longest line text accepted; longer lines are skipped rather than split into pieces.
+constexpr std::size_t kMaxLine = DEF_LINE_SIZE - 1;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// One open IF block. `enclosing_active` remembers whether the text around it was read at
+// all: a block inside a skipped region never becomes active, whatever its tags.
+struct Block {
+    bool active;
+    bool branch_taken;
+    bool enclosing_active;
+};
+
+std::string prog_name = kDefaultProg;
+std::string prog_title;
+std::vector<std::string> tags;
+std::unique_ptr<std::FILE, FileCloser> def_file;
+std::vector<Block> blocks;
+
+bool all_blocks_active() {
+    return std::all_of(blocks.begin(), blocks.end(), [](const Block& b) { return b.active; });
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+bool is_directory(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0;
+}
+
+// Reads one line without its end-of-line characters; false at end of file.
+bool read_line(std::FILE* f, std::string& line) {
+    line.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(f)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+    return any;
+}
+
+// Splits a line into key and value; a value opening with '"' runs to the next '"'.
+// Returns the number of words found (0, 1 or 2).
+int split_line(const std::string& line, std::string& key, std::string& value) {
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    while (i < n && is_blank(line[i])) ++i;
+    std::size_t start = i;
+    while (i < n && !is_blank(line[i])) ++i;
+    key.assign(line, start, i - start);
+    value.clear();
+    if (key.empty()) return 0;
+    while (i < n && is_blank(line[i])) ++i;
+    if (i >= n) return 1;
+    if (line[i] == '"') {
+        const std::size_t close = line.find('"', i + 1);
+        const std::size_t end = close == std::string::npos ? n : close;
+        value.assign(line, i + 1, end - i - 1);
+    } else {
+        start = i;
+        while (i < n && !is_blank(line[i])) ++i;
+        value.assign(line, start, i - start);
+    }
+    return 2;
+}
+
+void remove_tag(const std::string& tag) {
+    std::erase_if(tags, [&](const std::string& t) { return stricmp(t.c_str(), tag.c_str()) == 0; });
+}
+
+// Handles a directive line; false when the key is not a directive.
+bool handle_directive(const std::string& key, const std::string& value) {
+    if (key == "DEF") {
+        if (all_blocks_active()) DEF_tag(value.c_str());
+    } else if (key == "UNDEF") {
+        if (all_blocks_active()) remove_tag(value);
+    } else if (key == "IF") {
+        const bool enclosing = all_blocks_active();
+        const bool on = enclosing && DEF_is_tag(value.c_str());
+        if (blocks.size() >= static_cast<std::size_t>(DEF_MAX_NEST))
+            MESS_print(M_warn, "DEF_get: more than %d nested if blocks\n", DEF_MAX_NEST);
+        blocks.push_back({on, on, enclosing});
+    } else if (key == "ELIF") {
+        if (blocks.empty()) {
+            MESS_print(M_warn, "DEF_get: elif without an if\n");
+        } else {
+            Block& b = blocks.back();
+            const bool on = b.enclosing_active && !b.branch_taken && DEF_is_tag(value.c_str());
+            b.active = on;
+            b.branch_taken = b.branch_taken || on;
+        }
+    } else if (key == "ELSE") {
+        if (blocks.empty()) {
+            MESS_print(M_warn, "DEF_get: else without an if\n");
+        } else {
+            Block& b = blocks.back();
+            b.active = b.enclosing_active && !b.branch_taken;
+            b.branch_taken = true;
+        }
+    } else if (key == "END") {
+        if (blocks.empty())
+            MESS_print(M_warn, "DEF_get: end without an if\n");
+        else
+            blocks.pop_back();
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Glob match where '*' stands for any text (also empty); both must end together.
+bool wildcard_match(const char* key, const char* text) {
+    const char* star = nullptr;   // last '*' seen in key
+    const char* resume = nullptr; // text position that '*' currently covers up to
+    while (*text) {
+        if (*key == '*') {
+            star = key++;
+            resume = text;
+        } else if (*key && *key == *text) {
+            ++key;
+            ++text;
+        } else if (star) {
+            key = star + 1;
+            text = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*key == '*') ++key;
+    return *key == '\0';
+}
+
+// "prog.resrc", "title.resrc" or, for a title "+sub", "prog.sub.resrc".
+std::string qualified_name(const char* resrc) {
+    if (!prog_title.empty() && prog_title[0] == '+')
+        return prog_name + "." + prog_title.substr(1) + "." + resrc;
+    const std::string& prog = prog_title.empty() ? prog_name : prog_title;
+    return prog + "." + resrc;
+}
+
+std::string last_component(const char* str) {
+    const std::string s = str ? str : "";
+    const std::size_t cut = s.find_last_of(".*");
+    return cut == std::string::npos ? s : s.substr(cut + 1);
+}
+
+}  // namespace
+
+const char* DEF_prog() { return prog_name.c_str(); }
+
+void DEF_name(const char* name) { prog_name = (name && *name) ? name : kDefaultProg; }
+
+void DEF_title(const char* title) { prog_title = title ? title : ""; }
+
+void DEF_clr_tag() { tags.clear(); }
+
+int DEF_tag(const char* str) {
+    if (!str || !*str) return -1;
+    if (tags.size() >= static_cast<std::size_t>(DEF_MAX_TAGS)) {
+        MESS_print(M_warn, "DEF_tag: more than %d tags, %s ignored\n", DEF_MAX_TAGS, str);
+        return -1;
+    }
+    tags.emplace_back(str);
+    return 0;
+}
+
+int DEF_is_tag(const char* str) {
+    if (!str || !*str) return 0;
+    return std::any_of(tags.begin(), tags.end(),
+                       [&](const std::string& t) { return stricmp(t.c_str(), str) == 0; })
+               ? 1
+               : 0;
+}
+
+int DEF_open(const char* filename) {
+    DEF_close();
+    std::string name = (filename && *filename) ? filename : kDefaultFile;
+    if (is_directory(name)) {
+        const std::string dir = name.back() == '/' ? name : name + "/";
+        name.clear();
+        for (const char* candidate : kDirFiles) {
+            if (exists(dir + candidate)) {
+                name = dir + candidate;
+                break;
+            }
+        }
+        if (name.empty()) return -1;
+    }
+    if (is_directory(name)) return -1;
+    def_file.reset(std::fopen(name.c_str(), "r"));
+    if (!def_file) return -1;
+    MESS_print(0x80000000u, "DEF_open: reading %s\n", name.c_str());
+    return 0;
+}
+
+int DEF_get(char* resrc, char* value) {
+    if (!def_file) return -1;
+    std::string line, key, val;
+    while (read_line(def_file.get(), line)) {
+        if (line.size() > kMaxLine) {
+            MESS_print(M_warn, "DEF_get: line longer than %zu characters skipped: %.40s...\n",
+                       kMaxLine, line.c_str());
+            continue;
+        }
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos || line[first] == '#') continue;
+        const int words = split_line(line, key, val);
+        if (words == 0 || handle_directive(key, val)) continue;
+        if (words < 2 || !all_blocks_active()) continue;
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (!key.empty() && key.back() == ':') key.pop_back();
+        if (resrc) str_copy(resrc, DEF_LINE_SIZE, key.c_str());
+        if (value) str_copy(value, DEF_LINE_SIZE, val.c_str());
+        return 1;
+    }
+    return -1;
+}
+
+void DEF_close() {
+    if (!blocks.empty() && def_file)
+        MESS_print(M_warn, "DEF_get: %zu if block(s) not closed by end\n", blocks.size());
+    def_file.reset();
+    blocks.clear();
+}
+
+int DEF_cmp(const char* resrc, const char* key) {
+    if (!resrc || !key) return 0;
+    return wildcard_match(key, qualified_name(resrc).c_str()) ? 1 : 0;
+}
+
+int DEF_valid(const char* key) {
+    if (!key) return 0;
+    return DEF_cmp(last_component(key).c_str(), key);
+}
+
+char* DEF_parse_name(const char* str, char* ostr) {
+    if (ostr) str_copy(ostr, DEF_LINE_SIZE, last_component(str).c_str());
+    return ostr;
+}
+
+int DEF_env(const char* resrc, const char* env, std::string& value) {
+    if (!resrc) return 0;
+    std::vector<std::string> names;
+    names.push_back("qaz" + qualified_name(resrc));
+    if (env && *env) names.emplace_back(env);
+    names.push_back(std::string("qaz") + resrc);
+    for (const std::string& n : names) {
+        if (const char* v = std::getenv(n.c_str())) {
+            value = v;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int DEF_env(const char* resrc, const char* env, char* value) {
+    std::string found;
+    if (!DEF_env(resrc, env, found)) return 0;
+    if (value && str_copy(value, DEF_LINE_SIZE, found.c_str()) != 0)
+        MESS_print(M_warn, "DEF_env: value of %s cut to %zu characters\n", resrc, DEF_LINE_SIZE - 1);
+    return 1;
+}
