@@ -3,12 +3,15 @@
 #include "date.hpp"
 
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "mess.hpp"
 #include "string.hpp"
+#include "var_tool.hpp"
 
 namespace {
 
@@ -30,6 +33,64 @@ char tz_str[7] = "Z";
 int tz_off = 0;
 int tz_pm = 0;
 
+// Decoding time and its acceptance window.
+Date file_date{};
+std::int64_t base = 0;
+std::int64_t begin = 0;
+std::int64_t end = 0;
+int min_pre = -15;
+int min_post = 10;
+
+// The record DATE_to_struct hands out.
+Date shared_date{DATE_MISSING, DATE_MISSING, DATE_MISSING, DATE_MISSING,
+                 DATE_MISSING, DATE_MISSING, DATE_MISSING, DATE_MISSING};
+
+constexpr std::int64_t kSecPerDay = 86400;
+
+const int* day_table(int year) { return DATE_is_leap(year) ? kNumDayLeap : kNumDay; }
+
+// Days from 1970-01-01 to year-month-01 in the proleptic Gregorian calendar, exact for
+// every year (the usual era-of-400-years reduction); month must be 1-12.
+std::int64_t days_from_civil(std::int64_t year, int month) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t yoe = year - era * 400;
+    const std::int64_t mp = (month + 9) % 12;
+    const std::int64_t doy = (153 * mp + 2) / 5;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// Inverse of days_from_civil with a day of month: day 0 is 1970-01-01.
+void civil_from_days(std::int64_t z, std::int64_t* year, int* month, int* day) {
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    *day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    *year = yoe + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+int clamp_to_int(std::int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int>(v);
+}
+
+void fill_from_tm(const struct tm& t, Date* date) {
+    date->year = t.tm_year + 1900;
+    date->month = t.tm_mon + 1;
+    date->day = t.tm_mday;
+    date->jday = t.tm_yday + 1;
+    date->wday = t.tm_wday;
+    date->hour = t.tm_hour;
+    date->min = t.tm_min;
+    date->sec = t.tm_sec;
+}
+
 }  // namespace
 
 const char* DATE_month(int month) {
@@ -48,6 +109,20 @@ const char* DATE_weekday(int wday) {
     return (wday >= 0 && wday <= 6) ? kWeekdays[wday] : "";
 }
 
+int DATE_init(Date* date) {
+    if (!date) return -1;
+    *date = Date{DATE_MISSING, DATE_MISSING, DATE_MISSING, DATE_MISSING,
+                 DATE_MISSING, DATE_MISSING, DATE_MISSING, DATE_MISSING};
+    return 0;
+}
+
+int DATE_print(M_type level, const Date* date) {
+    if (!date) return -1;
+    MESS_print(level, "%d/%d/%d %2.2d:%2.2d:%2.2d\n", date->year, date->month, date->day,
+               date->hour, date->min, date->sec);
+    return 0;
+}
+
 int DATE_is_leap(int year) {
     return (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 1 : 0;
 }
@@ -57,6 +132,48 @@ std::int64_t DATE_get_time(std::int64_t* secs) {
     if (secs) *secs = now;
     return now;
 }
+
+struct tm* DATE_get_gmtime(const std::int64_t* secs) {
+    static struct tm result;
+    const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
+    if (!gmtime_r(&t, &result)) return nullptr;
+    return &result;
+}
+
+struct tm* DATE_get_localtime(const std::int64_t* secs) {
+    static struct tm result;
+    const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
+    if (!localtime_r(&t, &result)) return nullptr;
+    return &result;
+}
+
+int DATE_get_gmdate(const std::int64_t* secs, Date* date) {
+    if (!date) return -1;
+    const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
+    struct tm b {};
+    if (!gmtime_r(&t, &b)) {
+        MESS_print(M_error, "DATE_get_gmdate: Time out of range: %lld\n", static_cast<long long>(t));
+        DATE_init(date);
+        return -1;
+    }
+    fill_from_tm(b, date);
+    return 0;
+}
+
+int DATE_get_localdate(const std::int64_t* secs, Date* date) {
+    if (!date) return -1;
+    const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
+    struct tm b {};
+    if (!localtime_r(&t, &b)) {
+        MESS_print(M_error, "DATE_get_localdate: Time out of range: %lld\n", static_cast<long long>(t));
+        DATE_init(date);
+        return -1;
+    }
+    fill_from_tm(b, date);
+    return 0;
+}
+
+int DATE_get_current_gmdate(Date* date) { return DATE_get_gmdate(nullptr, date); }
 
 int DATE_get_current_str(char* str, std::size_t size) {
     if (!str) return -1;
@@ -101,3 +218,506 @@ int DATE_set_TZ(const char* str) {
 int DATE_get_tz_off() { return tz_off; }
 const char* DATE_get_tz_str() { return tz_str; }
 int DATE_get_tz_pm() { return tz_pm; }
+
+int DATE_print_current(M_type level) {
+    char text[DATE_CURRENT_LEN];
+    DATE_get_current_str(text, sizeof text);
+    MESS_print(level, "%s", text);
+    return 0;
+}
+
+int DATE_get_simple_current_str(char* str, std::size_t size) {
+    if (!str) return -1;
+    Date now{};
+    DATE_get_current_gmdate(&now);
+    str_format(str, size, "%2.2d-%2.2d:%2.2dZ", now.day, now.hour, now.min);
+    return 0;
+}
+
+std::int64_t DATE_num_sec(Date* date) {
+    if (!date) return 0;
+    if (date->year < 0) date->year = 1980;
+    if (date->year < 50) date->year += 2000;
+    if (date->year < 200) date->year += 1900;
+    if (date->month < 1 || date->month > 12) date->month = 1;
+    if (date->day < 0 || date->day > 31) date->day = 1;
+    if (date->hour < 0 || date->hour > 23) date->hour = 0;
+    if (date->min < 0 || date->min > 59) date->min = 0;
+    if (date->sec < 0 || date->sec > 59) date->sec = 0;
+    // Linear in the day, so day 0 is the last day of the previous month and day 31 of a
+    // 30-day month the first of the next.
+    const std::int64_t days = days_from_civil(date->year, date->month) + (date->day - 1);
+    return days * kSecPerDay + date->hour * 3600 + date->min * 60 + date->sec;
+}
+
+std::int64_t DATE_num_sec_tm(const struct tm* tm) {
+    if (!tm) return 0;
+    // The full year, so that years from 2100 on are not read as two-digit years.
+    Date d{tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, DATE_MISSING, DATE_MISSING,
+           tm->tm_hour, tm->tm_min, tm->tm_sec};
+    return DATE_num_sec(&d);
+}
+
+std::int64_t DATE_date_days(int year, int month, int day) {
+    // A month outside 1-12 counts no days before it: the start of the year.
+    const int m = (month >= 1 && month <= 12) ? month : 1;
+    return days_from_civil(year, m) + day;
+}
+
+int DATE_days_date(std::int64_t days, int* year, int* month, int* day) {
+    std::int64_t y = 0;
+    int m = 0, d = 0;
+    civil_from_days(days - 1, &y, &m, &d);
+    if (year) *year = clamp_to_int(y);
+    if (month) *month = m;
+    if (day) *day = d;
+    return 0;
+}
+
+int DATE_time_date(std::int64_t rsecs, int* hour, int* min, int* sec) {
+    if (hour) *hour = clamp_to_int(rsecs / 3600);
+    if (min) *min = static_cast<int>((rsecs % 3600) / 60);
+    if (sec) *sec = static_cast<int>(rsecs % 60);
+    return 1;
+}
+
+int DATE_julian_monday(int year, int julian, int* month, int* day) {
+    const int* table = day_table(year);
+    if (julian < 1) julian = 1;
+    if (julian > table[12]) julian = table[12];
+    int m = 0;
+    while (m <= 11 && table[m] < julian) ++m;
+    if (month) *month = m;
+    if (day) *day = julian - table[m - 1];
+    return 0;
+}
+
+int DATE_monday_julian(int year, int month, int day, int* julian) {
+    if (month < 1) month = 1;
+    if (month > 12) month = 12;
+    if (julian) *julian = day + day_table(year)[month - 1];
+    return 0;
+}
+
+Date* DATE_to_struct(int year, int month, int day, int hour, int min) {
+    shared_date.year = year;
+    shared_date.month = month;
+    shared_date.day = day;
+    shared_date.hour = hour;
+    shared_date.min = min;
+    shared_date.sec = 0;
+    return &shared_date;
+}
+
+int DATE_get_datim(Date* date) {
+    if (!date) return -1;
+    *date = file_date;
+    return 0;
+}
+
+int DATE_set_range(int pre, int post) {
+    min_pre = pre;
+    min_post = post;
+    return 0;
+}
+
+int DATE_chk_range(int hhmm) {
+    if (hhmm == DATE_MISSING) return 0;
+    const int h = hhmm / 100;
+    const int m = hhmm % 100;
+    if (hhmm < 0 || h > 23 || m > 59) {
+        MESS_print(M_warn, "DATE_chk_range: Bad observation time: %d\n", hhmm);
+        return 0;
+    }
+    const int H = file_date.hour;
+    const int M = file_date.min;
+    std::int64_t shift = 0;
+    if (h != H) {
+        const int d = h - H;
+        if (H == h + 1 || (h == 23 && H == 0))
+            shift = -3600;
+        else if (d >= -11 && d <= 11)
+            shift = d * 3600;
+        else if (d < -11)
+            shift = d * 3600 + kSecPerDay;
+        else
+            shift = -(24 - d) * 3600;
+    }
+    const std::int64_t t = base + shift + (m - M) * 60;
+    const int inside = (begin <= t && t <= end) ? 1 : 0;
+    MESS_print(0x40000000u, "%d %lld %lld-%lld = %d\n", hhmm, static_cast<long long>(t - base),
+               static_cast<long long>(begin - base), static_cast<long long>(end - base), inside);
+    return inside;
+}
+
+// ---- Labels ------------------------------------------------------------------------------
+
+namespace {
+
+// The three numbers packed into a forecast hour, with the hour a label shows.
+struct ForecastTime {
+    int t1 = 0;             // time-range type
+    int t2 = 0;             // range start
+    int t3 = 0;             // range end or plain hour; the day/month codes 800/900 count as 0
+    int t3_raw = 0;         // before that substitution (500 and up mark "starting" periods)
+    int shown = DATE_MISSING;
+};
+
+ForecastTime split_fhour(int fhour) {
+    ForecastTime f;
+    if (fhour == DATE_MISSING) return f;
+    f.t1 = fhour / 1000000;
+    f.t2 = (fhour % 1000000) / 1000;
+    f.t3_raw = fhour % 1000;
+    f.t3 = f.t3_raw;
+    if (f.t2 == 800 || f.t2 == 900) f.t2 = 0;
+    if (f.t3 == 800 || f.t3 == 900) f.t3 = 0;
+    f.shown = f.t1 < 6 ? f.t3 : f.t2;
+    return f;
+}
+
+bool is_forecast_shown(int shown) { return shown != 0 && shown != DATE_MISSING; }
+
+int year2(int year) { return (year < 0 ? 1980 : year) % 100; }
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+    char buf[256];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    return buf;
+}
+
+// Writes text into the caller's buffer; -1 when the buffer is unusable.
+int deliver(const std::string& text, char* str, std::size_t size) {
+    if (!str || size == 0) return -1;
+    str_copy(str, size, text.c_str());
+    return 0;
+}
+
+// A date shifted by secs, keeping which of hour and minute were set.
+Date shift_date(const Date& date, std::int64_t secs) {
+    Date copy = date;
+    const std::int64_t t = DATE_num_sec(&copy) + secs;
+    Date out{};
+    DATE_get_gmdate(&t, &out);
+    if (date.hour == DATE_MISSING) out.hour = DATE_MISSING;
+    if (date.hour == DATE_MISSING || date.min == DATE_MISSING) out.min = DATE_MISSING;
+    if (date.hour == DATE_MISSING || date.min == DATE_MISSING || date.sec == DATE_MISSING)
+        out.sec = DATE_MISSING;
+    return out;
+}
+
+// Seconds from a reference date to the end of a forecast range of t3 hours; codes above
+// 800 are days and above 900 calendar months.
+std::int64_t forecast_seconds(const Date& date, int t3) {
+    if (t3 > 900) {
+        Date copy = date;
+        const std::int64_t start = DATE_num_sec(&copy);
+        const int months = copy.month - 1 + (t3 - 900);
+        copy.year += months / 12;
+        copy.month = months % 12 + 1;
+        const int* table = day_table(copy.year);
+        const int last = table[copy.month] - table[copy.month - 1];
+        if (copy.day > last) copy.day = last;
+        return DATE_num_sec(&copy) - start;
+    }
+    if (t3 > 800) return static_cast<std::int64_t>(t3 - 800) * kSecPerDay;
+    return static_cast<std::int64_t>(t3) * 3600;
+}
+
+// The clock as shown in the display zone: local hour H, minute M (-9999: hour only),
+// and the UTC hour and minute for the bracketed form.
+std::string clock_text(int H, int M, int utc_h, int utc_m, bool pad_hour) {
+    const bool with_min = M != DATE_MISSING;
+    if (H < 0 || H > 23) H = 0;
+    if (with_min && (M < 0 || M > 59)) M = 0;
+    std::string s;
+    if (tz_pm == 0) {
+        if (with_min)
+            s = format("%2.2d%2.2d%s", H, M, tz_str);
+        else
+            s = format(pad_hour ? "%2.2d%s" : "%d%s", H, tz_str);
+        return s;
+    }
+    const int h12 = (H == 0 || H == 12) ? 12 : H % 12;
+    const char* half = H >= 12 ? "PM" : "AM";
+    if (with_min)
+        s = format("%d:%2.2d %s%s", h12, M, half, tz_str);
+    else
+        s = format("%d %s%s", h12, half, tz_str);
+    if (tz_pm < 0) {
+        if (utc_h < 0 || utc_h > 23) utc_h = 0;
+        if (with_min) {
+            if (utc_m < 0 || utc_m > 59) utc_m = 0;
+            s += format(" [%2.2d%2.2dZ]", utc_h, utc_m);
+        } else {
+            s += format(" [%2.2dZ]", utc_h);
+        }
+    }
+    return s;
+}
+
+// A UTC date in the display zone, with its clock text. The zone moves only dates that
+// carry an hour: a day label stays the day it names.
+struct Displayed {
+    Date local;
+    std::string clock;  // empty when the hour is unset
+};
+
+Displayed display(const Date& utc, bool pad_hour) {
+    Displayed out{utc, {}};
+    if (utc.hour == DATE_MISSING) return out;
+    Date norm = utc;
+    if (norm.hour < 0 || norm.hour > 23) norm.hour = 0;
+    if (norm.min != DATE_MISSING && (norm.min < 0 || norm.min > 59)) norm.min = 0;
+    if (tz_off != 0) out.local = shift_date(norm, tz_off);
+    else out.local = norm;
+    out.clock = clock_text(out.local.hour, out.local.min, norm.hour, norm.min, pad_hour);
+    return out;
+}
+
+// Month and day outside their ranges read as 1, a negative year as 1980, a stray hour as 0.
+Date normalised_for_label(const Date& date) {
+    Date d = date;
+    if (d.hour != DATE_MISSING && (d.hour < 0 || d.hour > 23)) d.hour = 0;
+    if (d.day != DATE_MISSING && (d.day < 1 || d.day > 31)) d.day = 1;
+    if (d.month != DATE_MISSING && (d.month < 1 || d.month > 12)) d.month = 1;
+    if (d.year < 0) d.year = 1980;
+    return d;
+}
+
+std::string standard_label(const Date& date) {
+    const Date d = normalised_for_label(date);
+    if (d.month == DATE_MISSING) return format("%2.2d", year2(d.year));
+    if (d.day == DATE_MISSING) return format("%3s %2.2d", DATE_month(d.month), year2(d.year));
+    if (d.hour == DATE_MISSING)
+        return format("%2d %3s %2.2d", d.day, DATE_month(d.month), year2(d.year));
+    const Displayed shown = display(d, true);
+    const Date& l = shown.local;
+    return format("%s %2d %3s %2.2d", shown.clock.c_str(), l.day, DATE_month(l.month),
+                  year2(l.year));
+}
+
+// " [clock] [weekday] dd MON yy" of the valid time.
+std::string valid_part(const Date& valid, bool weekday, bool pad_hour) {
+    const Displayed shown = display(valid, pad_hour);
+    const Date& l = shown.local;
+    std::string s = " ";
+    if (!shown.clock.empty()) s += shown.clock + " ";
+    if (weekday) s += format("%3s ", DATE_weekday(l.wday));
+    s += format("%2d %3s %2.2d", l.day, DATE_month(l.month), year2(l.year));
+    return s;
+}
+
+// The weekday of a date: its own field is not trusted, a label shows the computed one.
+Date with_weekday(const Date& date) {
+    Date copy = date;
+    const std::int64_t t = DATE_num_sec(&copy);
+    Date full{};
+    DATE_get_gmdate(&t, &full);
+    Date out = date;
+    out.wday = full.wday;
+    out.jday = full.jday;
+    out.year = full.year;
+    return out;
+}
+
+}  // namespace
+
+int DATE_make_label(const Date* date, char* str, std::size_t size) {
+    if (!str) return -1;
+    if (!date) {
+        deliver("", str, size);
+        return -1;
+    }
+    return deliver(standard_label(*date), str, size);
+}
+
+char* DATE_fhour_label(char* str, int fhour, int flag, std::size_t size) {
+    if (!str) return str;
+    std::string s;
+    if (fhour > 900) s = format("%d month", fhour - 900);
+    else if (fhour > 800) s = format("%d day", fhour - 800);
+    else if (flag && fhour == 12) s = "0.5 day";
+    else if (flag && fhour == 24) s = "1 day";
+    else if (flag && fhour == 36) s = "1.5 day";
+    else if (flag && fhour == 48) s = "2 day";
+    else if (flag && fhour == 60) s = "2.5 day";
+    else if (fhour > 60 && fhour % 24 == 0) s = format("%d day", fhour / 24);
+    else if (fhour > 60 && fhour % 24 == 12) s = format("%d.5 day", fhour / 24);
+    else if (fhour != 0 && fhour != DATE_MISSING) s = format("%d hour", fhour);
+    deliver(s, str, size);
+    return str;
+}
+
+int DATE_format_label(char* str, const char* format_text, int fhour, const char* model,
+                      const Date* date, std::size_t size) {
+    if (!str || !format_text) {
+        if (str && size) str[0] = '\0';
+        return -1;
+    }
+    const Date none{DATE_MISSING, DATE_MISSING, DATE_MISSING, DATE_MISSING,
+                    DATE_MISSING, DATE_MISSING, DATE_MISSING, DATE_MISSING};
+    const Date& d = date ? *date : none;
+    const ForecastTime f = split_fhour(fhour);
+    std::string out;
+    for (const char* p = format_text; *p; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        const char code = *++p;
+        if (code == '\0') break;
+        switch (code) {
+            case 'F': {
+                char text[DATE_FHOUR_LEN];
+                out += DATE_fhour_label(text, f.shown, d.hour == DATE_MISSING, sizeof text);
+                break;
+            }
+            case 'f': out += format("%d", fhour); break;
+            case 'x': if (model) out += model; break;
+            case 'y': if (d.year != DATE_MISSING) out += format("%2.2d", year2(d.year)); break;
+            case 'm': if (d.month != DATE_MISSING) out += format("%2.2d", d.month); break;
+            case 'M': out += DATE_month(d.month); break;
+            case 'd': if (d.day != DATE_MISSING) out += format("%2.2d", d.day); break;
+            case 'h': if (d.hour != DATE_MISSING) out += format("%2.2d", d.hour); break;
+            case 'n': if (d.min != DATE_MISSING) out += format("%2.2d", d.min); break;
+            default: out += code; break;
+        }
+    }
+    return deliver(out, str, size);
+}
+
+int DATE_make_label_for_time_mod(int fhour, const char* model, const Date* date, char* str,
+                                 std::size_t size) {
+    if (!str) return -1;
+    if (!date) {
+        deliver("", str, size);
+        return -1;
+    }
+    const bool have_model = model && *model;
+    ForecastTime f = split_fhour(fhour);
+    char text[DATE_FHOUR_LEN];
+    std::string out = DATE_fhour_label(text, f.shown, date->hour == DATE_MISSING, sizeof text);
+    if (is_forecast_shown(f.shown)) out += " ";
+    if (model) out += model;
+
+    const Date d = normalised_for_label(*date);
+    if (f.t1 != 0 || is_forecast_shown(f.shown)) {
+        bool weekday = false;
+        if (f.t2 <= 0 || f.t3 != 0) {
+            out += " valid";
+            weekday = true;
+        } else if (f.t3_raw >= 500) {
+            out += have_model ? " analysis starting" : "Analysis starting";
+            f.t3 = 0;
+        } else {
+            out += have_model ? " analysis valid" : "Analysis valid";
+        }
+        const Date valid = with_weekday(shift_date(d, forecast_seconds(d, f.t3)));
+        out += valid_part(valid, weekday, false);
+    } else {
+        out += have_model ? " analysis for " : "Analysis for ";
+        out += standard_label(d);
+    }
+    return deliver(out, str, size);
+}
+
+int DATE_make_label_for_time(int fhour, int model, const Date* date, char* str,
+                             std::size_t size) {
+    return DATE_make_label_for_time_mod(fhour, VAR_model(model), date, str, size);
+}
+
+int DATE_make_label_for(int fhour, int model, std::int64_t seconds, char* str,
+                        std::size_t size) {
+    if (!str) return -1;
+    ForecastTime f = split_fhour(fhour);
+    char text[DATE_FHOUR_LEN];
+    std::string out = DATE_fhour_label(text, f.shown, 0, sizeof text);
+    if (is_forecast_shown(f.shown)) out += " ";
+    out += VAR_model(model);
+    if (seconds == 0) {
+        if (f.shown == 0) out += " analysis";
+        deliver(out, str, size);
+        return -1;
+    }
+    bool weekday = false;
+    if (f.t2 < 6 || f.t3 != 0) {
+        if (f.shown != 0) {
+            out += " valid";
+            weekday = true;
+        } else {
+            out += " analysis for";
+        }
+    } else if (f.t3_raw < 500) {
+        out += " analysis valid";
+    } else {
+        out += " analysis starting";
+        f.t3 = 0;
+    }
+    Date ref{};
+    DATE_get_gmdate(&seconds, &ref);
+    Date valid = shift_date(ref, forecast_seconds(ref, f.t3));
+    // Whole hours read as the hour alone; a minute shows only when there is one.
+    if (valid.min == 0) valid.min = DATE_MISSING;
+    out += valid_part(valid, weekday, true);
+    return deliver(out, str, size);
+}
+
+int DATE_make_label_valid_time(int fhour, const Date* date, char* str, std::size_t size) {
+    if (!str) return -1;
+    if (!date) {
+        deliver("", str, size);
+        return -1;
+    }
+    const ForecastTime f = split_fhour(fhour);
+    const Date d = normalised_for_label(*date);
+    const int t3 = fhour == DATE_MISSING ? 0 : f.t3;
+    const Date valid = with_weekday(shift_date(d, forecast_seconds(d, t3)));
+    std::string out = valid_part(valid, true, true);
+    return deliver(out.substr(1), str, size);
+}
+
+int DATE_make_seq(Date* date, char* str, std::size_t size) {
+    if (!str) return -1;
+    if (!date) {
+        deliver("", str, size);
+        return -1;
+    }
+    if (date->year < 0) date->year = 1980;
+    if (date->month < 1 || date->month > 12) date->month = 1;
+    if (date->day < 0 || date->day > 31) date->day = 1;
+    if (date->hour < 0 || date->hour > 23) date->hour = 0;
+    if (date->min < 0 || date->min > 59) date->min = 0;
+    return deliver(format("%4.4d%2.2d%2.2d%2.2d%2.2d", date->year, date->month, date->day,
+                          date->hour, date->min),
+                   str, size);
+}
+
+int DATE_decode_seq(const char* str, Date* date) {
+    if (!str || !date) return -1;
+    DATE_init(date);
+    const int n = std::sscanf(str, "%4d%2d%2d%2d%2d", &date->year, &date->month, &date->day,
+                              &date->hour, &date->min);
+    if (n < 1) {
+        MESS_print(M_warn, "DATE_decode_seq: Not a date sequence: %s\n", str);
+        return -1;
+    }
+    return 0;
+}
+
+int DATE_decode_month(const char* str) {
+    if (!str) return 0;
+    char head[4] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (!str[i]) return 0;
+        head[i] = str[i];
+    }
+    for (int m = 0; m < 12; ++m)
+        if (std::strcmp(head, kMonths[m]) == 0 || std::strcmp(head, kMonthsLower[m]) == 0)
+            return m + 1;
+    return 0;
+}
