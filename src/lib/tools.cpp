@@ -3,9 +3,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "mess.hpp"
+#include "string.hpp"
 
 namespace {
 
@@ -179,3 +181,247 @@ int float2int(float x) {
 }
 
 // WMO number <-> location identifier
+
+namespace {
+
+// WMO number ranges and the ICAO location-indicator nationality prefixes of the
+// countries that hold them. A two-letter prefix stands for one thousand-block and a
+// one-letter prefix for one ten-thousand-block, so that a prefix with its digits leads
+// back to one number: wherever a prefix is used twice, its ranges share no remainder.
+struct WmoRange {
+    int first;
+    int last;
+    const char* prefix;
+};
+
+constexpr WmoRange wmo_ranges[] = {
+    { 1000,  1499, "EN"}, // Norway
+    { 2000,  2699, "ES"}, // Sweden
+    { 2700,  2999, "EF"}, // Finland
+    { 3000,  3949, "EG"}, // United Kingdom
+    { 3950,  3999, "EI"}, // Ireland
+    { 4000,  4199, "BI"}, // Iceland
+    { 4200,  4999, "BG"}, // Greenland
+    { 6000,  6199, "EK"}, // Denmark, Faroe Islands
+    { 6200,  6399, "EH"}, // Netherlands
+    { 6400,  6499, "EB"}, // Belgium
+    { 6500,  6599, "EL"}, // Luxembourg
+    { 6600,  6999, "LS"}, // Switzerland
+    { 7000,  7999, "LF"}, // France
+    { 8000,  8499, "LE"}, // Spain
+    { 8500,  8599, "LP"}, // Portugal, Azores, Madeira
+    { 9000,  9999, "ET"}, // eastern Germany (former series)
+    {10000, 10999, "ED"}, // Germany
+    {11000, 11399, "LO"}, // Austria
+    {11400, 11799, "LK"}, // Czech Republic
+    {11800, 11999, "LZ"}, // Slovakia
+    {12000, 12999, "EP"}, // Poland
+    {13000, 13499, "LY"}, // Serbia, Montenegro
+    {13500, 13599, "LW"}, // North Macedonia
+    {13600, 13699, "LA"}, // Albania
+    {14000, 14099, "LJ"}, // Slovenia
+    {14100, 14499, "LD"}, // Croatia
+    {14500, 14699, "LQ"}, // Bosnia and Herzegovina
+    {15000, 15499, "LR"}, // Romania
+    {15500, 15999, "LB"}, // Bulgaria
+    {16000, 16589, "LI"}, // Italy
+    {16590, 16599, "LM"}, // Malta
+    {16600, 16799, "LG"}, // Greece
+    {17000, 17599, "LT"}, // Turkey
+    {17600, 17699, "LC"}, // Cyprus
+    {20000, 29999, "U"},  // Russia, Baltic states, Belarus
+    {30000, 39999, "X"},  // Asian Russia, Ukraine, Central Asia, Caucasus
+    {40000, 40099, "OS"}, // Syria
+    {40100, 40149, "OL"}, // Lebanon
+    {40150, 40199, "LL"}, // Israel
+    {40200, 40349, "OJ"}, // Jordan
+    {40350, 40549, "OE"}, // Saudi Arabia
+    {40550, 40599, "OK"}, // Kuwait
+    {40600, 40699, "OR"}, // Iraq
+    {40700, 40899, "OI"}, // Iran
+    {40900, 40999, "OA"}, // Afghanistan
+    {41000, 41149, "OE"}, // Saudi Arabia
+    {41150, 41169, "OB"}, // Bahrain
+    {41170, 41179, "OT"}, // Qatar
+    {41180, 41239, "OM"}, // United Arab Emirates
+    {41240, 41399, "OO"}, // Oman
+    {41400, 41499, "OY"}, // Yemen
+    {41500, 41799, "OP"}, // Pakistan
+    {41800, 41999, "VG"}, // Bangladesh
+    {42000, 42999, "VI"}, // India
+    {43000, 43399, "VO"}, // India
+    {43400, 43499, "VC"}, // Sri Lanka
+    {43500, 43599, "VR"}, // Maldives
+    {44200, 44399, "ZM"}, // Mongolia
+    {44400, 44499, "VN"}, // Nepal
+    {45000, 45009, "VH"}, // Hong Kong
+    {45010, 45099, "VM"}, // Macau
+    {46000, 46999, "RC"}, // Taiwan
+    {47000, 47099, "ZK"}, // North Korea
+    {47100, 47299, "RK"}, // South Korea
+    {47400, 47899, "RJ"}, // Japan
+    {47900, 47999, "RO"}, // Ryukyu Islands
+    {48000, 48299, "VY"}, // Myanmar
+    {48300, 48599, "VT"}, // Thailand
+    {48600, 48689, "WM"}, // Malaysia
+    {48690, 48699, "WS"}, // Singapore
+    {48800, 48929, "VV"}, // Viet Nam
+    {48930, 48949, "VL"}, // Laos
+    {48950, 48979, "VV"}, // Viet Nam
+    {48980, 48999, "VD"}, // Cambodia
+    {50000, 59999, "Z"},  // China
+    {60000, 60099, "GC"}, // Canary Islands
+    {60100, 60349, "GM"}, // Morocco
+    {60350, 60699, "DA"}, // Algeria
+    {60700, 60799, "DT"}, // Tunisia
+    {61000, 61199, "DR"}, // Niger
+    {61200, 61399, "GA"}, // Mali
+    {61400, 61599, "GQ"}, // Mauritania
+    {61600, 61699, "GO"}, // Senegal
+    {61700, 61749, "GB"}, // Gambia
+    {61750, 61799, "GG"}, // Guinea-Bissau
+    {61800, 61849, "GU"}, // Guinea
+    {61850, 61899, "GF"}, // Sierra Leone
+    {61900, 61999, "FH"}, // Ascension, Saint Helena
+    {62000, 62299, "HL"}, // Libya
+    {62300, 62599, "HE"}, // Egypt
+    {62600, 62999, "HS"}, // Sudan, South Sudan
+    {63000, 63099, "HH"}, // Eritrea
+    {63100, 63149, "HD"}, // Djibouti
+    {63150, 63299, "HC"}, // Somalia
+    {63300, 63599, "HA"}, // Ethiopia
+    {63600, 63699, "HU"}, // Uganda
+    {63700, 63799, "HK"}, // Kenya
+    {63800, 63999, "HT"}, // Tanzania
+    {64000, 64399, "FZ"}, // Democratic Republic of the Congo
+    {64400, 64499, "FC"}, // Congo
+    {64500, 64599, "FO"}, // Gabon
+    {64600, 64699, "FE"}, // Central African Republic
+    {64700, 64799, "FT"}, // Chad
+    {64800, 64849, "FG"}, // Equatorial Guinea
+    {64850, 64999, "FK"}, // Cameroon
+    {65000, 65299, "DN"}, // Nigeria
+    {65300, 65349, "DB"}, // Benin
+    {65350, 65399, "DX"}, // Togo
+    {65400, 65499, "DG"}, // Ghana
+    {65500, 65535, "DF"}, // Burkina Faso
+    {65536, 65599, "DI"}, // Cote d'Ivoire
+    {65600, 65699, "GL"}, // Liberia
+    {66000, 66999, "FN"}, // Angola
+    {67000, 67199, "FM"}, // Madagascar, Comoros
+    {67200, 67399, "FQ"}, // Mozambique
+    {67400, 67699, "FL"}, // Zambia, Malawi
+    {67700, 67999, "FV"}, // Zimbabwe
+    {68000, 68199, "FY"}, // Namibia
+    {68200, 68249, "FB"}, // Botswana
+    {68250, 68999, "FA"}, // South Africa, Lesotho, Eswatini
+    {70000, 70999, "PA"}, // Alaska
+    {71000, 71999, "CY"}, // Canada
+    {72000, 72999, "K"},  // United States
+    {74000, 74999, "K"},  // United States
+    {76000, 76999, "MM"}, // Mexico
+    {78000, 78099, "MY"}, // Bahamas, Bermuda, Turks and Caicos
+    {78100, 78399, "MU"}, // Cuba, Cayman Islands, Jamaica
+    {78400, 78449, "MT"}, // Haiti
+    {78450, 78499, "MD"}, // Dominican Republic
+    {78500, 78549, "TJ"}, // Puerto Rico, Virgin Islands
+    {78550, 78599, "MZ"}, // Belize
+    {78600, 78649, "MG"}, // Guatemala
+    {78650, 78699, "MS"}, // El Salvador
+    {78700, 78729, "MH"}, // Honduras
+    {78730, 78749, "MN"}, // Nicaragua
+    {78750, 78789, "MR"}, // Costa Rica
+    {78790, 78799, "MP"}, // Panama
+    {78800, 78999, "TT"}, // Lesser Antilles, Trinidad and Tobago
+    {80000, 80399, "SK"}, // Colombia
+    {80400, 80499, "SV"}, // Venezuela
+    {81000, 81099, "SY"}, // Guyana
+    {81200, 81299, "SM"}, // Suriname
+    {81400, 81499, "SO"}, // French Guiana
+    {82000, 82999, "SB"}, // Brazil
+    {83000, 83999, "SN"}, // Brazil
+    {84000, 84199, "SE"}, // Ecuador
+    {84200, 84999, "SP"}, // Peru
+    {85000, 85299, "SL"}, // Bolivia
+    {85400, 85999, "SC"}, // Chile
+    {86000, 86299, "SG"}, // Paraguay
+    {86300, 86599, "SU"}, // Uruguay
+    {87000, 87999, "SA"}, // Argentina
+    {88800, 88999, "SF"}, // Falkland Islands
+    {91000, 91199, "PH"}, // Hawaii
+    {91200, 91249, "PG"}, // Guam, Northern Mariana Islands
+    {91250, 91299, "PK"}, // Marshall Islands, Wake
+    {91300, 91499, "PT"}, // Micronesia, Palau
+    {91500, 91549, "AG"}, // Solomon Islands
+    {91550, 91579, "NV"}, // Vanuatu
+    {91580, 91599, "NW"}, // New Caledonia
+    {91600, 91649, "NG"}, // Kiribati, Tuvalu
+    {91650, 91699, "NF"}, // Fiji
+    {91700, 91749, "NG"}, // Kiribati (Line and Phoenix Islands)
+    {91750, 91775, "NS"}, // Samoa
+    {91776, 91799, "NF"}, // Tonga
+    {91800, 91899, "NC"}, // Cook Islands, Niue
+    {91900, 91999, "NT"}, // French Polynesia
+    {93000, 93999, "NZ"}, // New Zealand
+    {94000, 94099, "AY"}, // Papua New Guinea
+    {94100, 95999, "Y"},  // Australia
+    {96000, 96299, "WI"}, // Indonesia (Sumatra, Java)
+    {96300, 96499, "WB"}, // Brunei, Malaysia (Borneo)
+    {96500, 96999, "WI"}, // Indonesia
+    {97000, 97999, "WA"}, // Indonesia (eastern islands)
+    {98000, 98999, "RP"}, // Philippines
+};
+
+int prefix_base(const WmoRange& range)
+{
+    return std::strlen(range.prefix) == 1 ? range.first / 10000 * 10000 : range.first / 1000 * 1000;
+}
+
+}  // namespace
+
+int wmo_to_id(char* id, int wmo)
+{
+    if (!id) return -1;
+    if (wmo < 0 || wmo > 99999) {
+        id[0] = '\0';
+        MESS_print(M_warn, "wmo_to_id: Invalid WMO number: %d\n", wmo);
+        return -1;
+    }
+    for (const WmoRange& range : wmo_ranges) {
+        if (wmo < range.first || wmo > range.last) continue;
+        if (std::strlen(range.prefix) == 1) str_format(id, 6, "%s%4.4d", range.prefix, wmo % 10000);
+        else str_format(id, 6, "%s%3.3d", range.prefix, wmo % 1000);
+        return 0;
+    }
+    str_format(id, 6, "%5.5d", wmo);
+    return 0;
+}
+
+int id_to_wmo(const char* id, int* wmo)
+{
+    if (!wmo) return -1;
+    *wmo = -9999;
+    if (!id || std::strlen(id) != 5) return -1;
+    const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    const auto is_letter = [&](char c) { return upper(c) >= 'A' && upper(c) <= 'Z'; };
+    int prefix_len = 0;
+    while (prefix_len < 2 && is_letter(id[prefix_len])) ++prefix_len;
+    for (int i = prefix_len; i < 5; ++i)
+        if (!is_digit(id[i])) return -1;
+    if (prefix_len == 0) {
+        *wmo = std::atoi(id);
+        return 0;
+    }
+    const char prefix[3] = {upper(id[0]), prefix_len == 2 ? upper(id[1]) : '\0', '\0'};
+    const int digits = std::atoi(id + prefix_len);
+    for (const WmoRange& range : wmo_ranges) {
+        if (std::strcmp(range.prefix, prefix) != 0) continue;
+        const int candidate = prefix_base(range) + digits;
+        if (candidate >= range.first && candidate <= range.last) {
+            *wmo = candidate;
+            return 0;
+        }
+    }
+    return -1;
+}

@@ -51,3 +51,11 @@ float linear_interp(float x, float a, float b, float y1, float y2);
 int float2int(float x);
 
 // WMO number <-> location identifier
+// Writes the location identifier derived from WMO block and station number wmo (0-99999)
+// into id (6 bytes: a one-letter prefix and "%4.4d" of wmo mod 10000, a two-letter prefix
+// and "%3.3d" of wmo mod 1000, or "%5.5d" of wmo outside every range). 0, or -1 with id
+// emptied for a number outside 0-99999.
+int wmo_to_id(char* id, int wmo);
+// The inverse of wmo_to_id (letters in either case, also five plain digits): stores the
+// number in *wmo and returns 0, or -1 with *wmo = -9999 when id is no derived identifier.
+int id_to_wmo(const char* id, int* wmo);
