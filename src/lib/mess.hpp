@@ -21,7 +21,10 @@ inline constexpr M_type M_none = 0u;
 // oper: 0/10/20 set (fills every bit below the highest), 1/11/21 add, -1/9/19 remove.
 // Operations above 15 are defaults, ignored once the user chose a level.
 void MESS_set(int oper, M_type level);
-// Applies a comma-separated message setting ("warn", "+debugd", "-fi=name", "page", "line=30").
+// Applies a comma-separated message setting, item by item: "@fi=name" (time-stamped copy),
+// "+fi=name" / "-fi=name" (copy appended / truncated), "dfi=name" (reopened per message),
+// "fi=name" (file only), "page", "nopage", "line=N", or a level word with optional +/- and
+// a-d letter ("warn", "+debugd", "-errora"). Unknown words are reported and ignored.
 void MESS_set_str(const char* str);
 M_type MESS_get();
 int MESS_check(M_type level);        // 1 when level shares a bit with the current mask
@@ -29,10 +32,16 @@ int MESS_check_set();                // count of explicit settings
 int MESS_get_max_lines();
 // Prints when type is enabled; 1 when the text reached the console, else 0.
 int MESS_print(M_type type, const char* mess, ...) __attribute__((format(printf, 2, 3)));
+// "Press return" hold: prints mess and waits for one character from stdin, unless type is
+// disabled, output is file-only, batch mode is on or paging is off.
 void MESS_hold(M_type type, const char* mess);
-// Opens an extra output file receiving every enabled message; access as for fopen.
+// Opens an extra output file (FILE_open names, "|cmd" too) receiving every enabled
+// message; access as for fopen. 0, or -1 when it could not be opened.
 int MESS_file(const char* filename, const char* access);
-void MESS_file_close();
+void MESS_file_close();              // closes the extra output file
 void MESS_set_out(int val);          // -1 stamped copy+console, 0 file only, 1 copy+console, 2 reopen per message
 void MESS_set_page(int val);         // 0 never hold, 1 hold on request, 2 automatic paging
+// Prints the banner "      <string> (Ver <version>)" and a blank line at mess level.
 void MESS_print_prog(const char* string);
+// Back to the start-up state: initial mask, no settings counted, files closed.
+void MESS_reset();

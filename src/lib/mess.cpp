@@ -1,0 +1,268 @@
+#include "mess.hpp"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "date.hpp"
+#include "files.hpp"
+#include "flag.hpp"
+#include "string.hpp"
+#include "system.hpp"
+
+namespace {
+
+constexpr M_type kInitialLevel = 0xfffff;
+constexpr int kDefaultLines = 22;
+constexpr M_type kErrorBits = 0x30;
+constexpr M_type kWarnBits = 0xc0;
+
+M_type mess_level = kInitialLevel;
+int mess_set = 0;
+int mess_out = 1;
+int page = 1;
+int lines = 0;
+int max_lines = kDefaultLines;
+FILE* ofile = nullptr;
+FILE* pfile = nullptr;
+char filename[FILE_NAME_SIZE] = "";
+// Opening a copy file may itself report through MESS_print; nested calls then
+// only reach the console instead of recursing into the files.
+int print_depth = 0;
+
+struct LevelWord {
+  const char* word;
+  std::size_t match_len;
+  M_type mask;
+};
+constexpr LevelWord kLevelWords[] = {
+    {"print", 5, M_print}, {"error", 5, M_error}, {"warn", 4, M_warn}, {"mess", 4, M_mess},
+    {"out1", 4, M_out1},   {"out2", 4, M_out2},   {"out3", 4, M_out3}, {"out4", 4, M_out4},
+    {"debug", 5, M_debug}, {"none", 4, M_none},
+};
+
+// Every bit below the highest set bit of level is set too; 0 stays 0.
+M_type fill_below(M_type level) {
+  if (level == 0) return 0;
+  M_type top = 0x80000000u;
+  while (!(level & top)) top >>= 1;
+  return top | (top - 1);
+}
+
+void close_copy_file() {
+  if (pfile) FILE_close(pfile);
+  pfile = nullptr;
+}
+
+void open_copy_file(const char* name, const char* access, int mode) {
+  close_copy_file();
+  mess_out = mode;
+  if (!name || !*name) {
+    MESS_print(M_warn, "MESS_set_str: no file name given for the message copy\n");
+    return;
+  }
+  pfile = FILE_open(name, access);
+  if (!pfile) MESS_print(M_warn, "MESS_set_str: Unable to open message file: %s\n", name);
+}
+
+// The text after the item's keyword and one separator character.
+const char* name_after(const char* item, std::size_t keyword_len) {
+  return std::strlen(item) > keyword_len ? item + keyword_len + 1 : "";
+}
+
+void apply_level_word(const char* item) {
+  char sign = '\0';
+  if (item[0] == '+' || item[0] == '-') sign = *item++;
+  bool known = false;
+  M_type mask = 0;
+  for (const LevelWord& entry : kLevelWords) {
+    if (strnicmp(item, entry.word, static_cast<int>(entry.match_len)) == 0) {
+      mask = entry.mask;
+      known = true;
+    }
+  }
+  // A typing slip must not silence errors along with everything else.
+  if (!known) {
+    MESS_print(M_warn, "MESS_set_str: unknown message level: %s\n", item);
+    return;
+  }
+  const std::size_t len = std::strlen(item);
+  const char last = len > 0 ? static_cast<char>(std::tolower(static_cast<unsigned char>(item[len - 1]))) : '\0';
+  if (last >= 'a' && last <= 'd') {
+    static constexpr M_type kBitOfGroup[] = {0x11111111u, 0x22222222u, 0x44444444u, 0x88888888u};
+    mask &= kBitOfGroup[last - 'a'];
+  }
+  if (sign == '+')
+    mess_level |= mask;
+  else if (sign == '-')
+    mess_level &= ~mask;
+  else
+    mess_level = fill_below(mask);
+}
+
+void apply_setting(const char* item) {
+  if (strnicmp(item, "@fi", 3) == 0) {
+    open_copy_file(name_after(item, 3), "a", -1);
+  } else if (strnicmp(item, "+fi", 3) == 0) {
+    open_copy_file(name_after(item, 3), "a", 1);
+  } else if (strnicmp(item, "-fi", 3) == 0) {
+    open_copy_file(name_after(item, 3), "w", 1);
+  } else if (strnicmp(item, "dfi", 3) == 0) {
+    close_copy_file();
+    mess_out = 2;
+    if (str_copy(filename, sizeof filename, name_after(item, 3)) != 0)
+      MESS_print(M_warn, "MESS_set_str: message file name cut: %s\n", filename);
+  } else if (strnicmp(item, "fi", 2) == 0) {
+    open_copy_file(name_after(item, 2), "a", 0);
+  } else if (stricmp(item, "nopage") == 0) {
+    page = 0;
+  } else if (stricmp(item, "page") == 0) {
+    page = 2;
+  } else if (strnicmp(item, "line", 4) == 0) {
+    const int value = std::atoi(name_after(item, 4));
+    max_lines = value > 0 ? value : kDefaultLines;
+  } else if (*item) {
+    apply_level_word(item);
+  }
+}
+
+int count_newlines(const char* text) {
+  int count = 0;
+  for (; *text; ++text)
+    if (*text == '\n') ++count;
+  return count;
+}
+
+void write_file(FILE* fp, const std::string& text) {
+  std::fputs(text.c_str(), fp);
+  std::fflush(fp);
+}
+
+void write_copies(const std::string& text) {
+  if (ofile) write_file(ofile, text);
+  if (mess_out == 2 && filename[0]) pfile = FILE_open(filename, "a");
+  if (pfile) {
+    if (mess_out == -1) {
+      char stamp[DATE_CURRENT_LEN];
+      DATE_get_current_str(stamp, sizeof stamp);
+      std::fprintf(pfile, "%s -- ", stamp);
+    }
+    write_file(pfile, text);
+  }
+  if (mess_out == 2) close_copy_file();
+}
+
+std::string format_text(const char* mess, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  const int needed = std::vsnprintf(nullptr, 0, mess, args);
+  std::string text;
+  if (needed > 0) {
+    text.resize(static_cast<std::size_t>(needed) + 1);
+    std::vsnprintf(text.data(), text.size(), mess, again);
+    text.resize(static_cast<std::size_t>(needed));
+  }
+  va_end(again);
+  return text;
+}
+
+}  // namespace
+
+void MESS_set(int oper, M_type level) {
+  if (oper <= 4) ++mess_set;
+  if (oper > 15 && mess_set != 0) return;
+  switch (oper) {
+    case 0: case 10: case 20: mess_level = fill_below(level); break;
+    case 1: case 11: case 21: mess_level |= level; break;
+    case -1: case 9: case 19: mess_level &= ~level; break;
+    default: break;
+  }
+}
+
+void MESS_set_str(const char* str) {
+  ++mess_set;
+  int count = 0;
+  char** items = nullptr;
+  if (parse_string(str, ',', &count, &items) != 0) return;
+  for (int i = 0; i < count; ++i) apply_setting(items[i]);
+  free_parsed_array(count, items);
+}
+
+M_type MESS_get() { return mess_level; }
+int MESS_check(M_type level) { return (level & mess_level) ? 1 : 0; }
+int MESS_check_set() { return mess_set; }
+int MESS_get_max_lines() { return max_lines; }
+
+int MESS_print(M_type type, const char* mess, ...) {
+  if (!(type & mess_level) || !mess) return 0;
+  va_list args;
+  va_start(args, mess);
+  const std::string text = format_text(mess, args);
+  va_end(args);
+
+  if (print_depth == 0) {
+    ++print_depth;
+    write_copies(text);
+    --print_depth;
+  }
+  if (mess_out == 0) return 0;
+
+  if (type & (kErrorBits | kWarnBits)) {
+    std::fflush(stdout);
+    std::fputs(text.c_str(), stderr);
+  } else {
+    std::fputs(text.c_str(), stdout);
+  }
+  if (page == 2) {
+    lines += count_newlines(mess);
+    if (lines > max_lines) MESS_hold(type, "Press return to continue\n");
+  }
+  return 1;
+}
+
+void MESS_hold(M_type type, const char* mess) {
+  if (!(type & mess_level) || mess_out == 0 || FLAG_batch() || page == 0) return;
+  const bool to_stderr = (type & kErrorBits) && (type & kWarnBits);
+  if (mess) std::fputs(mess, to_stderr ? stderr : stdout);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::getchar();
+  lines = 0;
+}
+
+int MESS_file(const char* name, const char* access) {
+  MESS_file_close();
+  if (!name || !access) return -1;
+  ofile = FILE_open(name, access);
+  if (!ofile) {
+    MESS_print(M_warn, "MESS_file: Unable to open output file: %s\n", name);
+    return -1;
+  }
+  return 0;
+}
+
+void MESS_file_close() {
+  if (ofile) FILE_close(ofile);
+  ofile = nullptr;
+}
+
+void MESS_set_out(int val) { mess_out = val; }
+void MESS_set_page(int val) { page = val; }
+
+void MESS_print_prog(const char* string) {
+  MESS_print(M_mess, "      %s (Ver %s)\n\n", string ? string : "", QAZ_version());
+}
+
+void MESS_reset() {
+  MESS_file_close();
+  close_copy_file();
+  mess_level = kInitialLevel;
+  mess_set = 0;
+  mess_out = 1;
+  page = 1;
+  lines = 0;
+  max_lines = kDefaultLines;
+  filename[0] = '\0';
+}
