@@ -215,6 +215,12 @@ int DATE_set_TZ(const char* str) {
     return 0;
 }
 
+void DATE_reset_TZ() {
+    str_copy(tz_str, sizeof tz_str, "Z");
+    tz_off = 0;
+    tz_pm = 0;
+}
+
 int DATE_get_tz_off() { return tz_off; }
 const char* DATE_get_tz_str() { return tz_str; }
 int DATE_get_tz_pm() { return tz_pm; }

@@ -84,6 +84,8 @@ Date* DATE_to_struct(int year, int month, int day, int hour, int min);
 // no sign keeps the clock mode; suffix " NAME" (4 characters at most); offset HOURS x 3600 s.
 // Returns 0, or -1 (zone unchanged) for a null text or one without ":HOURS".
 int DATE_set_TZ(const char* str);
+// Back to UTC: suffix "Z", no offset, 24-hour clock.
+void DATE_reset_TZ();
 int DATE_get_tz_off();            // seconds added to UTC for display
 const char* DATE_get_tz_str();    // suffix after clock times, "Z" by default
 int DATE_get_tz_pm();             // 0 24-hour, +1 12-hour, -1 12-hour plus "[hhZ]"
