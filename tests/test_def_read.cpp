@@ -1,0 +1,218 @@
+// Resource-file reader: key matching, tagged blocks, directories and the environment.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "def_read.hpp"
+
+namespace {
+
+const std::string kData = std::string(QAZ_TEST_DATA) + "/res";
+
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+Entries read_all(const std::string& file) {
+    Entries out;
+    if (DEF_open(file.c_str()) != 0) return out;
+    char key[DEF_LINE_SIZE];
+    char value[DEF_LINE_SIZE];
+    while (DEF_get(key, value) == 1) out.emplace_back(key, value);
+    DEF_close();
+    return out;
+}
+
+std::string write_temp(const std::string& name, const std::string& text) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "qaz_def_read_test";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / name).string();
+    std::ofstream(path) << text;
+    return path;
+}
+
+class DefReadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DEF_close();
+        DEF_clr_tag();
+        DEF_name("reelctl");
+        DEF_title(nullptr);
+    }
+    void TearDown() override {
+        DEF_close();
+        DEF_clr_tag();
+        DEF_name(nullptr);
+        DEF_title(nullptr);
+    }
+};
+
+struct CmpCase {
+    const char* title;   // null: no title
+    const char* key;
+    int expected;
+};
+
+TEST_F(DefReadTest, KeysMatchProgramNameTitleAndWildcards) {
+    const CmpCase cases[] = {
+        {nullptr, "*window_num", 1},
+        {nullptr, "*.window_num", 1},
+        {nullptr, "reelctl.window_num", 1},
+        {nullptr, "*", 1},
+        {nullptr, "reel*num", 1},
+        {nullptr, "*ctl*num", 1},
+        {nullptr, "r*l*w*_num", 1},
+        {nullptr, "other.window_num", 0},
+        {nullptr, "reelctl.window", 0},
+        {nullptr, "reelctl.window_num.x", 0},
+        {nullptr, "window_num", 0},
+        {nullptr, "", 0},
+        {"foo", "foo.window_num", 1},
+        {"foo", "reelctl.window_num", 0},
+        {"+sub", "reelctl.sub.window_num", 1},
+        {"+sub", "*.sub.window_num", 1},
+        {"+sub", "reelctl.window_num", 0},
+        // '*' must be able to cover a dot-separated sub-name as well
+        {"+sub", "*.window_num", 1},
+        {"+sub", "reelctl*window_num", 1},
+    };
+    for (const CmpCase& c : cases) {
+        DEF_title(c.title);
+        EXPECT_EQ(DEF_cmp("window_num", c.key), c.expected)
+            << "title " << (c.title ? c.title : "(none)") << " key " << c.key;
+    }
+    EXPECT_EQ(DEF_cmp(nullptr, "*"), 0);
+    EXPECT_EQ(DEF_cmp("window_num", nullptr), 0);
+}
+
+TEST_F(DefReadTest, ValidKeysAndLastComponent) {
+    struct Case {
+        const char* key;
+        const char* component;
+        int valid;
+    };
+    const Case cases[] = {
+        {"reelctl.color", "color", 1},
+        {"*.color", "color", 1},
+        {"*color", "color", 1},
+        {"other.color", "color", 0},
+        {"color", "color", 0},
+        {"reelctl.sub.color", "color", 0},
+        {"a.b*c", "c", 0},
+    };
+    char name[DEF_LINE_SIZE];
+    for (const Case& c : cases) {
+        EXPECT_STREQ(DEF_parse_name(c.key, name), c.component) << c.key;
+        EXPECT_EQ(DEF_valid(c.key), c.valid) << c.key;
+    }
+    EXPECT_EQ(DEF_parse_name("x", nullptr), nullptr);
+}
+
+TEST_F(DefReadTest, TaggedBlocksCommentsAndQuotes) {
+    ASSERT_EQ(DEF_tag("COLOR"), 0);   // tags compare without regard to case
+    ASSERT_EQ(DEF_tag("big"), 0);
+    const Entries expected = {
+        {"plain.key", "plainvalue"},   {"*.quoted", "two words"}, {"*.unclosed", "runs to the end"},
+        {"*.in_color", "yes"},         {"*.in_big", "yes"},       {"*.elif_big", "yes"},
+        {"*.defined", "yes"},          {"*.last", "done"},
+    };
+    EXPECT_EQ(read_all(kData + "/blocks.def"), expected);
+}
+
+TEST_F(DefReadTest, UntaggedReadingTakesTheElseBranches) {
+    const Entries got = read_all(kData + "/blocks.def");
+    const Entries expected = {
+        {"plain.key", "plainvalue"}, {"*.quoted", "two words"}, {"*.unclosed", "runs to the end"},
+        {"*.not_color", "yes"},      {"*.else_after_elif", "yes"}, {"*.defined", "yes"},
+        {"*.last", "done"},
+    };
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(DefReadTest, StrayDirectivesWarnAndAreIgnored) {
+    const std::string file = write_temp("stray.def", "ELSE\nELIF x\nEND\n*.a 1\nIF x\n*.b 2\n");
+    testing::internal::CaptureStderr();
+    const Entries got = read_all(file);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(got, (Entries{{"*.a", "1"}}));
+    EXPECT_NE(err.find("DEF_get: else without an if\n"), std::string::npos);
+    EXPECT_NE(err.find("DEF_get: elif without an if\n"), std::string::npos);
+    EXPECT_NE(err.find("DEF_get: end without an if\n"), std::string::npos);
+}
+
+TEST_F(DefReadTest, LineLengthLimit) {
+    // 249 characters fit; a longer line is skipped whole instead of being read in pieces
+    const std::string fits_value(249 - 4, 'v');
+    const std::string long_value(300, 'w');
+    const std::string file = write_temp("long.def", "*.a " + fits_value + "\n*.b " + long_value + " *.c x\n*.d 4\n");
+    testing::internal::CaptureStderr();
+    const Entries got = read_all(file);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(got, (Entries{{"*.a", fits_value}, {"*.d", "4"}}));
+}
+
+TEST_F(DefReadTest, WindowsLineEndsAndBlankSeparators) {
+    const std::string file = write_temp("crlf.def", "*.a\t1\r\n\r\n  *.B:   2  \r\n");
+    EXPECT_EQ(read_all(file), (Entries{{"*.a", "1"}, {"*.b", "2"}}));
+}
+
+TEST_F(DefReadTest, DirectoriesUseTheirResourceFile) {
+    EXPECT_EQ(read_all(kData + "/dir_cfg"), (Entries{{"*.from", "cfg"}}));
+    EXPECT_EQ(read_all(kData + "/dir_cfg/"), (Entries{{"*.from", "cfg"}}));
+    EXPECT_EQ(read_all(kData + "/dir_res"), (Entries{{"*.from", "res"}}));
+    EXPECT_EQ(DEF_open((kData + "/no_such_file").c_str()), -1);
+    EXPECT_EQ(DEF_open(kData.c_str()), -1);   // a directory without a resource file
+    char key[DEF_LINE_SIZE];
+    char value[DEF_LINE_SIZE];
+    EXPECT_EQ(DEF_get(key, value), -1);       // nothing open
+}
+
+TEST_F(DefReadTest, TagLimit) {
+    for (int i = 0; i < DEF_MAX_TAGS; ++i) EXPECT_EQ(DEF_tag(("t" + std::to_string(i)).c_str()), 0);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DEF_tag("one_too_many"), -1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(DEF_is_tag("T9"), 1);
+    EXPECT_EQ(DEF_is_tag("one_too_many"), 0);
+    EXPECT_EQ(DEF_tag(""), -1);
+    DEF_clr_tag();
+    EXPECT_EQ(DEF_is_tag("t0"), 0);
+}
+
+TEST_F(DefReadTest, EnvironmentOrder) {
+    const char* vars[] = {"qazreelctl.window_num", "qazwindownum", "qazwindow_num", "qazreelctl.sub.window_num"};
+    for (const char* v : vars) unsetenv(v);
+    std::string value;
+    EXPECT_EQ(DEF_env("window_num", "qazwindownum", value), 0);
+
+    setenv("qazwindow_num", "1", 1);
+    ASSERT_EQ(DEF_env("window_num", "qazwindownum", value), 1);
+    EXPECT_EQ(value, "1");
+    setenv("qazwindownum", "2", 1);
+    ASSERT_EQ(DEF_env("window_num", "qazwindownum", value), 1);
+    EXPECT_EQ(value, "2");
+    setenv("qazreelctl.window_num", "3", 1);
+    ASSERT_EQ(DEF_env("window_num", "qazwindownum", value), 1);
+    EXPECT_EQ(value, "3");
+
+    DEF_title("+sub");
+    setenv("qazreelctl.sub.window_num", "4", 1);
+    ASSERT_EQ(DEF_env("window_num", "qazwindownum", value), 1);
+    EXPECT_EQ(value, "4");
+
+    // the fixed-size form cuts a long value at the buffer size instead of overrunning
+    const std::string huge(DEF_LINE_SIZE + 50, 'h');
+    setenv("qazreelctl.sub.window_num", huge.c_str(), 1);
+    char buf[DEF_LINE_SIZE];
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DEF_env("window_num", "qazwindownum", buf), 1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::string(buf), huge.substr(0, DEF_LINE_SIZE - 1));
+    for (const char* v : vars) unsetenv(v);
+}
+
+}  // namespace
