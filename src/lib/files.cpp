@@ -256,8 +256,10 @@ int FILE_type(const char* filename) {
   std::string name = expand_user(filename);
   FILE* fp = std::fopen(name.c_str(), "rb");
   if (!fp) {
-    const std::size_t dash = name.find('-');
-    if (dash == std::string::npos || dash == 0) return FILE_TYPE_UNKNOWN;
+    // The suffix belongs to the file's own name: a "-" in a directory name is no suffix.
+    const std::size_t base = name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1;
+    const std::size_t dash = name.find('-', base);
+    if (dash == std::string::npos || dash == base) return FILE_TYPE_UNKNOWN;
     fp = std::fopen(name.substr(0, dash).c_str(), "rb");
     if (!fp) return FILE_TYPE_UNKNOWN;
   }
