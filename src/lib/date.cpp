@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "mess.hpp"
@@ -479,6 +480,8 @@ Displayed display(const Date& utc, bool pad_hour) {
     Date norm = utc;
     if (norm.hour < 0 || norm.hour > 23) norm.hour = 0;
     if (norm.min != DATE_MISSING && (norm.min < 0 || norm.min > 59)) norm.min = 0;
+    // In a zone off the whole hour an hour-only clock would show the wrong time.
+    if (norm.min == DATE_MISSING && tz_off % 3600 != 0) norm.min = 0;
     if (tz_off != 0) out.local = shift_date(norm, tz_off);
     else out.local = norm;
     out.clock = clock_text(out.local.hour, out.local.min, norm.hour, norm.min, pad_hour);
@@ -726,4 +729,119 @@ int DATE_decode_month(const char* str) {
         if (std::strcmp(head, kMonths[m]) == 0 || std::strcmp(head, kMonthsLower[m]) == 0)
             return m + 1;
     return 0;
+}
+
+namespace {
+
+int full_year(int yy) {
+    if (yy <= 49) yy += 2000;
+    if (yy <= 199) yy += 1900;
+    return yy;
+}
+
+// Fills date when the fields read make a real date; the month comes from its name.
+bool accept(Date* date, int year, const char* month_name, int day, int hour, int min, int sec) {
+    const int month = DATE_decode_month(month_name);
+    if (month == 0 || day < 1 || day > 31 || hour < 0 || hour > 23) return false;
+    if (min != DATE_MISSING && (min < 0 || min > 59)) return false;
+    if (sec != DATE_MISSING && (sec < 0 || sec > 59)) return false;
+    date->year = full_year(year);
+    date->month = month;
+    date->day = day;
+    date->hour = hour;
+    date->min = min;
+    date->sec = sec;
+    return true;
+}
+
+const char* last_chars(const char* str, std::size_t n) {
+    const std::size_t len = std::strlen(str);
+    return len > n ? str + (len - n) : str;
+}
+
+// The forms written in the 24-hour UTC clock.
+bool decode_utc_forms(const char* str, Date* date) {
+    int h = 0, m = 0, s = 0, day = 0, yy = 0;
+    char mon[4] = {};
+    if (std::sscanf(str, "%2dZ %2d %3s %2d", &h, &day, mon, &yy) == 4 &&
+        accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
+        return true;
+    const char* p = last_chars(str, 15);
+    const int n = *p == ' ' ? std::sscanf(p + 1, "%1d%2dZ %2d %3s %2d", &h, &m, &day, mon, &yy)
+                            : std::sscanf(p, "%2d%2dZ %2d %3s %2d", &h, &m, &day, mon, &yy);
+    if (n == 5 && accept(date, yy, mon, day, h, m, DATE_MISSING)) return true;
+    if (std::sscanf(last_chars(str, 19), "%2d:%2d:%2dZ %2d %3s %2d", &h, &m, &s, &day, mon,
+                    &yy) == 6 &&
+        accept(date, yy, mon, day, h, m, s))
+        return true;
+    if (std::sscanf(last_chars(str, 13), "%2dZ %2d %3s %2d", &h, &day, mon, &yy) == 4 &&
+        accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
+        return true;
+    return false;
+}
+
+int to_int(const std::string& s) { return s.empty() ? DATE_MISSING : std::atoi(s.c_str()); }
+
+// Moves a date read in a display zone back to UTC by offset_min minutes.
+void local_to_utc(Date* date, int offset_min) {
+    const bool with_min = date->min != DATE_MISSING;
+    Date copy = *date;
+    if (!with_min) copy.min = 0;
+    copy.sec = 0;
+    const std::int64_t t = DATE_num_sec(&copy) - static_cast<std::int64_t>(offset_min) * 60;
+    DATE_get_gmdate(&t, date);
+    date->jday = DATE_MISSING;
+    date->wday = DATE_MISSING;
+    date->sec = DATE_MISSING;
+    if (!with_min) date->min = DATE_MISSING;
+}
+
+// Labels written in a display zone. With the UTC hour in brackets the zone's offset follows
+// from the two clocks; otherwise the suffix must be that of the current zone.
+bool decode_zone_forms(const char* str, Date* date) {
+    static const std::regex bracketed(
+        R"((\d{1,2})(?::(\d{2}))? (AM|PM)[^\[]* \[(\d{2})(\d{2})?Z\] +(\d{1,2}) ([A-Za-z]{3}) (\d{2})$)");
+    std::cmatch mt;
+    if (std::regex_search(str, mt, bracketed)) {
+        int local_h = to_int(mt[1]) % 12 + (mt[3] == "PM" ? 12 : 0);
+        const int local_m = to_int(mt[2]);
+        const int utc_h = to_int(mt[4]);
+        const int utc_m = to_int(mt[5]);
+        if (!accept(date, to_int(mt[8]), mt[7].str().c_str(), to_int(mt[6]), local_h,
+                    local_m, DATE_MISSING))
+            return false;
+        int diff = (local_h * 60 + (local_m == DATE_MISSING ? 0 : local_m)) -
+                   (utc_h * 60 + (utc_m == DATE_MISSING ? 0 : utc_m));
+        diff = ((diff % 1440) + 1440) % 1440;
+        if (diff >= 720) diff -= 1440;
+        local_to_utc(date, diff);
+        if (utc_m != DATE_MISSING && date->min == DATE_MISSING) date->min = utc_m;
+        return true;
+    }
+    if (std::strcmp(tz_str, "Z") == 0) return false;
+    const std::string pattern =
+        R"((\d{1,2})(?::?(\d{2}))?( AM| PM)?)" + std::regex_replace(std::string(tz_str),
+        std::regex(R"([\^$.|?*+()\[\]{}\\])"), R"(\$&)") +
+        R"( +(\d{1,2}) ([A-Za-z]{3}) (\d{2})$)";
+    const std::regex zoned(pattern);
+    if (!std::regex_search(str, mt, zoned)) return false;
+    int hour = to_int(mt[1]);
+    if (mt[3].matched) hour = hour % 12 + (mt[3] == " PM" ? 12 : 0);
+    if (!accept(date, to_int(mt[6]), mt[5].str().c_str(), to_int(mt[4]), hour, to_int(mt[2]),
+                DATE_MISSING))
+        return false;
+    local_to_utc(date, tz_off / 60);
+    return true;
+}
+
+}  // namespace
+
+int DATE_decode_label(const char* str, Date* date) {
+    if (!date) return -1;
+    DATE_init(date);
+    if (!str) return -1;
+    if (decode_utc_forms(str, date) || decode_zone_forms(str, date)) return 0;
+    DATE_init(date);
+    MESS_print(M_warn, "DATE_decode_label: Unable to read a date from label: %s\n", str);
+    return -1;
 }
