@@ -21,7 +21,8 @@
 #include "string.hpp"
 #include "resrc.hpp"
 
-// Until the resource module is in every link, prompts must not make it a hard dependency.
+// Every program reaches this file through QAZ_version (the message banner); weak
+// references keep the whole resource module out of programs that never set resources.
 int RES_put(const char* name, const char* value) __attribute__((weak));
 void RES_list() __attribute__((weak));
 
