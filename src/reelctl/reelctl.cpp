@@ -1,0 +1,192 @@
+// reelctl: changes the settings of a running loop window by sending it text commands
+// over the loop-control channel and printing its replies. Exit status 0, 7 or 14.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "flag.hpp"
+#include "mess.hpp"
+#include "mqueue.hpp"
+#include "resrc.hpp"
+#include "string.hpp"
+#include "system.hpp"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 7;
+constexpr int kExitNotRunning = 14;
+constexpr int kFirstWindow = 20;
+constexpr int kMessageSize = 120;        // command buffer
+constexpr int kLineSize = 80;            // one interactive line: 79 characters
+constexpr M_type kLevelOut2 = M_out2;
+
+int qid = -1;
+int connect_id = 2;                      // this client's connection id
+int window_num = 0;
+int messnum = 0;
+int qazlooping = 0;
+char temp_str[kMessageSize];
+
+res_type res_key[] = {RES_help, RES_batch, RES_message, RES_file_path, RES_window_num, RES_parameter, RES_null};
+res_type res_pos[] = {RES_command, RES_null};
+
+// Sends one request and prints every reply line at level. Returns the last status.
+int process_mess(M_type level, const char* item)
+{
+    MQ_put(qid, connect_id, "%s", item);
+    char reply[MQ_ITEM_SIZE];
+    int status;
+    while ((status = MQ_get(qid, connect_id, reply)) > 0) MESS_print(level, "%s", reply);
+    if (status == 0) MESS_print(level, "%s", reply);
+    if (status == MQ_STATUS_STOPPED) qazlooping = 0;
+    return status;
+}
+
+[[noreturn]] void allocate(bool create)
+{
+    MESS_print(kLevelOut2, "Allocating new message queue\n");
+    int window = MQ_find(kFirstWindow);
+    if (window >= 0 && create && MQ_create(window) < 0) window = -1;
+    if (window < 0) {
+        MESS_print(M_error, "Unable to Allocate new message queue\n");
+        QAZ_exit(kExitFailed);
+    }
+    MESS_print(M_print, create ? "+%d\n" : "%d\n", window);
+    QAZ_exit(kExitOk);
+}
+
+[[noreturn]] void test_queue()
+{
+    MESS_print(kLevelOut2, "Testing for queue existence\n");
+    if (MQ_open(window_num) == -1) {
+        MESS_print(M_print, "not found\n");
+        QAZ_exit(kExitFailed);
+    }
+    MESS_print(M_print, "found\n");
+    QAZ_exit(kExitOk);
+}
+
+// Removes the queue and exits; returns only when there is no queue to clean.
+void clean_queue()
+{
+    int id = MQ_open(window_num);
+    if (id == -1) {
+        MESS_print(M_error, "Message queue not found!\n");
+        return;
+    }
+    MESS_print(M_mess, "Cleaning up message queue\n");
+    if (MQ_del(id) < 0) MESS_print(M_error, "Unable to clean up queue!\n");
+    QAZ_exit(kExitFailed);
+}
+
+// Reads lines until the conversation ends. End of input closes the conversation
+// politely instead of repeating the last line.
+int interactive()
+{
+    MESS_print(M_print, "   Type help for help\n");
+    int status = 0;
+    while (qazlooping && status >= 0) {
+        MESS_print(M_print, "Message:%d: ", messnum);
+        std::fflush(stdout);
+        char line[kLineSize];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) {
+            status = process_mess(M_print, "quit");
+            break;
+        }
+        if (line[0] != '\0') {
+            ++messnum;
+            status = process_mess(M_print, line);
+        }
+    }
+    return status;
+}
+
+// Copies the command into message with newlines turned into blanks. False when it is
+// longer than one request can carry.
+bool take_command(const char* command, char* message)
+{
+    if (std::strlen(command) > static_cast<std::size_t>(MQ_TEXT_MAX)) {
+        MESS_print(M_error, "reelctl: command longer than %d characters\n", MQ_TEXT_MAX);
+        return false;
+    }
+    str_copy(message, kMessageSize, command);
+    for (char* c = message; *c != '\0'; ++c)
+        if (*c == '\n') *c = ' ';
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    RES_init(argc, argv, res_key, res_pos);
+    if (FLAG_help()) {
+        RES_get_progname(temp_str, sizeof temp_str);
+        MESS_print(M_print, "%s : This program makes changes to the qazloop program\n", temp_str);
+        RES_help_print(temp_str, res_key, res_pos);
+        QAZ_exit(kExitOk);
+    }
+
+    MQ_params();
+    MQ_offset(MQ_REELCTL_OFFSET);
+    RES_getval("window_num", &window_num, CV_int);
+    if (window_num > 1000) window_num -= MQ_REELCTL_OFFSET;   // a key given directly
+
+    char message[kMessageSize] = "";
+    const char* command = RES_get("command");
+    bool have_command = command != nullptr && *command != '\0';
+    if (have_command) {
+        if (!take_command(command, message)) QAZ_exit(kExitFailed);
+        if (!MESS_check_set()) MESS_set(0, 255);
+    }
+    MESS_print_prog("QAZLOOP PARAMETER SETTING PROGRAM");
+
+    if (have_command) {
+        if (strnicmp(message, "alloc_create", 10) == 0) allocate(true);
+        if (strnicmp(message, "alloc", 5) == 0) allocate(false);
+        if (std::strncmp(message, "test", 4) == 0) test_queue();
+        if (std::strncmp(message, "clean", 5) == 0) clean_queue();
+    }
+
+    MESS_print(M_mess, "Opening message queue\n");
+    qid = MQ_open(window_num);
+    if (qid == -1) {
+        MESS_print(M_error, "QAZloop program not running or no message queue exists\n");
+        QAZ_exit(kExitFailed);
+    }
+    if (!have_command) MESS_print(M_mess, "Message queue opened (id:%d)\n", qid);
+    else if (std::strncmp(message, "clear mesg", 10) == 0) {
+        MQ_clear(qid, 0);
+        QAZ_exit(kExitOk);
+    }
+
+    messnum = 1;
+    MQ_clear(qid, MQ_TYPE_CONNECT);
+    connect_id = MQ_connect(qid);
+    if (connect_id == -1) {
+        MESS_print(M_error, "Unable to connect to QAZloop program\n");
+        QAZ_exit(kExitFailed);
+    }
+    qazlooping = 1;
+    MESS_print(M_mess, "Connected to QAZloop\n");
+
+    int status;
+    if (have_command) {
+        MESS_print(M_mess, "Command:%s\n", message);
+        status = process_mess(M_print, message);
+        // A negative status means the server already closed this connection: a "quit"
+        // would never be answered.
+        if (qazlooping && status >= 0) status = process_mess(M_print, "quit");
+    } else {
+        status = interactive();
+    }
+
+    if (status == MQ_STATUS_NOT_RUNNING) {
+        MESS_print(M_error, "QAZloop not running, reelctl stopped!\n");
+        QAZ_exit(kExitNotRunning);
+    }
+    if (qazlooping) QAZ_exit(kExitOk);
+    if (MQ_del(qid) < 0) MESS_print(M_error, "Removing message queue: %s\n", std::strerror(errno));
+    QAZ_exit(kExitFailed);
+}
