@@ -67,3 +67,109 @@ int FILE_type(const char* filename);
 // Sets the process-wide sharing mode (initially 1).
 void QAZ_share(int mode);
 int QAZ_get_share();  // the sharing mode
+
+// Data-file naming and search by date
+
+struct Date;
+
+inline constexpr std::size_t FILE_KEY_SIZE = 30;       // key text (29 characters)
+inline constexpr std::size_t FILE_EXT_INFO_SIZE = 40;  // extra information of a grid name
+inline constexpr std::size_t FILE_EXT_SIZE = 20;       // extension from a partial type match
+// Text of FILE_get_name_conv: "late_off conv hconv".
+inline constexpr std::size_t FILE_CONV_SIZE = 2 * FILE_NAME_SIZE + 16;
+
+// Convention and state. File-name buffers below hold FILE_NAME_SIZE bytes; longer
+// names and templates are cut.
+//
+// Selects the convention of a data type from the name-convention file ("name_conv" in
+// "file_path"). "none" clears it (0); "@TEMPLATE" uses TEMPLATE (1); ":K=VALUE" parts
+// set keys. 1 on a match, 0 when the type text itself became the template.
+int FILE_set_name(const char* type);
+// Reads "late_off conv [hconv]". 0, or -1 when nothing could be read.
+int FILE_set_name_conv(const char* str);
+// Writes "late_off conv hconv" into str (size bytes, FILE_CONV_SIZE). Returns 0.
+int FILE_get_name_conv(char* str, std::size_t size = FILE_CONV_SIZE);
+// One save slot for the convention, the current file name and its kind. Return 0.
+int FILE_save_name_conv();
+int FILE_restore_name_conv();
+// Step between successive files and unit of the latest-file search, seconds.
+int FILE_set_late_off(int val);
+int FILE_get_late_off();
+// Minimum size in bytes a file needs to count as present; the program's value (when not
+// 0) takes precedence over the convention file's.
+int FILE_set_min_size(int val);
+int FILE_get_min_size();
+// The requested time: fields other than -9999 replace those of every date named; a
+// negative hour or minute -XXYY is a cycle (period YY, offset XX), a negative day a period.
+int FILE_set_time(const Date* date);
+int FILE_get_time(Date* date);
+int FILE_reset_time();  // year, month, day, hour and minute back to -9999
+// Key text for the template code %K: at most 29 characters, blanks become "_". 0, -1 for null.
+int FILE_set_key(char key, const char* str);
+// Copies the key text into str (FILE_KEY_SIZE bytes). 0, -1 for null.
+int FILE_get_key(char key, char* str);
+// Sets the current file name and marks it as given literally. Returns 0.
+int FILE_set_filename(const char* str);
+// Copies the current file name into str when not null; returns the module's copy.
+char* FILE_get_filename(char* str);
+// 0: plain names; 1: names may carry extra information after "#", "-", "+" or ":".
+int FILE_set_type(int type);
+char* FILE_get_ext_info();               // the extra information cut from the last name
+int FILE_set_ext_info(const char* str);  // at most 39 characters. Returns 0.
+int FILE_get_date(Date* date);           // the date of the last name built or read
+// Cuts name (in place) at the first "#", "-", "+" or ":" from its third character on and
+// keeps the cut text as extra information. 1 when something was cut, else 0.
+int FILE_extract_extra_info(char* name);
+
+// Naming, interpreting, listing.
+//
+// Builds the file name of datim (null: the last file date) into out_file and the current
+// name. 0 when built from the template; 1 when the literal name or the standard stream
+// was used instead.
+int FILE_set_date(const Date* datim, char* out_file);
+// The companion header file's name. 1 when a name was written, 0 when datim's year is
+// unset (out_file untouched) or there is no header template (out_file emptied).
+int FILE_hdr_set_date(const Date* datim, char* out_file);
+// Names the file of datim plus offset seconds; returns the number of steps offset makes
+// (offset / late offset, or offset / 100000 without a late offset).
+int FILE_set_date_off(const Date* datim, int offset, char* out_file);
+// Interprets a name typed by the user or given in a resource into out_file: a literal
+// "@name", the standard stream, a time expression ("la", "cu...", "#yyyymmddhhnn"), or a
+// name matched against the template (its date kept). "exit" ends the process.
+// 0, or -1 for null arguments.
+int FILE_set_file(const char* file, char* out_file);
+// Names the file of a time expression (null: "la") into filename; returns that time in
+// seconds since 1970 rounded down to a multiple of the late offset (one hour when unset).
+long long FILE_set_current(const char* cur, char* filename);
+// Prints the files matching the template in columns. The number of files found.
+int FILE_list_file();
+// Chooses the input file from the "filename" resource, the "current" resource (or "la"
+// in batch mode) or interactively; outfile gets the name. 1 when it exists, 0 when a
+// "filename" entry does not; otherwise ends the process with status 10 after the tries.
+int FILE_get_file(const char* prompt, char* outfile);
+// As FILE_get_file with a single prompt and no forced end: 1 when the file exists, else 0.
+int FILE_get_file_only(const char* prompt, char* outfile);
+
+// Series of files ("filename" list, or "num_hour" around a first date).
+//
+// Starts a series at datim (null: the last file date). Returns 0.
+int FILE_first(const Date* datim);
+// Next file of the series into file: 1, or 0 when the series is over.
+int FILE_get_next(char* file);
+// Names the file one step after / before the series position. Return 1.
+int FILE_next_file(char* file);
+int FILE_prev_file(char* file);
+// Seconds of the "num_hour" resource (H:M, H or :M, optional ",skip"); def_hours without it.
+int FILE_num_hour();
+// Seconds of the skip after the comma of "num_hour"; the late offset without one.
+int FILE_get_skip();
+// The late offset, or 100000 when it is not positive.
+int FILE_get_offset();
+int FILE_set_def_hours(int hours);  // default series length in hours. Returns 0.
+// Entries of the list less one in list mode, else the series length in seconds.
+int FILE_get_num_file();
+int FILE_get_nsecs();          // position of the series, seconds from the first date
+int FILE_set_nsecs(int val);   // Returns 0.
+int FILE_get_num_hour();       // the series length in seconds
+// Prints text and then the first date at a debug level. Returns 0.
+int FILE_print_first_date(const char* text);
