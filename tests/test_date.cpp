@@ -9,6 +9,7 @@
 #include <string>
 
 #include "date.hpp"
+#include "resrc.hpp"
 
 namespace {
 
@@ -319,6 +320,125 @@ TEST_F(DateTest, TimeZoneTexts) {
         EXPECT_EQ(DATE_get_tz_pm(), 0);
     }
     EXPECT_EQ(DATE_set_TZ(nullptr), -1);
+}
+
+}  // namespace
+
+namespace {
+
+class DecodeTimeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        RES_clear();
+        DATE_set_range(-15, 10);
+    }
+    void TearDown() override {
+        RES_clear();
+        DATE_set_range(-15, 10);
+    }
+    // Sets the decoding time for date with an optional "decode_hour" value.
+    static Date decode(const char* decode_hour, Date date) {
+        if (decode_hour) RES_put("decode_hour", decode_hour);
+        EXPECT_EQ(DATE_set_datim(&date), 0);
+        Date out{};
+        DATE_get_datim(&out);
+        return out;
+    }
+};
+
+int hhmm(const Date& d) { return d.hour * 100 + d.min; }
+
+// Which observation times the default window (-15/+10 min) accepts around 00:00 and 12:30,
+// including the hour and day wrap of the observation clock.
+TEST_F(DecodeTimeTest, WindowAroundTheDecodingTime) {
+    decode(nullptr, make(2026, 12, 7, 0, 0));
+    const struct {
+        int obs, inside;
+    } midnight[] = {{2355, 1}, {2345, 1}, {2344, 0}, {0, 1},    {10, 1},   {11, 0},
+                    {1200, 0}, {100, 0},  {-9999, 0}, {2460, 0}, {1275, 0}, {-5, 0}};
+    for (const auto& c : midnight) EXPECT_EQ(DATE_chk_range(c.obs), c.inside) << c.obs;
+
+    decode(nullptr, make(2026, 12, 7, 12, 30));
+    EXPECT_EQ(DATE_chk_range(1215), 1);
+    EXPECT_EQ(DATE_chk_range(1214), 0);
+    EXPECT_EQ(DATE_chk_range(1240), 1);
+    EXPECT_EQ(DATE_chk_range(1241), 0);
+
+    // Wider windows: the observation is put on the day nearest the decoding time.
+    DATE_set_range(-120, 120);
+    decode(nullptr, make(2026, 12, 7, 23, 0));
+    EXPECT_EQ(DATE_chk_range(10), 1);     // next day, +70 min
+    EXPECT_EQ(DATE_chk_range(2130), 1);   // -90 min
+    EXPECT_EQ(DATE_chk_range(2059), 0);   // -121 min
+    decode(nullptr, make(2026, 12, 7, 1, 0));
+    EXPECT_EQ(DATE_chk_range(2330), 1);   // previous day, -90 min
+    EXPECT_EQ(DATE_chk_range(1300), 0);
+}
+
+TEST_F(DecodeTimeTest, DecodeHourForms) {
+    const Date at_1445 = make(2026, 12, 7, 14, 45);
+    const struct {
+        const char* value;
+        Date date;
+        int year, month, day, time, pre, post;
+    } cases[] = {
+        {"12:30-20+5", at_1445, 2026, 12, 7, 1230, -20, 5},
+        {"12:30", at_1445, 2026, 12, 7, 1230, -15, 10},
+        {"12:30-20", at_1445, 2026, 12, 7, 1230, -20, 10},
+        {"6", at_1445, 2026, 12, 7, 600, -15, 10},
+        {"6-30+0", at_1445, 2026, 12, 7, 600, -30, 0},
+        {":-30+20", at_1445, 2026, 12, 7, 1445, -30, 20},
+        {"cu:cu-10+10", at_1445, 2026, 12, 7, 1445, -10, 10},
+        {"CU:CU-10", at_1445, 2026, 12, 7, 1445, -15, 10},  // one number: no window
+        {"cu-3-10+10", make(2026, 12, 7, 2, 20), 2026, 12, 6, 2320, -10, 10},
+        {"cu-10+5", at_1445, 2026, 12, 7, 1400, -10, 5},
+        {"cu-2", at_1445, 2026, 12, 7, 1245, -15, 10},
+        {"Cu:30-5+5", at_1445, 2026, 12, 7, 1430, -5, 5},
+        {"cu:30", at_1445, 2026, 12, 7, 1430, -15, 10},
+        {"-306", make(2026, 12, 7, 14), 2026, 12, 7, 1500, -15, 10},
+        {"-306", make(2026, 12, 7, 11), 2026, 12, 7, 900, -15, 10},
+        {"-2306", make(2026, 12, 7, 23), 2026, 12, 8, 1700, -15, 10},  // carried, not wrapped
+        {"12:-1530", make(2026, 12, 7, 8, 44), 2026, 12, 7, 1245, -15, 10},
+    };
+    for (const auto& c : cases) {
+        RES_clear();
+        DATE_set_range(-15, 10);
+        const Date got = decode(c.value, c.date);
+        EXPECT_EQ(got.year * 10000 + got.month * 100 + got.day,
+                  c.year * 10000 + c.month * 100 + c.day)
+            << c.value;
+        EXPECT_EQ(hhmm(got), c.time) << c.value;
+        // The window edges, seen through the check.
+        const int t = c.time;
+        auto shifted = [](int time, int minutes) {
+            int total = (time / 100) * 60 + time % 100 + minutes;
+            total = (total % 1440 + 1440) % 1440;
+            return total / 60 * 100 + total % 60;
+        };
+        EXPECT_EQ(DATE_chk_range(shifted(t, c.pre)), 1) << c.value;
+        EXPECT_EQ(DATE_chk_range(shifted(t, c.pre - 1)), 0) << c.value;
+        EXPECT_EQ(DATE_chk_range(shifted(t, c.post)), 1) << c.value;
+        EXPECT_EQ(DATE_chk_range(shifted(t, c.post + 1)), 0) << c.value;
+    }
+}
+
+TEST_F(DecodeTimeTest, UnusableValuesAreIgnored) {
+    const Date at_1445 = make(2026, 12, 7, 14, 45);
+    for (const char* bad : {"garbage", "12:xx", ":-30", "12-5+", "cu-", "-300", "12+5-3"}) {
+        RES_clear();
+        DATE_set_range(-15, 10);
+        const Date got = decode(bad, at_1445);
+        EXPECT_EQ(got.hour, 14) << bad;
+        EXPECT_EQ(DATE_chk_range(1430), 1) << bad;  // default window still in force
+        EXPECT_EQ(DATE_chk_range(1429), 0) << bad;
+    }
+    // Without a clock in the date or a request, the decoding time is midnight.
+    RES_clear();
+    const Date day = decode(nullptr, make(2026, 12, 7, DATE_MISSING, DATE_MISSING));
+    EXPECT_EQ(hhmm(day), 0);
+    EXPECT_EQ(DATE_set_datim(nullptr), -1);
 }
 
 }  // namespace

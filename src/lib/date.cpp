@@ -2,6 +2,8 @@
 // inside the library; the display zone is applied only when a label is written.
 #include "date.hpp"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -12,6 +14,7 @@
 
 #include "mess.hpp"
 #include "string.hpp"
+#include "resrc.hpp"
 #include "var_tool.hpp"
 
 namespace {
@@ -90,6 +93,19 @@ void fill_from_tm(const struct tm& t, Date* date) {
     date->hour = t.tm_hour;
     date->min = t.tm_min;
     date->sec = t.tm_sec;
+}
+
+// A date shifted by secs, keeping which of hour and minute were set.
+Date shift_date(const Date& date, std::int64_t secs) {
+    Date copy = date;
+    const std::int64_t t = DATE_num_sec(&copy) + secs;
+    Date out{};
+    DATE_get_gmdate(&t, &out);
+    if (date.hour == DATE_MISSING) out.hour = DATE_MISSING;
+    if (date.hour == DATE_MISSING || date.min == DATE_MISSING) out.min = DATE_MISSING;
+    if (date.hour == DATE_MISSING || date.min == DATE_MISSING || date.sec == DATE_MISSING)
+        out.sec = DATE_MISSING;
+    return out;
 }
 
 }  // namespace
@@ -316,6 +332,212 @@ Date* DATE_to_struct(int year, int month, int day, int hour, int min) {
     return &shared_date;
 }
 
+// The requested time of the file-selection module. Weak: that module may be left out of
+// a program, and then no hour or minute has been requested.
+int FILE_get_time(Date* date) __attribute__((weak));
+
+namespace {
+
+// What a "decode_hour" value asks for; -9999 where it gives nothing.
+struct DecodeRequest {
+    int hour = DATE_MISSING;
+    int min = DATE_MISSING;
+    int pre = DATE_MISSING;   // minutes before, written without sign
+    int post = DATE_MISSING;  // minutes after
+    int back = 0;             // hours to go back from the date passed in
+    bool from_date = false;   // hour (and maybe minute) of the date passed in
+    bool date_min = false;    // also its minute
+};
+
+// Reads an optionally signed decimal at *p; advances past it.
+bool read_int(const char*& p, int* value) {
+    const char* start = p;
+    if (*p == '-' || *p == '+') ++p;
+    if (!std::isdigit(static_cast<unsigned char>(*p))) {
+        p = start;
+        return false;
+    }
+    long v = 0;
+    while (std::isdigit(static_cast<unsigned char>(*p))) {
+        v = v * 10 + (*p - '0');
+        if (v > 1000000) return false;
+        ++p;
+    }
+    *value = static_cast<int>(*start == '-' ? -v : v);
+    return true;
+}
+
+// Reads an unsigned decimal introduced by the character sign.
+bool read_after(const char*& p, char sign, int* value) {
+    if (*p != sign || !std::isdigit(static_cast<unsigned char>(p[1]))) return false;
+    ++p;
+    return read_int(p, value);
+}
+
+// Optional "-P" and "+Q" at the end of a value.
+bool read_window(const char*& p, DecodeRequest* r) {
+    read_after(p, '-', &r->pre);
+    read_after(p, '+', &r->post);
+    return *p == '\0';
+}
+
+bool starts_with_nocase(const char* s, const char* prefix) {
+    for (; *prefix; ++s, ++prefix)
+        if (std::tolower(static_cast<unsigned char>(*s)) != *prefix) return false;
+    return true;
+}
+
+bool valid_cycle(int value) { return value == DATE_MISSING || value >= 0 || (-value) % 100 != 0; }
+
+bool parse_decode_hour_fields(const char* text, DecodeRequest* r);
+
+bool parse_decode_hour(const char* text, DecodeRequest* r) {
+    return parse_decode_hour_fields(text, r) && valid_cycle(r->hour) && valid_cycle(r->min);
+}
+
+bool parse_decode_hour_fields(const char* text, DecodeRequest* r) {
+    const char* p = text;
+    if (starts_with_nocase(p, "cu:cu")) {
+        p += 5;
+        r->from_date = r->date_min = true;
+        if (!read_window(p, r)) return false;
+        if (r->pre == DATE_MISSING || r->post == DATE_MISSING) r->pre = r->post = DATE_MISSING;
+        return true;
+    }
+    if (starts_with_nocase(p, "cu")) {
+        p += 2;
+        r->from_date = true;
+        if (*p == ':') {
+            ++p;
+            return read_int(p, &r->min) && read_window(p, r);
+        }
+        int first = DATE_MISSING;
+        if (!read_after(p, '-', &first)) return *p == '\0';
+        if (*p == '\0') {  // cu-N
+            r->back = first;
+            r->date_min = true;
+            return true;
+        }
+        if (*p == '-') {  // cu-N-P+Q
+            r->back = first;
+            r->date_min = true;
+            return read_window(p, r) && r->post != DATE_MISSING;
+        }
+        r->pre = first;  // cu-P+Q
+        return read_after(p, '+', &r->post) && *p == '\0';
+    }
+    if (*p == ':') {  // :-P+Q keeps the requested clock
+        ++p;
+        return read_window(p, r) && r->pre != DATE_MISSING && r->post != DATE_MISSING;
+    }
+    if (!read_int(p, &r->hour)) return false;
+    if (*p == ':') {
+        ++p;
+        if (!read_int(p, &r->min)) return false;
+    } else {
+        r->min = 0;
+    }
+    return read_window(p, r);
+}
+
+// -XXYY: the latest multiple of YY at or before current, plus XX. Other values unchanged.
+bool resolve_cycle(int value, int current, int* out) {
+    if (value == DATE_MISSING || value >= 0) {
+        *out = value;
+        return true;
+    }
+    const int step = (-value) % 100;
+    const int add = (-value) / 100;
+    if (step == 0) return false;
+    *out = (current < 0 ? 0 : current) / step * step + add;
+    return true;
+}
+
+// The requested hour and minute of the file-selection module.
+Date requested_time() {
+    Date req{};
+    DATE_init(&req);
+    if (FILE_get_time) FILE_get_time(&req);
+    return req;
+}
+
+}  // namespace
+
+namespace {
+
+// Applies a "decode_hour" value to file_date's day and the clock to decode for; true when
+// the value was usable. window_given tells whether it set the acceptance window.
+bool apply_decode_hour(const char* value, int* hour, int* min, bool* window_given) {
+    DecodeRequest r;
+    if (!parse_decode_hour(value, &r)) {
+        MESS_print(M_warn, "DATE_set_datim: Unreadable decode_hour, ignored: %s\n", value);
+        return false;
+    }
+    if (r.from_date) {
+        Date from = file_date;
+        if (r.back != 0) {
+            // Going back may cross midnight: the whole date moves.
+            from = shift_date(file_date, -static_cast<std::int64_t>(r.back) * 3600);
+            file_date.year = from.year;
+            file_date.month = from.month;
+            file_date.day = from.day;
+        }
+        r.hour = from.hour;
+        if (r.date_min) r.min = from.min;
+        else if (r.min == DATE_MISSING) r.min = 0;
+    }
+    if (r.hour != DATE_MISSING || r.min != DATE_MISSING) {
+        *hour = r.hour;
+        *min = r.min;
+    }
+    // A window given in part changes only that part.
+    *window_given = r.pre != DATE_MISSING || r.post != DATE_MISSING;
+    if (*window_given)
+        DATE_set_range(r.pre != DATE_MISSING ? -r.pre : min_pre,
+                       r.post != DATE_MISSING ? r.post : min_post);
+    return r.hour != DATE_MISSING || r.min != DATE_MISSING;
+}
+
+}  // namespace
+
+int DATE_set_datim(const Date* date) {
+    if (!date) {
+        MESS_print(M_error, "DATE_set_datim: No date given\n");
+        return -1;
+    }
+    file_date = *date;
+    const Date req = requested_time();
+    int hour = req.hour;
+    int min = req.min;
+    bool clock_given = false, window_given = false;
+    const char* value = RES_get("decode_hour");
+    if (value && *value) clock_given = apply_decode_hour(value, &hour, &min, &window_given);
+
+    int cycle_hour = hour, cycle_min = min;
+    if (!resolve_cycle(hour, file_date.hour, &cycle_hour) ||
+        !resolve_cycle(min, file_date.min, &cycle_min)) {
+        MESS_print(M_warn, "DATE_set_datim: Requested cycle -XXYY needs YY above 0, ignored\n");
+        cycle_hour = cycle_min = DATE_MISSING;
+    }
+    if (cycle_hour != DATE_MISSING) file_date.hour = cycle_hour;
+    if (cycle_min != DATE_MISSING) file_date.min = cycle_min;
+    if (file_date.min == DATE_MISSING) file_date.min = 0;
+    // A cycle may land past 23 h or 59 min: carry into the next day rather than wrap to 0.
+    if (file_date.hour > 23 || file_date.min > 59) {
+        const int extra_min = std::max(file_date.hour, 0) * 60 + file_date.min;
+        file_date.hour = 0;
+        file_date.min = 0;
+        file_date = shift_date(file_date, static_cast<std::int64_t>(extra_min) * 60);
+    }
+    if (clock_given)
+        MESS_print(M_mess, "Decoding for: %2.2d:%2.2dZ\n", file_date.hour, file_date.min);
+    if (window_given) MESS_print(M_mess, "Decoding range: %d +%d mins\n", min_pre, min_post);
+    base = DATE_num_sec(&file_date);
+    begin = base + static_cast<std::int64_t>(min_pre) * 60;
+    end = base + static_cast<std::int64_t>(min_post) * 60;
+    return 0;
+}
+
 int DATE_get_datim(Date* date) {
     if (!date) return -1;
     *date = file_date;
@@ -402,19 +624,6 @@ int deliver(const std::string& text, char* str, std::size_t size) {
     if (!str || size == 0) return -1;
     str_copy(str, size, text.c_str());
     return 0;
-}
-
-// A date shifted by secs, keeping which of hour and minute were set.
-Date shift_date(const Date& date, std::int64_t secs) {
-    Date copy = date;
-    const std::int64_t t = DATE_num_sec(&copy) + secs;
-    Date out{};
-    DATE_get_gmdate(&t, &out);
-    if (date.hour == DATE_MISSING) out.hour = DATE_MISSING;
-    if (date.hour == DATE_MISSING || date.min == DATE_MISSING) out.min = DATE_MISSING;
-    if (date.hour == DATE_MISSING || date.min == DATE_MISSING || date.sec == DATE_MISSING)
-        out.sec = DATE_MISSING;
-    return out;
 }
 
 // Seconds from a reference date to the end of a forecast range of t3 hours; codes above
