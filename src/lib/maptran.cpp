@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mess.hpp"
+#include "region.hpp"
 #include "thm_tool.hpp"
 
 namespace {
@@ -717,23 +718,6 @@ double pole_angle(double x, double y)
     return std::atan2(x, -d.hemisphere * y) * rad_to_deg;
 }
 
-// Domains are the same when every field matches exactly; an unset projection point counts as
-// the centre.
-bool same_point(float p1, float c1, float p2, float c2)
-{
-    return p1 == p2 || (is_missing(p1) && c1 == p2) || (is_missing(p2) && c2 == p1);
-}
-
-bool same_domain(const Domain& a, const Domain& b)
-{
-    if (a.proj != b.proj || a.clat != b.clat || a.clon != b.clon || a.dx != b.dx || a.dy != b.dy || a.nx != b.nx ||
-        a.ny != b.ny || a.ellipse != b.ellipse)
-        return false;
-    for (int i = 0; i < 5; ++i)
-        if (a.param[i] != b.param[i]) return false;
-    return same_point(a.plat, a.clat, b.plat, b.clat) && same_point(a.plon, a.clon, b.plon, b.clon);
-}
-
 bool rotates_with_pole(int code) { return code == 1 || code == 4; }
 
 // Plane displacement of a 1 km move from (x, y) towards geographic direction dir.
@@ -792,6 +776,8 @@ Domain* MAP_get_domain(Domain* dom)
     return dom;
 }
 
+void MAP_print_domain() { DOM_print(M_print, &st.domain); }
+
 int MAP_proj(int proj)
 {
     select_projection(proj);
@@ -807,6 +793,8 @@ int MAP_coord(float rlat, float rlon)
     reset_caches();
     return 0;
 }
+
+int MAP_proj_str(const char* text) { return DOM_proj_str(text); }
 
 float MAP_get_clat() { return st.domain.clat; }
 
@@ -969,7 +957,7 @@ int MAP_domain_tran(const Domain* domain1, const Domain* domain2, float x1, floa
         set_missing(x2, y2);
         return 0;
     }
-    if (same_domain(*domain1, *domain2)) {
+    if (DOM_comp(domain1, domain2)) {
         *x2 = x1;
         *y2 = y1;
         return 1;

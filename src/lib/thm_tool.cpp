@@ -307,10 +307,11 @@ float pres_alt(float pres)
 
 float calc_earth_dist(float lat1, float lon1, float lat2, float lon2)
 {
-    const float factor = static_cast<float>(deg_to_rad);
-    float phi1 = lat1 * factor, phi2 = lat2 * factor, dlon = (lon1 - lon2) * factor;
-    float cosine = std::sin(phi1) * std::sin(phi2) + std::cos(phi1) * std::cos(phi2) * std::cos(dlon);
+    // In double: a single-precision cosine of nearby points is off by kilometres.
+    double phi1 = lat1 * deg_to_rad, phi2 = lat2 * deg_to_rad;
+    double dlon = (static_cast<double>(lon1) - lon2) * deg_to_rad;
+    double cosine = std::sin(phi1) * std::sin(phi2) + std::cos(phi1) * std::cos(phi2) * std::cos(dlon);
     // Rounding can push the cosine just past 1 for coincident points; acos would give NaN.
-    cosine = std::clamp(cosine, -1.0f, 1.0f);
-    return static_cast<float>(63.713 * 100.0 * std::acos(static_cast<double>(cosine)));
+    cosine = std::clamp(cosine, -1.0, 1.0);
+    return static_cast<float>(63.713 * 100.0 * std::acos(cosine));
 }
