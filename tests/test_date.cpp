@@ -9,6 +9,7 @@
 #include <string>
 
 #include "date.hpp"
+#include "files.hpp"
 #include "resrc.hpp"
 
 namespace {
@@ -332,10 +333,12 @@ protected:
         setenv("TZ", "UTC", 1);
         tzset();
         RES_clear();
+        FILE_reset_time();
         DATE_set_range(-15, 10);
     }
     void TearDown() override {
         RES_clear();
+        FILE_reset_time();
         DATE_set_range(-15, 10);
     }
     // Sets the decoding time for date with an optional "decode_hour" value.
@@ -422,6 +425,25 @@ TEST_F(DecodeTimeTest, DecodeHourForms) {
         EXPECT_EQ(DATE_chk_range(shifted(t, c.post)), 1) << c.value;
         EXPECT_EQ(DATE_chk_range(shifted(t, c.post + 1)), 0) << c.value;
     }
+}
+
+// The hour and minute requested of the file selection replace the date's own, cycles
+// included; a "decode_hour" clock overrides them, a window-only value does not.
+TEST_F(DecodeTimeTest, RequestedClockAndItsOverrides) {
+    const Date at_1445 = make(2026, 12, 7, 14, 45);
+    Date request = make(DATE_MISSING, DATE_MISSING, DATE_MISSING, 6, DATE_MISSING);
+    FILE_set_time(&request);
+    EXPECT_EQ(hhmm(decode(nullptr, at_1445)), 645);  // minute of the date kept
+    request.min = 30;
+    FILE_set_time(&request);
+    EXPECT_EQ(hhmm(decode(nullptr, at_1445)), 630);
+    request.hour = -312;
+    request.min = DATE_MISSING;
+    FILE_set_time(&request);
+    EXPECT_EQ(hhmm(decode(nullptr, at_1445)), 1545);  // 12 + 3
+    EXPECT_EQ(hhmm(decode("9", at_1445)), 900);
+    RES_clear();
+    EXPECT_EQ(hhmm(decode(":-5+5", at_1445)), 1545);
 }
 
 TEST_F(DecodeTimeTest, UnusableValuesAreIgnored) {

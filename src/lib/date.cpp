@@ -12,9 +12,10 @@
 #include <regex>
 #include <string>
 
+#include "files.hpp"
 #include "mess.hpp"
-#include "string.hpp"
 #include "resrc.hpp"
+#include "string.hpp"
 #include "var_tool.hpp"
 
 namespace {
@@ -332,10 +333,6 @@ Date* DATE_to_struct(int year, int month, int day, int hour, int min) {
     return &shared_date;
 }
 
-// The requested time of the file-selection module. Weak: that module may be left out of
-// a program, and then no hour or minute has been requested.
-int FILE_get_time(Date* date) __attribute__((weak));
-
 namespace {
 
 // What a "decode_hour" value asks for; -9999 where it gives nothing.
@@ -457,7 +454,7 @@ bool resolve_cycle(int value, int current, int* out) {
 Date requested_time() {
     Date req{};
     DATE_init(&req);
-    if (FILE_get_time) FILE_get_time(&req);
+    FILE_get_time(&req);
     return req;
 }
 
