@@ -1163,6 +1163,8 @@ int choose_without_prompt(char* outfile, bool force_end) {
 
 int FILE_set_name(const char* type) {
   set_filename("", 0);
+  // The minimum size belongs to the convention line; a new selection starts without one.
+  min_size = 0;
   if (!type) {
     MESS_print(M_error, "FILE_set_name: no data type given\n");
     current.conv.clear();
