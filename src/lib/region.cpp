@@ -304,7 +304,10 @@ bool read_region_item(const std::string& item, Domain* domain)
         }
         return search_and_decode(file.c_str(), name.c_str(), domain);
     }
-    if (search_and_decode(nullptr, item.c_str(), domain)) return true;
+    // A region file line whose DOMAIN is its own name stands for the built-in region.
+    char text[DOM_LINE_SIZE];
+    if (DOM_search_file(nullptr, item.c_str(), text, sizeof text) && stricmp(trimmed(text).c_str(), item.c_str()) != 0)
+        return decode_region_text(text, domain);
     return DOM_get_def_region(item.c_str(), domain) == 1;
 }
 
@@ -484,6 +487,7 @@ int DOM_decode(const char* str, Domain* domain)
         }
     }
     FLAG_set(DOM_REGION_FLAG, result);
+    FILE_set_key('r', text.c_str());
     return result;
 }
 

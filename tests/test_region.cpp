@@ -1,0 +1,503 @@
+// Domain strings, regions, the region file and domain comparison/printing.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files.hpp"
+#include "flag.hpp"
+#include "region.hpp"
+#include "resrc.hpp"
+
+namespace {
+
+const std::string data_dir = QAZ_TEST_DATA "/";
+const std::string station_file = data_dir + "cty_small.cty";
+constexpr float unset = -9999.0f;
+
+struct Expected {
+    int proj;
+    float plat, plon, clat, clon;
+    int nx, ny;
+    float dx, dy;
+    int ellipse;
+};
+
+void expect_domain(const Domain& got, const Expected& want, const std::string& what)
+{
+    EXPECT_EQ(got.proj, want.proj) << what;
+    EXPECT_FLOAT_EQ(got.plat, want.plat) << what;
+    EXPECT_FLOAT_EQ(got.plon, want.plon) << what;
+    EXPECT_FLOAT_EQ(got.clat, want.clat) << what;
+    EXPECT_FLOAT_EQ(got.clon, want.clon) << what;
+    EXPECT_EQ(got.nx, want.nx) << what;
+    EXPECT_EQ(got.ny, want.ny) << what;
+    EXPECT_FLOAT_EQ(got.dx, want.dx) << what;
+    EXPECT_FLOAT_EQ(got.dy, want.dy) << what;
+    EXPECT_EQ(got.ellipse, want.ellipse) << what;
+}
+
+class RegionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RES_clear();
+        RES_put("file_path", data_dir.c_str());
+        DOM_set_prompt_region(1);
+        FLAG_set_batch(0);
+    }
+    void TearDown() override
+    {
+        RES_clear();
+        FLAG_set_batch(0);
+    }
+
+    Domain decode(const std::string& text, int expected_result)
+    {
+        Domain domain;
+        DOM_init(&domain);
+        EXPECT_EQ(DOM_decode(text.c_str(), &domain), expected_result) << text;
+        return domain;
+    }
+};
+
+TEST_F(RegionTest, EveryLayoutOfTheTable)
+{
+    const struct {
+        const char* text;
+        Expected want;
+    } table[] = {
+        {"size,640,480", {51, unset, unset, unset, unset, 640, 480, unset, unset, 0}},
+        {"lc,-95,38,-98,49,33,1.5,1.25", {4, unset, -95, 38, -98, 49, 33, 1.5f, 1.25f, 0}},
+        {"lc:30,-95,38,-98,49,33,1.5,1.25", {4, unset, -95, 38, -98, 49, 33, 1.5f, 1.25f, 0}},  // PL wins
+        {"merc,10,20,30,40,0.5,0.25", {3, unset, unset, 10, 20, 30, 40, 0.5f, 0.25f, 0}},
+        {"lc,-95,38,-98,0.4,0.3", {4, unset, -95, 38, -98, 25, 17, 0.4f, 0.3f, 0}},
+        // P,LAT,LON,NX,NY,DX is shadowed: six items after a keyword always read as P,PL,LAT,LON,DX,DY.
+        {"ll,10,20,30,40,0.5", {2, unset, 10, 20, 30, 25, 17, 40, 0.5f, 0}},
+        {"40,-100,30,20,0.5,0.25", {1, unset, unset, 40, -100, 30, 20, 0.5f, 0.25f, 0}},
+        {"lc:25:-95,38,-98,0.4,0.4", {4, 25, -95, 38, -98, 25, 17, 0.4f, 0.4f, 0}},
+        {"40,-100,30,20,0.5", {1, unset, unset, 40, -100, 30, 20, 0.5f, 0.5f, 0}},
+        {"ortho,40,-100,0.8", {5, unset, unset, 40, -100, 25, 17, 0.8f, 0.8f, 0}},
+        {"40,-100,30,20", {1, unset, unset, 40, -100, 30, 20, 1.2f, 1.2f, 0}},
+        {"40,-100,0.7", {1, unset, unset, 40, -100, 25, 17, 0.7f, 0.7f, 0}},
+        {"moll,10,20", {7, unset, unset, 10, 20, 25, 17, 1.2f, 1.2f, 0}},
+        {"zoom,10,20", {50, unset, unset, 10, 20, 25, 17, 1.0f, 1.0f, 0}},
+        {"40,-100", {1, unset, unset, 40, -100, 25, 17, 1.2f, 1.2f, 0}},
+        {" 40 , -100 ", {1, unset, unset, 40, -100, 25, 17, 1.2f, 1.2f, 0}},
+        {"ps:e:60:-105,40,-100,1.2", {1, 60, -105, 40, -100, 25, 17, 1.2f, 1.2f, 1}},
+        {"sat:e:-75,0,-75,0.5", {9, unset, -75, 0, -75, 25, 17, 0.5f, 0.5f, 1}},
+        {"lc::-95,38,-98", {4, unset, -95, 38, -98, 25, 17, 1.2f, 1.2f, 0}},
+    };
+    for (const auto& row : table) expect_domain(decode(row.text, 1), row.want, row.text);
+}
+
+TEST_F(RegionTest, ProjectionValuesFillPoleThenParameters)
+{
+    Domain domain = decode("lc:e:25:-95:30:60:7:8,38,-98", 1);
+    EXPECT_FLOAT_EQ(domain.param[0], 30.0f);
+    EXPECT_FLOAT_EQ(domain.param[1], 60.0f);
+    EXPECT_FLOAT_EQ(domain.param[2], 7.0f);
+    EXPECT_FLOAT_EQ(domain.param[3], 8.0f);
+    EXPECT_FLOAT_EQ(domain.param[4], unset);
+    domain = decode("lc:25:-95::60,38,-98", 1);
+    EXPECT_FLOAT_EQ(domain.param[0], unset);
+    EXPECT_FLOAT_EQ(domain.param[1], 60.0f);
+    // More values than the record holds, or values that are no numbers, fit no layout.
+    decode("lc:1:2:3:4:5:6:7,38,-98", 255);
+    decode("lc:abc,38,-98", 255);
+}
+
+TEST_F(RegionTest, AmbiguousStringsTakeTheEarlierLayout)
+{
+    // Six items after a projection: plon comes first, never nx/ny.
+    Domain domain = decode("ps,-105,40,-100,2,3", 1);
+    expect_domain(domain, {1, unset, -105, 40, -100, 25, 17, 2, 3, 0}, "P,PL,LAT,LON,DX,DY");
+    // Grid sizes must be whole numbers: a fraction moves the string to the next layout.
+    domain = decode("40,-100,30.5,20,0.5", 255);
+    domain = decode("40,-100,30,20,0.5,0.5", 1);
+    EXPECT_EQ(domain.nx, 30);
+    // An unknown keyword fits no layout with a projection.
+    decode("bogus,40,-100", 255);
+    decode("40,-100,1,2,3,4,5,6,7", 255);
+    decode("40,,-100", 255);
+}
+
+TEST_F(RegionTest, MissingAndInvalidStrings)
+{
+    Domain domain;
+    domain.proj = 3;
+    EXPECT_EQ(DOM_decode("miss", &domain), -9999);
+    expect_domain(domain, {-9999, unset, unset, unset, unset, -9999, -9999, unset, unset, 0}, "miss");
+    EXPECT_EQ(FLAG_get(DOM_REGION_FLAG), -9999);
+    EXPECT_EQ(DOM_decode("", &domain), -9999);
+    EXPECT_EQ(DOM_decode(nullptr, &domain), -9999);
+    EXPECT_EQ(DOM_decode("MISS", &domain), -9999);
+
+    Domain kept = decode("40,-100", 1);
+    EXPECT_EQ(FLAG_get(DOM_REGION_FLAG), 1);
+    EXPECT_EQ(DOM_decode("no_such_region", &kept), 255);
+    EXPECT_EQ(FLAG_get(DOM_REGION_FLAG), 255);
+    EXPECT_FLOAT_EQ(kept.clat, 40.0f);  // a failed decode leaves the domain alone
+    EXPECT_EQ(DOM_decode("40,-100", nullptr), 255);
+}
+
+TEST_F(RegionTest, TheWholeStringBecomesFileKeyR)
+{
+    decode("lc:25:-95,38,-98,0.4,0.4", 1);
+    char key[64] = "";
+    FILE_get_key('r', key);
+    EXPECT_STREQ(key, "lc:25:-95,38,-98,0.4,0.4");
+}
+
+TEST_F(RegionTest, StationItemsCentreOnTheStation)
+{
+    const std::string at_denver = "id:" + station_file + ":KDEN";
+    Domain domain = decode(at_denver, 1);
+    expect_domain(domain, {1, unset, unset, 39.85f, -104.66f, 25, 17, 1.2f, 1.2f, 0}, at_denver);
+    domain = decode(at_denver + ",0.5", 1);  // LAT,LON,DX with the station for LAT and LON
+    EXPECT_FLOAT_EQ(domain.dx, 0.5f);
+    domain = decode("lc," + at_denver + ",1,2", 1);  // P,LAT,LON,DX,DY
+    expect_domain(domain, {4, unset, unset, 39.85f, -104.66f, 25, 17, 1, 2, 0}, "lc,station,1,2");
+    domain = decode("ll," + at_denver + ",31,21,0.5,0.25", 1);  // P,LAT,LON,NX,NY,DX,DY
+    EXPECT_EQ(domain.nx, 31);
+    EXPECT_FLOAT_EQ(domain.dy, 0.25f);
+    decode("id:" + station_file + ":NOWHERE", 255);
+    decode("id:", 255);
+    // The default station file is looked for in the file_path directory.
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    domain = decode("id:KDEN", 1);
+    EXPECT_NEAR(domain.clat, 39.87f, 0.05f);
+}
+
+TEST_F(RegionTest, RegionItemsAndTheRegionFile)
+{
+    const Expected colorado{1, unset, unset, 39, -105.5f, 25, 17, 0.6f, 0.6f, 0};
+    expect_domain(decode("co", 2), colorado, "co");
+    expect_domain(decode("CO", 2), colorado, "CO");
+    expect_domain(decode("alias", 2), colorado, "alias names another region");
+    expect_domain(decode("fi:qaz.reg", 2), colorado, "first region of the file");
+    expect_domain(decode("qaz.reg:co", 2), colorado, "FILE:NAME");
+    expect_domain(decode("qaz.reg:", 2), colorado, "FILE: loads the menu");
+    expect_domain(decode("hid", 2), {4, 25, -95, 38, -98, 25, 17, 0.4f, 0.4f, 0}, "hidden line");
+    // The file's line wins over the built-in region of the same name.
+    expect_domain(decode("ne", 2), {1, unset, unset, 40, -100, 25, 17, 2, 2, 0}, "ne from the file");
+    // Regions naming each other in a ring, and lines that hold no domain, fail cleanly.
+    decode("loop1", 255);
+    decode("bad", 255);
+    decode("broken", 255);
+    decode("no_such.reg:co", 255);
+}
+
+TEST_F(RegionTest, BuiltInRegionsWhenTheFileHasNone)
+{
+    const Expected us{1, unset, -97, 39, -97, 25, 17, 2.3f, 2.3f, 0};
+    expect_domain(decode("us", 2), us, "us is not in the test file");
+    RES_put("file_path", "/nonexistent/dir/");
+    expect_domain(decode("us", 2), us, "no region file at all");
+    expect_domain(decode("ne", 2), {1, unset, -76, 42, -76, 25, 17, 0.9f, 0.9f, 0}, "built-in ne");
+    const struct {
+        const char* name;
+        float clat, clon, spacing;
+    } table[] = {
+        {"at", 37, -82, 0.9f}, {"se", 31, -88, 1.1f},  {"mw", 43, -93, 1.1f},
+        {"sp", 32.5f, -100, 1.2f}, {"nw", 44, -112, 1.0f}, {"sw", 37, -112, 1.0f},
+    };
+    Domain domain;
+    for (const auto& row : table) {
+        ASSERT_EQ(DOM_get_def_region(row.name, &domain), 1) << row.name;
+        expect_domain(domain, {1, unset, row.clon, row.clat, row.clon, 25, 17, row.spacing, row.spacing, 0},
+                      row.name);
+    }
+    EXPECT_EQ(DOM_get_def_region("xx", &domain), 0);
+}
+
+TEST_F(RegionTest, VariableRegionAsksForItsCentre)
+{
+    char path[] = "/tmp/region_answers_XXXXXX";
+    const int handle = mkstemp(path);
+    ASSERT_GE(handle, 0);
+    FILE* answers = fdopen(handle, "w");
+    std::fputs("45\n-90\n", answers);
+    std::fclose(answers);
+    ASSERT_NE(std::freopen(path, "r", stdin), nullptr);
+    // The test file's "var" line names itself: the built-in region answers.
+    const Domain domain = decode("var", 2);
+    expect_domain(domain, {1, unset, -90, 45, -90, 25, 17, 1.2f, 1.2f, 0}, "var");
+    decode("var", 255);  // no answers left
+    std::remove(path);
+}
+
+TEST_F(RegionTest, PriorityFollowsTheDomainHeight)
+{
+    const struct {
+        const char* text;
+        int priority;
+    } table[] = {
+        {"40,-100", 3},                 // 16 x 1.2 = 19.2
+        {"us", 2},                      // 16 x 2.3 = 36.8
+        {"40,-100,10,5,1,13", 1},       // 4 x 13 = 52
+        {"40,-100,10,5,1,12.5", 2},     // exactly 50 is not above 50
+        {"40,-100,10,5,1,1", 5},        // 4
+        {"40,-100,10,5,1,0.75", 6},     // 3
+        {"40,-100,10,5,1,0.8", 5},      // 3.2
+        {"40,-100,10,9,1,1", 4},        // 8
+    };
+    for (const auto& row : table) {
+        decode(row.text, row.text == std::string("us") ? 2 : 1);
+        EXPECT_EQ(DOM_get_prior(), row.priority) << row.text;
+    }
+    const struct {
+        const char* setting;
+        int priority;
+    } adjust[] = {{"+2", 5}, {"-1", 2}, {"7", 7}, {"x", 3}};
+    for (const auto& row : adjust) {
+        RES_put("stat_prior", row.setting);
+        decode("40,-100", 1);
+        EXPECT_EQ(DOM_get_prior(), row.priority) << row.setting;
+    }
+    DOM_set_prior(9);
+    EXPECT_EQ(DOM_get_prior(), 9);
+    DOM_set_loc_prior(4);
+    EXPECT_EQ(DOM_get_loc_prior(), 4);
+}
+
+TEST_F(RegionTest, ProjectionKeywords)
+{
+    const struct {
+        const char* word;
+        int code;
+    } table[] = {
+        {"ll", 2},      {"LATLON", 2},   {"lat", 2},     {"polar", 1},   {"ps", 1},      {"pstereo", 1},
+        {"sat", 9},     {"lamb", 4},     {"Lambert", 4}, {"lc", 4},      {"la", 8},      {"lambaz", 8},
+        {"gnom", 6},    {"ortho", 5},    {"moll", 7},    {"merc", 3},    {"pixel", 99},  {"xy", 20},
+        {"xlogy", 22},  {"xlogp", 22},   {"cat", 24},    {"skewt", 40},  {"ema", 42},    {"teph", 43},
+        {"rteph", 44},  {"therm", 40},   {"stuve", 41},  {"hodo", 23},   {"vert", 22},   {"xp", 25},
+        {"zoom", 50},   {"size", 51},    {"miss", -9999}, {"xpx", -1},   {"p", -1},      {"l", -1},
+        {"missing", -1}, {"", -1},       {"xz", -1},
+    };
+    for (const auto& row : table) EXPECT_EQ(DOM_proj_str(row.word), row.code) << row.word;
+    EXPECT_EQ(DOM_proj_str(nullptr), -1);
+}
+
+TEST_F(RegionTest, SetParamsTriesOneLayout)
+{
+    char p0[] = "lc", p1[] = "38", p2[] = "-98", p3[] = "0.4", miss[] = "none";
+    char* items[] = {p0, p1, p2, p3};
+    Domain domain;
+    DOM_init(&domain);
+    EXPECT_EQ(DOM_set_params(4, items, &domain, DOM_P_PROJ, DOM_P_CLAT, DOM_P_CLON, DOM_P_DX), 0);
+    EXPECT_EQ(domain.proj, 4);
+    EXPECT_FLOAT_EQ(domain.dx, 0.4f);
+    EXPECT_FLOAT_EQ(domain.dy, unset);  // defaults are DOM_decode's business
+    EXPECT_NE(DOM_set_params(4, items, &domain, DOM_P_PROJ, DOM_P_CLAT, DOM_P_CLON), 0);   // item left over
+    EXPECT_NE(DOM_set_params(3, items, &domain, DOM_P_PROJ, DOM_P_CLAT, DOM_P_CLON, DOM_P_DX), 0);
+    EXPECT_NE(DOM_set_params(4, items, &domain, DOM_P_CLAT, DOM_P_CLON, DOM_P_NX, DOM_P_NY), 0);
+    char* missing[] = {miss};
+    domain.proj = 4;
+    EXPECT_EQ(DOM_set_params(1, missing, &domain, DOM_P_CLAT), 0);
+    EXPECT_EQ(domain.proj, -9999);
+}
+
+TEST_F(RegionTest, MenuAndFileListing)
+{
+    EXPECT_STREQ(DOM_get_region_name(0), "Return to previous menu");
+    ASSERT_EQ(DOM_read_menu("qaz.reg"), 1);
+    EXPECT_STREQ(DOM_get_region_name(1), "Colorado");
+    EXPECT_STREQ(DOM_get_region_name(2), "Same as colorado");
+    EXPECT_STREQ(DOM_get_region_name(3), "Wide latlon with a l");  // cut to 20 characters
+    EXPECT_STREQ(DOM_get_region_name(9), "Variable");
+    EXPECT_STREQ(DOM_get_region_name(10), "");  // the broken line is no region
+    EXPECT_STREQ(DOM_get_region_name(-1), "");
+    EXPECT_EQ(DOM_read_menu("no_such.reg"), 0);
+    EXPECT_STREQ(DOM_get_region_name(1), "Colorado");  // a missing file keeps the menu
+
+    char text[DOM_LINE_SIZE];
+    ASSERT_EQ(DOM_search_file("qaz.reg", "WIDE", text), 1);
+    EXPECT_STREQ(text, "ll,0,0,361,181,1,1");
+    ASSERT_EQ(DOM_search_file("qaz.reg", nullptr, text), 1);
+    EXPECT_STREQ(text, "ps,39,-105.5,0.6");
+    EXPECT_EQ(DOM_search_file("qaz.reg", "nothing", text), 0);
+    char tiny[5];
+    EXPECT_EQ(DOM_search_file("qaz.reg", "wide", tiny, sizeof tiny), 0);  // would not fit
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(DOM_print_file("qaz.reg"), 1);
+    const std::string listing = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(listing.rfind(" Abbr    Description\nco       Colorado", 0), 0u) << listing;
+}
+
+TEST_F(RegionTest, RegionFromResources)
+{
+    Domain domain;
+    EXPECT_EQ(DOM_get_region(&domain, 1), 0);
+    EXPECT_EQ(DOM_get_grid_domain(&domain), 0);
+    EXPECT_EQ(DOM_get_region(&domain, 4), 2);  // first menu region of the file: co
+    EXPECT_FLOAT_EQ(domain.clon, -105.5f);
+    RES_put("region", "40,-100");
+    RES_put("plot_domain", "ll,10,20");
+    EXPECT_EQ(DOM_get_region(&domain, 1), 1);
+    EXPECT_EQ(domain.proj, 2);
+    EXPECT_EQ(DOM_get_region(&domain, 2), 1);  // flag 2 ignores plot_domain
+    EXPECT_EQ(domain.proj, 1);
+    RES_put("grid_domain", "merc,0,0");
+    EXPECT_EQ(DOM_get_grid_domain(&domain), 1);
+    EXPECT_EQ(domain.proj, 3);
+}
+
+TEST_F(RegionTest, RegionPrompt)
+{
+    Domain domain;
+    DOM_set_prompt_region(0);
+    EXPECT_EQ(DOM_prompt_region(&domain, 1), 0);
+    DOM_set_prompt_region(1);
+    FLAG_set_batch(1);
+    EXPECT_EQ(DOM_prompt_region(&domain, 1), 2);
+    EXPECT_FLOAT_EQ(domain.clon, -105.5f);
+    FLAG_set_batch(0);
+
+    char path[] = "/tmp/region_prompt_XXXXXX";
+    const int handle = mkstemp(path);
+    ASSERT_GE(handle, 0);
+    FILE* answers = fdopen(handle, "w");
+    std::fputs("list\nnot,a,domain\n3\n0\n", answers);  // listing, a bad answer, entry 3, return
+    std::fclose(answers);
+    ASSERT_NE(std::freopen(path, "r", stdin), nullptr);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(DOM_prompt_region(&domain, 0), 2);
+    EXPECT_EQ(domain.proj, 2);  // entry 3 is "wide"
+    EXPECT_EQ(DOM_prompt_region(&domain, 0), 0);
+    const std::string shown = testing::internal::GetCapturedStdout();
+    EXPECT_NE(shown.find("Region Menu"), std::string::npos);
+    EXPECT_NE(shown.find("Enter the region: "), std::string::npos);
+    EXPECT_EXIT(DOM_prompt_region(&domain, 0), testing::ExitedWithCode(0), "");  // input ended
+    std::remove(path);
+}
+
+TEST_F(RegionTest, CompareDomains)
+{
+    Domain a = decode("lc:25:-95,38,-98,0.4,0.4", 1);
+    Domain b = a;
+    EXPECT_EQ(DOM_comp(&a, &b), 1);
+    // An unset pole equals the other side's centre.
+    Domain c = decode("ps,40,-100", 1);
+    Domain d = c;
+    d.plat = 40;
+    d.plon = -100;
+    EXPECT_EQ(DOM_comp(&c, &d), 1);
+    EXPECT_EQ(DOM_comp(&d, &c), 1);
+    d.plon = -101;
+    EXPECT_EQ(DOM_comp(&c, &d), 0);
+
+    const auto differs = [&](auto change) {
+        Domain e = a;
+        change(e);
+        return DOM_comp(&a, &e) == 0;
+    };
+    EXPECT_TRUE(differs([](Domain& e) { e.proj = 1; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.clat += 0.001f; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.clon = 0; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.dx = 0.5f; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.dy = 0.5f; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.nx = 26; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.ny = 18; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.param[4] = 1; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.ellipse = 1; }));
+    EXPECT_TRUE(differs([](Domain& e) { e.plat = 26; }));
+    EXPECT_EQ(DOM_comp(&a, nullptr), 0);
+    Domain f = a;
+    f.nx = 99;
+    EXPECT_EQ(DOM_comp_proj(&a, &f), 1);
+}
+
+std::string printed(const Domain& domain)
+{
+    testing::internal::CaptureStdout();
+    DOM_print(M_print, &domain);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST_F(RegionTest, PrintedDomainsDecodeBack)
+{
+    Domain domain = decode("ps:e:60:-105,40,-100,1.2", 1);
+    EXPECT_EQ(printed(domain), "pstereo:e:60.000:-105.000:::,40.000,-100.000,25,17,1.2000,1.2000\n");
+    const char* const strings[] = {
+        "ps,40,-100",         "ll,10,20,30,40,0.5,0.25", "merc,10,20",       "lc:25:-95,38,-98,0.4,0.4",
+        "ortho,40,-100",      "gn,40,-100",               "moll,0,0,40,20,2", "la:45:-100,45,-100",
+        "sat:e:-75,0,-75,0.5", "xy,1,2",                  "xlogp,0,500",      "cat,1,2",
+        "skewt,0,700",        "stuve,0,700",              "ema,0,700",        "zoom,1,2",
+        "pix,100,200",        "lc:25:-95:33.5:45,38,-98",
+    };
+    for (const char* text : strings) {
+        const Domain original = decode(text, 1);
+        const std::string line = printed(original);
+        ASSERT_FALSE(line.empty()) << text;
+        const Domain back = decode(line.substr(0, line.size() - 1), 1);
+        EXPECT_EQ(DOM_comp(&original, &back), 1) << text << " -> " << line;
+    }
+    // Codes without a name print without one and cannot be read back.
+    Domain tephi = domain;
+    tephi.proj = 43;
+    EXPECT_EQ(printed(tephi).rfind(":e:60.000", 0), 0u);
+    Domain hodograph = domain;
+    hodograph.proj = 23;
+    const std::string polar = printed(hodograph);
+    EXPECT_EQ(decode(polar.substr(0, polar.size() - 1), 1).proj, 1);
+    // Nothing at a level that is switched off.
+    testing::internal::CaptureStdout();
+    DOM_print(M_debug, &domain);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(DomainAspect, RatioOfGridSpans)
+{
+    Domain domain;
+    DOM_init(&domain);
+    EXPECT_FLOAT_EQ(DOM_aspect(&domain), 1.0f);
+    domain.nx = 25;
+    domain.ny = 17;
+    EXPECT_FLOAT_EQ(DOM_aspect(&domain), 1.5f);
+    domain.ny = 1;
+    EXPECT_FLOAT_EQ(DOM_aspect(&domain), 1.0f);
+    EXPECT_FLOAT_EQ(DOM_aspect(nullptr), 1.0f);
+}
+
+TEST(SharedRegionFile, EveryLineDecodes)
+{
+    RES_clear();
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    std::ifstream file(QAZ_SHARE_SRC "/qaz.reg");
+    ASSERT_TRUE(file.good());
+    std::string line;
+    int regions = 0;
+    while (std::getline(file, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        std::string abbr, description, domain_text;
+        int display = -1;
+        ASSERT_TRUE(fields >> abbr >> description >> display >> domain_text) << line;
+        EXPECT_LE(abbr.size(), 5u) << line;
+        EXPECT_LE(description.size(), 20u) << line;
+        ++regions;
+        if (abbr == "var") continue;  // asks for its centre
+        Domain by_string, by_name;
+        EXPECT_EQ(DOM_decode(domain_text.c_str(), &by_string), 1) << line;
+        EXPECT_EQ(DOM_decode(abbr.c_str(), &by_name), 2) << line;
+        EXPECT_EQ(DOM_comp(&by_string, &by_name), 1) << line;
+        Domain built_in;
+        if (DOM_get_def_region(abbr.c_str(), &built_in)) {
+            EXPECT_EQ(DOM_comp(&built_in, &by_name), 1) << line;
+        }
+        // Every region must be a usable map: its centre shows on it.
+        ASSERT_EQ(MAP_domain(&by_name), 0) << line;
+        float x = 0, y = 0;
+        EXPECT_EQ(MAP_tran_center(&x, &y), 1) << line;
+        EXPECT_EQ(MAP_in_domain(x, y), 1) << line;
+    }
+    EXPECT_GE(regions, 30);
+    RES_clear();
+}
+
+} // namespace
