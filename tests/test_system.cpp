@@ -216,12 +216,14 @@ TEST_F(System, PromptsAskAgainAfterCommands) {
 }
 
 TEST(Timing, SleepAndElapsedTime) {
+  QAZ_init_time();
   EXPECT_EQ(QAZ_sleep(0.0f), -1);
   EXPECT_EQ(QAZ_sleep(-1.0f), -1);
-  QAZ_init_time();
+  EXPECT_EQ(QAZ_sleep_total(), 0.0f);  // refused sleeps do not count
   const float first = QAZ_elapse_time();
   EXPECT_GE(first, 0.0f);
   EXPECT_EQ(QAZ_sleep(0.05f), 0);
+  EXPECT_FLOAT_EQ(QAZ_sleep_total(), 0.05f);
   const float second = QAZ_elapse_time();
   EXPECT_GE(second - first, 0.045f);
   EXPECT_LT(second, 5.0f);

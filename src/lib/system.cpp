@@ -375,6 +375,8 @@ void QAZ_init_time() {
   elapse = 0.0f;
 }
 
+float QAZ_sleep_total() { return elapse; }
+
 float QAZ_elapse_time() {
   const auto passed = std::chrono::steady_clock::now() - start;
   return std::chrono::duration<float>(passed).count();

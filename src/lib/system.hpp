@@ -59,6 +59,7 @@ int QAZ_promptd(const char* prompt);
 // 0, or -1 for secs <= 0.
 int QAZ_sleep(float secs);
 void QAZ_init_time();        // starts the elapsed-time clock; the slept total becomes 0
+float QAZ_sleep_total();     // seconds slept through QAZ_sleep since QAZ_init_time
 float QAZ_elapse_time();     // seconds since QAZ_init_time
 // Virtual memory size of this process in bytes (field 23 of /proc/<pid>/stat); 0 when unknown.
 long long QAZ_get_virt_mem();
