@@ -428,3 +428,39 @@ TEST_F(NameConv, ExtraInformationCutFromGridNames) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DefaultConventions, ShippedFileCoversTheReaders) {
+  RES_clear();
+  RES_put("file_path", QAZ_SHARE_SRC);
+  RES_put("grid_path", "/g");
+  RES_put("model_path", "/m");
+  RES_put("data_path", "/d");
+  RES_put("raw_path", "/r");
+  FILE_reset_time();
+  struct Case {
+    const char* type;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"grd_grd", "/g/26120707.grd"},   {"grd_cdf", "/g/26120707.nc"},
+      {"grd_sat", "/g/26120707.sat"},   {"grib", "/m/26120707.grib"},
+      {"grib2", "/m/26120707.grib2"},   {"upa_cvt", "/d/26120707.upa"},
+      {"upa_snd", "/d/26120707_snd"},   {"upa_cdf", "/d/26120707_upa.nc"},
+      {"raw_sao", "/r/26120707.sao"},   {"sfc_metar", "/d/26120707_metar"},
+  };
+  const Date d = make_date(2026, 12, 7, 7);
+  for (const auto& c : cases) {
+    EXPECT_EQ(FILE_set_name(c.type), 1) << c.type;
+    char out[FILE_NAME_SIZE];
+    FILE_set_date(&d, out);
+    EXPECT_STREQ(out, c.name) << c.type;
+    EXPECT_EQ(FILE_get_late_off(), 3600) << c.type;
+    EXPECT_GT(FILE_get_min_size(), 0) << c.type;
+  }
+  FILE_set_name("none");
+  RES_clear();
+}
+
+}  // namespace
