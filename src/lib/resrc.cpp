@@ -21,6 +21,7 @@
 #include "flag.hpp"
 #include "mess.hpp"
 #include "mqueue.hpp"
+#include "region.hpp"
 #include "string.hpp"
 #include "system.hpp"
 
@@ -619,8 +620,12 @@ int conv_name(const char*, void*) { return 1; }
 int conv_file_param(const char*, void*) { return 1; }
 
 // --- regions and domains (wired by the region module) ---
-int conv_region(const char*, void*) { return 1; }
-int conv_domain(const char*, void*) { return 1; }
+// A target is a Domain; an unset value ("miss") leaves it unset and counts as done.
+int conv_domain(const char* data, void* out) {
+    if (!out) return 1;
+    return DOM_decode(data, static_cast<Domain*>(out)) == DOM_DECODE_INVALID ? 0 : 1;
+}
+int conv_region(const char* data, void* out) { return conv_domain(data, out); }
 
 // --- plot switches and data ingest (no decoding yet) ---
 int conv_draw(const char*, void*) { return 1; }
