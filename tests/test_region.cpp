@@ -501,3 +501,25 @@ TEST(SharedRegionFile, EveryLineDecodes)
 }
 
 } // namespace
+
+namespace {
+
+TEST(RegionResources, ConversionDecodesIntoADomain)
+{
+    RES_clear();
+    RES_put("file_path", QAZ_TEST_DATA "/");
+    Domain domain;
+    DOM_init(&domain);
+    EXPECT_EQ(RES_conv_data("lc:25:-95,38,-98,0.4,0.4", &domain, CV_domain), 1);
+    EXPECT_EQ(domain.proj, 4);
+    EXPECT_FLOAT_EQ(domain.plat, 25.0f);
+    EXPECT_EQ(RES_conv_data("co", &domain, CV_region), 1);
+    EXPECT_FLOAT_EQ(domain.clon, -105.5f);
+    EXPECT_EQ(RES_conv_data("miss", &domain, CV_region), 1);
+    EXPECT_EQ(domain.proj, -9999);
+    EXPECT_EQ(RES_conv_data("not,a,domain", &domain, CV_domain), 0);
+    EXPECT_EQ(RES_conv_data("40,-100", nullptr, CV_region), 1);
+    RES_clear();
+}
+
+} // namespace
