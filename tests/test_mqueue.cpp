@@ -340,6 +340,45 @@ TEST_F(QueueChannel, ReplyIsSeenAsSoonAsItArrives)
     EXPECT_LT(waited, std::chrono::milliseconds(90));
 }
 
+void ignore_signal(int) {}
+
+TEST_F(QueueChannel, ServerWaitWakesOnARequestAndLeavesItPending)
+{
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        usleep(50000);
+        raw_send(qid_, MQ_TYPE_REQUEST, body_of('4', "frame"));
+        _exit(0);
+    }
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(MQ_swait(qid_), 1);
+    auto waited = std::chrono::steady_clock::now() - start;
+    waitpid(child, nullptr, 0);
+    EXPECT_GE(waited, std::chrono::milliseconds(40));
+    EXPECT_LT(waited, std::chrono::milliseconds(90));
+    EXPECT_EQ(pending(qid_), 1);
+    int conn_id = -1;
+    char item[MQ_ITEM_SIZE];
+    EXPECT_EQ(MQ_sget(qid_, &conn_id, item), 1);
+    EXPECT_STREQ(item, "frame");
+
+    // Replies to clients (other types) do not wake the server.
+    ASSERT_EQ(raw_send(qid_, 5, body_of('0', "reply")), 0);
+    struct sigaction action {}, previous{};
+    action.sa_handler = ignore_signal;
+    sigaction(SIGALRM, &action, &previous);
+    alarm(1);
+    EXPECT_EQ(MQ_swait(qid_), 0) << "a signal ends the wait";
+    sigaction(SIGALRM, &previous, nullptr);
+
+    EXPECT_EQ(MQ_swait(-1), -1);
+    int removed = MQ_create(key_ + 3000);
+    ASSERT_GE(removed, 0);
+    MQ_del(removed);
+    EXPECT_EQ(MQ_swait(removed), -1);
+}
+
 volatile sig_atomic_t handler_runs = 0;
 int handler_queue = -1;
 
@@ -544,6 +583,22 @@ TEST_F(StreamChannel, ServerHandshakeRequestAndReply)
     char code;
     EXPECT_EQ(read_frame(fd, &code), "rate=10\n");
     EXPECT_EQ(code, '0');
+}
+
+TEST_F(StreamChannel, ServerWaitWakesOnConnectionAndData)
+{
+    ASSERT_EQ(MQ_create(port_), 1);
+    int fd = client();
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(MQ_swait(1), 1);
+    ASSERT_EQ(handshake(fd), MQ_FIRST_CONN);
+    std::string request = frame('3', "rate");
+    send(fd, request.data(), request.size(), 0);
+    EXPECT_EQ(MQ_swait(1), 1);
+    int conn_id = -1;
+    char item[MQ_ITEM_SIZE];
+    EXPECT_EQ(MQ_sget(1, &conn_id, item), 1);
+    EXPECT_STREQ(item, "rate");
 }
 
 TEST_F(StreamChannel, ServerDropsMalformedFramesAndFreesTheSlot)

@@ -393,6 +393,77 @@ TEST(Reelctl, OverlongCommandIsRefused)
     EXPECT_NE(r.err.find("longer than 118"), std::string::npos) << r.err;
 }
 
+TEST(Loopstub, HelpAndBadArguments)
+{
+    Result help = run({kLoopstub, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("-wn window"), std::string::npos);
+    Result bad = run({kLoopstub, "-wn", "x"});
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("bad arguments"), std::string::npos);
+}
+
+TEST(Loopstub, TerminationRemovesTheQueue)
+{
+    int key = unique_key(40);
+    {
+        Stub stub(key, false);
+        ASSERT_TRUE(stub.ready());
+        EXPECT_TRUE(queue_exists(key));
+    }
+    // The guard's SIGTERM made the stub remove its own queue; the guard found nothing.
+    EXPECT_FALSE(queue_exists(key));
+}
+
+// Raw client over the queue: connect request, then its id.
+int raw_connect(int qid)
+{
+    struct {
+        long mtype;
+        char mtext[120];
+    } msg{};
+    msg.mtype = 1;
+    std::strcpy(msg.mtext, "/0");
+    if (msgsnd(qid, &msg, sizeof msg.mtext, 0) < 0) return -1;
+    for (int tries = 0; tries < 300; ++tries) {
+        if (msgrcv(qid, &msg, sizeof msg.mtext, 2, IPC_NOWAIT) >= 0) return std::atoi(msg.mtext + 1);
+        usleep(10000);
+    }
+    return -1;
+}
+
+TEST(Loopstub, StopTellsEveryClientAndCleansUpAfterThem)
+{
+    int key = unique_key(41);
+    Stub stub(key, false);
+    ASSERT_TRUE(stub.ready());
+    int qid = msgget(key, 0);
+    ASSERT_GE(qid, 0);
+    int first = raw_connect(qid);
+    int second = raw_connect(qid);
+    ASSERT_EQ(first, 3);
+    ASSERT_EQ(second, 4);
+    struct {
+        long mtype;
+        char mtext[120];
+    } msg{};
+    msg.mtype = 1;
+    std::strcpy(msg.mtext, "4stop");
+    ASSERT_EQ(msgsnd(qid, &msg, sizeof msg.mtext, 0), 0);
+    for (int id : {first, second}) {
+        long got = -1;
+        for (int tries = 0; tries < 300 && got < 0; ++tries) {
+            got = msgrcv(qid, &msg, sizeof msg.mtext, id, IPC_NOWAIT);
+            if (got < 0) usleep(10000);
+        }
+        ASSERT_EQ(got, 120) << id;
+        EXPECT_EQ(msg.mtext[0], '.') << id;
+    }
+    // Nobody removed the queue: the stub does it after a grace period.
+    EXPECT_TRUE(stub.exits_within(4000));
+    EXPECT_FALSE(queue_exists(key));
+}
+
 int first_free_window(int from)
 {
     for (int w = from; w < from + 50; ++w)

@@ -566,6 +566,24 @@ int MQ_sget(int id, int* conn_id, char* item)
     return handle_request(id, static_cast<unsigned char>(buf.mtext[0]), buf.mtext + 1, conn_id, item);
 }
 
+int MQ_swait(int id)
+{
+    if (id < 0) return -1;
+    if (!queue_transport()) {
+        pollfd pfd{sock2 >= 0 ? sock2 : sock1, POLLIN, 0};
+        if (pfd.fd < 0) return -1;
+        int ready = poll(&pfd, 1, -1);
+        if (ready < 0) return errno == EINTR ? 0 : -1;
+        return (pfd.revents & POLLNVAL) ? -1 : 1;
+    }
+    // A receive with room for no text leaves a waiting message in place (E2BIG): a
+    // blocking look at the queue that wakes as soon as a request arrives.
+    mqueuebuf probe;
+    if (msgrcv(id, &probe, 0, MQ_TYPE_REQUEST, 0) >= 0) return 1;   // an empty body, taken
+    if (errno == E2BIG) return 1;
+    return errno == EINTR ? 0 : -1;
+}
+
 int MQ_sput(int id, int conn_id, int flag, const char* format, ...)
 {
     if (id < 0 || conn_id < MQ_TYPE_CONNECT || conn_id > MQ_LAST_CONN) return -1;

@@ -80,6 +80,9 @@ int MQ_get(int msgqid, int conn_id, char* item);
 // (connect handled; *conn_id is the new id, unchanged when all slots are taken),
 // 0 when nothing is pending, -1 on error or a malformed message. item: MQ_ITEM_SIZE bytes.
 int MQ_sget(int msgqid, int* conn_id, char* item);
+// Blocks until a request (or a connect) is pending for MQ_sget, without taking it, or
+// until a signal arrives. 1 pending, 0 interrupted, -1 when the queue or socket is gone.
+int MQ_swait(int msgqid);
 // Sends a reply with status flag to connection conn_id (negative flag closes it);
 // -1 without sending when the connection is not open; else the send result.
 int MQ_sput(int msgqid, int conn_id, int flag, const char* format, ...) __attribute__((format(printf, 4, 5)));

@@ -1,7 +1,6 @@
 // loopstub: a stand-in loop window. It owns one window's queue (or listening socket),
 // serves up to 19 clients through the channel's server operations and answers like a
 // small animation window, so that reelctl and the resource exchange have a peer.
-#include <sched.h>
 #include <unistd.h>
 
 #include <array>
@@ -27,9 +26,15 @@ struct Options {
     Mode mode = Mode::normal;
 };
 
-volatile std::sig_atomic_t stop_requested = 0;
+int channel_id = -1;
 
-void on_signal(int) { stop_requested = 1; }
+// Interrupt or terminate: take the queue away and leave at once. Doing it here rather
+// than by a flag means a signal that arrives just before a blocking wait is not lost.
+void on_signal(int)
+{
+    if (channel_id >= 0) MQ_del(channel_id);
+    _exit(0);
+}
 
 // One adjustable setting of the animation.
 struct Setting {
@@ -207,22 +212,6 @@ bool answer(int qid, int conn_id, char* request, Mode mode)
     return true;
 }
 
-// Idle polling: fast right after traffic, slower when quiet, so replies stay quick
-// without keeping a core busy.
-class Pacer {
-public:
-    void busy() { idle_polls_ = 0; }
-    void idle()
-    {
-        ++idle_polls_;
-        if (idle_polls_ < 2000) sched_yield();
-        else usleep(idle_polls_ < 4000 ? 100 : 1000);
-    }
-
-private:
-    long idle_polls_ = 0;
-};
-
 // After "stop" the clients remove the queue; take it away ourselves if nobody does.
 void await_queue_removal(int window, int qid, int transport)
 {
@@ -266,20 +255,28 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "loopstub: unable to open window %d\n", window);
         return 1;
     }
+    channel_id = qid;
     std::printf("%d\n", window);
     std::fflush(stdout);
 
-    Pacer pacer;
     bool running = true;
-    while (running && !stop_requested) {
-        int conn_id = -1;
-        char request[MQ_ITEM_SIZE];
-        int got = options.mode == Mode::silent ? 0 : MQ_sget(qid, &conn_id, request);
-        if (got == 1) running = answer(qid, conn_id, request, options.mode);
-        if (got > 0) pacer.busy();
-        else pacer.idle();
+    while (running) {
+        if (options.mode == Mode::silent) {
+            pause();
+            continue;
+        }
+        if (MQ_swait(qid) < 0) break;   // queue removed from outside: nothing left to serve
+        // Take everything pending; a bad message (-1) just ends this round.
+        for (;;) {
+            int conn_id = -1;
+            char request[MQ_ITEM_SIZE];
+            int got = MQ_sget(qid, &conn_id, request);
+            if (got == 1) running = answer(qid, conn_id, request, options.mode);
+            if (got <= 0 || !running) break;
+        }
     }
     if (running) MQ_del(qid);
     else await_queue_removal(window, qid, options.transport);
+    channel_id = -1;
     return 0;
 }
