@@ -332,3 +332,47 @@ TEST_F(FileSearch, SeriesFromAFileList) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TimeOptions, HourForms) {
+  struct Case {
+    const char* text;
+    int result, hour, min;
+  };
+  const Case cases[] = {
+      {"12", 0, 12, -9999},    {"6:30", 0, 6, 30},      {":45", 0, -9999, 45},
+      {"-306", 0, -306, -9999}, {"0", 0, 0, -9999},     {"-0:-1530", -1, -9999, -9999},
+      {"7:-1530", 0, 7, -1530}, {"24", -1, -9999, -9999}, {"6:60", -1, -9999, -9999},
+      {"-300", -1, -9999, -9999}, {"-1206", -1, -9999, -9999}, {"abc", -1, -9999, -9999},
+      {"", -1, -9999, -9999},  {"6:", -1, -9999, -9999}, {"12345", -1, -9999, -9999},
+  };
+  for (const auto& c : cases) {
+    FILE_reset_time();
+    EXPECT_EQ(FILE_set_hour(c.text), c.result) << c.text;
+    Date requested{};
+    FILE_get_time(&requested);
+    EXPECT_EQ(requested.hour, c.hour) << c.text;
+    EXPECT_EQ(requested.min, c.min) << c.text;
+  }
+  FILE_reset_time();
+}
+
+TEST(TimeOptions, OverwriteAnswer) {
+  struct Case {
+    const char* text;
+    int answer;
+  };
+  const Case cases[] = {{"over", 1}, {"Overwrite", 1}, {"app", 2}, {"APPEND", 2},
+                        {"use", 3},  {"u", 3},         {"2", 2},   {"bogus,use", 3}};
+  for (const auto& c : cases) {
+    FLAG_set(15, -9999);
+    EXPECT_EQ(FILE_set_file_param(c.text), c.answer) << c.text;
+    EXPECT_EQ(FLAG_get(15), c.answer) << c.text;
+  }
+  FLAG_set(15, -9999);
+  EXPECT_EQ(FILE_set_file_param("nonsense"), -1);
+  EXPECT_EQ(FLAG_get(15), -9999);
+}
+
+}  // namespace

@@ -1624,3 +1624,84 @@ int FILE_print_first_date(const char* text) {
   DATE_print(M_debug, &first_date);
   return 0;
 }
+
+namespace {
+
+constexpr int kOverwriteFlag = 15;  // the command-line answer FILE_overwrite consults
+
+// One field of the "hour" option: a clock value up to limit, or a cycle -XXYY whose
+// period is at most period_limit and larger than its offset. False when malformed.
+bool read_hour_field(const std::string& text, int limit, int period_limit, int& value) {
+  if (text.empty()) return false;
+  const bool cycle = text[0] == '-';
+  const std::string digits = cycle ? text.substr(1) : text;
+  if (digits.empty() || digits.size() > 4 ||
+      !std::all_of(digits.begin(), digits.end(), [](char ch) { return std::isdigit(static_cast<unsigned char>(ch)); }))
+    return false;
+  const int number = std::atoi(digits.c_str());
+  if (!cycle) {
+    if (number > limit) return false;
+    value = number;
+    return true;
+  }
+  const int period = number % 100;
+  const int cycle_offset = number / 100;
+  if (period < 1 || period > period_limit || cycle_offset >= period) return false;
+  value = -number;
+  return true;
+}
+
+}  // namespace
+
+int FILE_set_hour(const char* text) {
+  if (!text || !*text) {
+    MESS_print(M_warn, "FILE_set_hour: no hour given\n");
+    return -1;
+  }
+  const std::string value = text;
+  const std::size_t colon = value.find(':');
+  const std::string hour_text = value.substr(0, colon);
+  const std::string min_text = colon == std::string::npos ? "" : value.substr(colon + 1);
+  int hour = kUnset, minute = kUnset;
+  const bool hour_ok = hour_text.empty() || read_hour_field(hour_text, 23, 24, hour);
+  const bool min_ok = colon == std::string::npos || read_hour_field(min_text, 59, 60, minute);
+  if (!hour_ok || !min_ok || (hour_text.empty() && colon == std::string::npos)) {
+    MESS_print(M_warn, "FILE_set_hour: not an hour H, H:M, :M or cycle -XXYY: %s\n", text);
+    return -1;
+  }
+  Date requested{};
+  FILE_get_time(&requested);
+  if (!hour_text.empty()) requested.hour = hour;
+  if (colon != std::string::npos) requested.min = minute;
+  FILE_set_time(&requested);
+  return 0;
+}
+
+int FILE_set_file_param(const char* text) {
+  if (!text) return -1;
+  struct Answer {
+    const char* word;
+    int value;
+  };
+  constexpr Answer answers[] = {{"over", 1}, {"app", 2}, {"use", 3}};
+  int result = -1;
+  std::istringstream items(text);
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    if (item.empty()) continue;
+    int found = -1;
+    if (item.size() == 1 && item[0] >= '1' && item[0] <= '3') found = item[0] - '0';
+    for (const Answer& a : answers)
+      // "o", "over" and "overwrite" all name the same answer.
+      if (found < 0 && strnicmp(item.c_str(), a.word,
+                                static_cast<int>(std::min(item.size(), std::strlen(a.word)))) == 0)
+        found = a.value;
+    if (found < 0) {
+      MESS_print(M_warn, "FILE_set_file_param: unknown file parameter: %s\n", item.c_str());
+      continue;
+    }
+    result = found;
+  }
+  if (result > 0) FLAG_set(kOverwriteFlag, result);
+  return result;
+}

@@ -173,3 +173,14 @@ int FILE_set_nsecs(int val);   // Returns 0.
 int FILE_get_num_hour();       // the series length in seconds
 // Prints text and then the first date at a debug level. Returns 0.
 int FILE_print_first_date(const char* text);
+
+// Resource conversions of the time and file options.
+//
+// Requested time from the "hour" option: "H", "H:M", ":M", or a cycle "-XXYY" (period YY,
+// offset XX, e.g. -306 = 03, 09, 15, 21) for the hour or the minute. Only the fields given
+// change. 0, or -1 (nothing changed) for text that is none of these.
+int FILE_set_hour(const char* text);
+// Answer to the overwrite question from the "file_param" option: "over" 1, "app" 2,
+// "use" 3 (any case, also abbreviated, or the digit), stored in flag 15. The answer, or
+// -1 (flag unchanged) when no item is recognised.
+int FILE_set_file_param(const char* text);
