@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -220,4 +221,39 @@ TEST(NumberHelpers, ChkArgByNameOrNumber) {
   EXPECT_EQ(chk_arg("0", items, 2), -9999);
   EXPECT_EQ(chk_arg("2x", items, 2), -9999);
   EXPECT_EQ(chk_arg("wind", items, 2), -9999);
+}
+
+// Random texts built from the characters the splitters care about: under the
+// sanitizers any overrun or miscount between counting and splitting shows up.
+TEST(Splitters, RandomTextsKeepInvariants) {
+  const char alphabet[] = {' ', '"', 'a', ',', '\t', 'b'};
+  unsigned seed = 12345;
+  auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const unsigned len = next() % 24;
+    for (unsigned i = 0; i < len; ++i) text += alphabet[next() % sizeof alphabet];
+    int argc = 0;
+    char** argv = nullptr;
+    if (parse_command(text.c_str(), &argc, &argv) == 0) {
+      ASSERT_GE(argc, 1) << text;
+      EXPECT_EQ(argv[argc], nullptr) << text;
+      for (int i = 0; i < argc; ++i) EXPECT_LE(std::strlen(argv[i]), text.size()) << text;
+      free_parsed_array(argc, argv);
+    }
+    if (parse_string(text.c_str(), ',', &argc, &argv) == 0) {
+      int commas = 0;
+      std::string trimmed = text;
+      while (!trimmed.empty() && trimmed.back() == ',') trimmed.pop_back();
+      for (char c : trimmed) commas += c == ',';
+      EXPECT_EQ(argc, commas + 1) << text;
+      free_parsed_array(argc, argv);
+    }
+    char number[SET_NUM_SIZE];
+    const std::string format = std::to_string(static_cast<int>(next() % 30) - 5) + "." +
+                               std::to_string(next() % 25) + "." + std::to_string(next() % 25);
+    const double value = (static_cast<double>(next()) - 32768.0) * std::pow(10.0, next() % 80 - 40.0);
+    set_num(number, format.c_str(), value);
+    EXPECT_LT(std::strlen(number), SET_NUM_SIZE) << format;
+  }
 }
