@@ -614,10 +614,25 @@ int conv_help(const char*, void*) {
 }
 
 // --- time selection and file handling (wired by the file-naming module) ---
-int conv_hour(const char*, void*) { return 1; }
-int conv_current(const char*, void*) { return 1; }
-int conv_name(const char*, void*) { return 1; }
-int conv_file_param(const char*, void*) { return 1; }
+// hour: "H", "H:M", ":M" or a cycle "-XXYY" (period YY, offset XX: -306 = 03, 09, 15,
+// 21Z) becomes the requested time of the file search.
+int conv_hour(const char* data, void*) {
+    if (!has_value(data)) return 0;
+    return FILE_set_hour(data) == 0 ? 1 : 0;
+}
+// current: a time expression ("la", "la-12", "-1d6:30", "#YYYYMMDDHHNN"; no value = now)
+// that the input-file choice reads by name; a target receives a reference to it.
+int conv_current(const char* data, void* out) {
+    if (out && data) *static_cast<char**>(out) = const_cast<char*>(data);
+    return 1;
+}
+// name_conv: the name-convention file, read by name when a data type is selected.
+int conv_name(const char* data, void* out) { return conv_string(data, out); }
+// file_param: answer to the overwrite question: "over" 1, "app" 2, "use" 3 (flag 15).
+int conv_file_param(const char* data, void*) {
+    if (!has_value(data)) return 0;
+    return FILE_set_file_param(data) > 0 ? 1 : 0;
+}
 
 // --- regions and domains (wired by the region module) ---
 // A target is a Domain; an unset value ("miss") leaves it unset and counts as done.
