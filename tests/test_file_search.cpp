@@ -376,3 +376,31 @@ TEST(TimeOptions, OverwriteAnswer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TimeOptions, CommandLineOptionsReachTheFileSearch) {
+  FILE_reset_time();
+  const char* argv[] = {"prog", "-ho", "-306", "-pf", "app", "-cu", "la-12", nullptr};
+  const res_type keys[] = {RES_hour, RES_file_param, RES_current, RES_null};
+  const res_type positional[] = {RES_null};
+  RES_init(7, argv, keys, positional);
+  Date requested{};
+  FILE_get_time(&requested);
+  EXPECT_EQ(requested.hour, -306);
+  EXPECT_EQ(FLAG_get(15), 2);
+  ASSERT_NE(RES_get("current"), nullptr);
+  EXPECT_STREQ(RES_get("current"), "la-12");
+
+  EXPECT_EQ(RES_conv_data("6:30", nullptr, CV_hour), 1);
+  FILE_get_time(&requested);
+  EXPECT_EQ(requested.hour, 6);
+  EXPECT_EQ(requested.min, 30);
+  EXPECT_EQ(RES_conv_data("25", nullptr, CV_hour), 0);
+  EXPECT_EQ(RES_conv_data("use", nullptr, CV_file_param), 1);
+  EXPECT_EQ(FLAG_get(15), 3);
+  FILE_reset_time();
+  RES_clear();
+}
+
+}  // namespace
