@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs dependencies, builds reelctl and the stand-in loop window, starts the stand-in
+# in the background and drives it with reelctl: one one-shot command and a short scripted
+# interactive session. Every reply is shown; the window's queue is removed at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target reelctl loopstub
+
+log=$(mktemp)
+build/loopstub >"$log" 2>&1 &
+stub=$!
+trap 'kill "$stub" 2>/dev/null || true; rm -f "$log"' EXIT
+window=""
+for _ in $(seq 100); do
+  window=$(head -n1 "$log")
+  [ -n "$window" ] && break
+  sleep 0.05
+done
+[ -n "$window" ] || { echo "loopstub did not start:"; cat "$log"; exit 1; }
+echo "== loopstub is serving loop window $window (queue key $((6496 + window)))"
+
+echo
+echo "== reelctl -wn $window test"
+build/reelctl -wn "$window" test
+echo
+echo "== reelctl -wn $window show        (one-shot command)"
+build/reelctl -wn "$window" show
+echo
+echo "== reelctl -wn $window rate 24     (change a setting)"
+build/reelctl -wn "$window" rate 24
+echo
+echo "== reelctl -wn $window             (interactive session, lines from a script)"
+build/reelctl -wn "$window" <<'LINES'
+help
+rate
+direction backward
+dwell 2
+show
+LINES
+echo
+echo "== reelctl -wn $window stop        (the window stops; reelctl removes its queue: exit 7)"
+status=0
+build/reelctl -wn "$window" stop || status=$?
+echo "exit status $status"
+wait "$stub" 2>/dev/null || true
