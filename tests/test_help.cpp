@@ -79,17 +79,12 @@ TEST(HelpTest, SingleLineEntries) {
     const Case cases[] = {
         {RES_ingestor, " -di name    Ingestor type: qaz,whole,split,ldm,none\n"},
         {RES_in_files, " -if type[,...]  Input data file type\n"},
-        {RES_sat_path, " -sp path    Satellite file path\n"},
         {RES_grid_type, " -gt number  Specific grid type (number) to use\n"},
-        {RES_color_map, " -com clr    line map color\n"},
         {RES_color_front, " -cofr hclr,lclr,cclr,wclr,oclr,tclr  Front colors\n"},
         {RES_color_pop, " -copp clr   Probablilty of precipitation color\n"},
-        {RES_table, " -ta         Prints a table\n"},
         {RES_icon, " -ic         Open window iconified\n"},
         {RES_filename, " file        Input file name\n"},
-        {RES_filenames, " file [file...]  Input file names\n"},
         {RES_values, " val1 val2 ...  Input values:\n"},
-        {RES_commands, " -cd cmd[;cmd]  Commands to be run\n"},
     };
     for (const Case& c : cases) EXPECT_EQ(capture_item(c.key), c.text) << "key " << c.key;
 }

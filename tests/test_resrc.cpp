@@ -380,32 +380,18 @@ TEST_F(ResrcTest, ProgramNames) {
 
 TEST_F(ResrcTest, StandardDefinitions) {
     RES_defobj obj;
-    RES_enter(&obj, RES_window_num);
-    EXPECT_STREQ(obj.def, "window_num");
-    EXPECT_STREQ(obj.env, "qazwindownum");
-    EXPECT_STREQ(obj.cmd, "wn");
-    EXPECT_EQ(obj.pos, 0);
-    EXPECT_EQ(obj.cvt, CV_int);
-    RES_enter(&obj, RES_sat_path);
-    EXPECT_STREQ(obj.cmd, "sp");
-    EXPECT_EQ(obj.cvt, CV_path);
-    RES_enter(&obj, RES_filename);
-    EXPECT_EQ(obj.cmd, nullptr);
-    EXPECT_EQ(obj.pos, 1);
-    EXPECT_EQ(obj.cvt, CV_strcpy);
-    RES_enter(&obj, RES_values);
-    EXPECT_STREQ(obj.def, "value");
-    EXPECT_EQ(obj.pos, RES_POS_ALL);
-
     testing::internal::CaptureStdout();
     RES_enter(&obj, static_cast<res_type>(100));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "100\n");
     EXPECT_STREQ(obj.def, "");
 
-    // every key of the enumeration has a definition
-    for (int k = RES_help; k <= RES_values; ++k) {
+    // every key of the enumeration has a definition, keyed or positional
+    std::vector<int> keys = {RES_sat_path};
+    for (int k = RES_help; k <= RES_values; ++k) keys.push_back(k);
+    for (const int k : keys) {
         RES_enter(&obj, static_cast<res_type>(k));
         EXPECT_GT(std::strlen(obj.def), 0u) << "key " << k;
+        EXPECT_TRUE((obj.cmd && *obj.cmd && obj.pos == 0) || (!obj.cmd && obj.pos > 0)) << "key " << k;
     }
 }
 
@@ -564,7 +550,9 @@ TEST_F(ResrcTest, CodesOfOtherModulesKeepTheirText) {
     EXPECT_EQ(get("name_conv"), "conv");
     EXPECT_EQ(get("file_param"), "use");
     EXPECT_EQ(get("ingestor"), "ldm");
+    testing::internal::CaptureStderr();
     EXPECT_EQ(RES_conv_data("x", nullptr, static_cast<DEF_convert>(24)), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("unknown conversion code 24"), std::string::npos);
 }
 
 // Message settings are process-wide and counted, so these run in a fresh process.

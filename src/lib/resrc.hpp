@@ -210,9 +210,10 @@ void RES_fill_obj(RES_defobj* obj, const char* def, const char* env, int positio
 void RES_enter(RES_defobj* obj, res_type key);
 // Device class by first letter: P 4; H or Q 5; M 3; W 6; anything else 1.
 int RES_set_device(const char* str);
-// Converts data by cvt into out. Targets: CV_bool/CV_int/CV_color int*, CV_short short*,
-// CV_long long*, CV_float float*, CV_string/CV_device char** (points into data),
-// CV_strcpy char[RES_STRCPY_SIZE], CV_path char** (malloc'd, caller frees).
+// Converts data by cvt into out (null out: side effects only). Targets: CV_bool/CV_int/
+// CV_color int*, CV_short short*, CV_long long*, CV_float float*, CV_string/CV_device
+// char** (points into data), CV_strcpy char[RES_STRCPY_SIZE], CV_path char** (malloc'd,
+// caller frees), CV_region/CV_domain Domain*. CV_strings is split by RES_getvals.
 // 1 done (or nothing to do), 0 missing or unreadable value.
 int RES_conv_data(const char* data, void* out, DEF_convert cvt);
 // Help listing for a program accepting res_key and res_pos (both ended by RES_null). 1.
