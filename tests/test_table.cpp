@@ -163,6 +163,19 @@ TEST_F(TableTest, ClearEmptiesAndTheTableCanBeRebuilt)
     EXPECT_EQ(TAB_search(&tab, 1, "x"), nullptr);
 }
 
+TEST_F(TableTest, ManyRecordsUnderOneKeyKeepTheirOrder)
+{
+    // Station files give thousands of stations the same "no number" key.
+    ASSERT_EQ(TAB_create(&tab, 16, sizeof(Record), 2), 0);
+    constexpr int count = 20000;
+    for (int i = 0; i < count; ++i) enter2(i, std::to_string(i).c_str(), "99999");
+    std::vector<void*> found(count + 1);
+    ASSERT_EQ(TAB_searches(&tab, 2, "99999", found.data(), count + 1), count);
+    for (int i = 0; i < count; i += 997) EXPECT_EQ(static_cast<Record*>(found[i])->value, i);
+    EXPECT_EQ(value_of(2, "99999"), 0);
+    EXPECT_EQ(value_of(1, "19999"), 19999);
+}
+
 TEST_F(TableTest, AMissingKeyEntersNothing)
 {
     ASSERT_EQ(TAB_create(&tab, 4, sizeof(Record), 2), 0);

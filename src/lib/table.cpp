@@ -32,17 +32,18 @@ TAB_entry* place_key(TAB_table* tab, int keynum, const char* key, void* data)
 {
     char* owned = copy_text(key);
     if (!owned) return nullptr;
-    TAB_entry* slot = &tab->table[keynum][TAB_key(tab, key)];
+    const int bucket = TAB_key(tab, key);
+    TAB_entry* slot = &tab->table[keynum][bucket];
     if (slot->key) {
         TAB_entry* added = static_cast<TAB_entry*>(std::calloc(1, sizeof(TAB_entry)));
         if (!added) {
             std::free(owned);
             return nullptr;
         }
-        while (slot->link) slot = slot->link;
-        slot->link = added;
+        tab->chain_end[keynum][bucket]->link = added;
         slot = added;
     }
+    tab->chain_end[keynum][bucket] = slot;
     slot->key = owned;
     slot->data = data;
     slot->link = nullptr;
@@ -54,7 +55,8 @@ TAB_entry* place_key(TAB_table* tab, int keynum, const char* key, void* data)
 // of the same record cannot be placed).
 void remove_last_key(TAB_table* tab, int keynum, const char* key, const void* data)
 {
-    TAB_entry* slot = &tab->table[keynum][TAB_key(tab, key)];
+    const int bucket = TAB_key(tab, key);
+    TAB_entry* slot = &tab->table[keynum][bucket];
     TAB_entry* before = nullptr;
     while (slot->link) {
         before = slot;
@@ -65,9 +67,11 @@ void remove_last_key(TAB_table* tab, int keynum, const char* key, const void* da
     if (before) {
         before->link = nullptr;
         std::free(slot);
+        tab->chain_end[keynum][bucket] = before;
     } else {
         slot->key = nullptr;
         slot->data = nullptr;
+        tab->chain_end[keynum][bucket] = nullptr;
     }
 }
 
@@ -89,6 +93,7 @@ void TAB_init(TAB_table* tab)
     tab->num_entry = 0;
     tab->numkey = 0;
     for (TAB_entry*& bucket : tab->table) bucket = nullptr;
+    for (TAB_entry**& ends : tab->chain_end) ends = nullptr;
 }
 
 int TAB_create(TAB_table* tab, int tsize, int dsize, int nkey)
@@ -100,7 +105,8 @@ int TAB_create(TAB_table* tab, int tsize, int dsize, int nkey)
     TAB_clear(tab);
     for (int k = 0; k < nkey; ++k) {
         tab->table[k] = static_cast<TAB_entry*>(std::calloc(static_cast<std::size_t>(tsize), sizeof(TAB_entry)));
-        if (!tab->table[k]) {
+        tab->chain_end[k] = static_cast<TAB_entry**>(std::calloc(static_cast<std::size_t>(tsize), sizeof(TAB_entry*)));
+        if (!tab->table[k] || !tab->chain_end[k]) {
             MESS_print(M_error, "TAB_create: Out of memory for %d buckets\n", tsize);
             TAB_clear(tab);
             return -1;
@@ -208,6 +214,10 @@ void TAB_clear(TAB_table* tab)
         }
         std::free(buckets);
         buckets = nullptr;
+    }
+    for (TAB_entry**& ends : tab->chain_end) {
+        std::free(ends);
+        ends = nullptr;
     }
     TAB_init(tab);
 }

@@ -21,6 +21,8 @@ struct TAB_table {
     int num_entry;                  // records entered
     int numkey;                     // keys per record, 1-4
     TAB_entry* table[TAB_MAX_KEYS]; // one bucket array of tab_size heads per key
+    TAB_entry** chain_end[TAB_MAX_KEYS]; // last entry of every bucket chain, so that many
+                                         // records with one key still enter in constant time
 };
 
 // Empties the record without freeing anything (use on a fresh record only).
