@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -54,6 +55,12 @@ class System : public ::testing::Test {
   }
   fs::path dir_;
 };
+
+// Blocks until the child has ended, leaving it unreaped for the code under test.
+void wait_until_ended(int pid) {
+  siginfo_t info{};
+  waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+}
 
 int return_arg(int arg) { return arg; }
 int crash(int) {
@@ -145,7 +152,7 @@ TEST_F(System, BackgroundChildrenAndFullTable) {
   EXPECT_EQ(QAZ_chk_proc(slot), 1);
   const int pid = QAZ_proc_id(slot);
   kill(pid, SIGTERM);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  wait_until_ended(pid);
   EXPECT_EQ(QAZ_chk_proc(slot), 0);  // ended: the slot is freed
   EXPECT_EQ(QAZ_proc_id(slot), -1);
 
@@ -153,7 +160,7 @@ TEST_F(System, BackgroundChildrenAndFullTable) {
   char* true_argv[] = {const_cast<char*>("true"), nullptr};
   const int quick = QAZ_run("true", true_argv, nullptr, 2);
   ASSERT_GE(quick, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  wait_until_ended(QAZ_proc_id(quick));
   EXPECT_EQ(QAZ_run("true", true_argv, nullptr, 0), 0);
   EXPECT_EQ(QAZ_proc_id(quick), -1);
 
@@ -165,7 +172,7 @@ TEST_F(System, BackProcDetachesIntoChild) {
   const std::string marker = "/tmp/qaz_sys_detached_" + std::to_string(getpid());
   fs::remove(marker);
   EXPECT_EQ(QAZ_run_func(detach_and_mark, getpid()), 0);  // the parent side exits 0
-  for (int tries = 0; tries < 50 && read_all(marker).empty(); ++tries)
+  for (int tries = 0; tries < 250 && read_all(marker).empty(); ++tries)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(read_all(marker), "1");
   fs::remove(marker);
