@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -213,6 +214,33 @@ TEST_F(DefReadTest, EnvironmentOrder) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::string(buf), huge.substr(0, DEF_LINE_SIZE - 1));
     for (const char* v : vars) unsetenv(v);
+}
+
+// Random mixes of directives, quotes, colons and long runs: reading must stay inside its
+// buffers, keep its block stack consistent and return only well-formed entries.
+TEST_F(DefReadTest, RandomInputIsReadSafely) {
+    const std::string long_run(120, 'z');
+    const char* pieces[] = {"IF", "ELIF", "ELSE", "END", "DEF", "UNDEF", "a", "*.k:", "\"", "\"x y",
+                            "#", " ", "\t", ":", "\r", "B*", long_run.c_str()};
+    std::mt19937 rng(12345);
+    DEF_tag("a");
+    for (int round = 0; round < 50; ++round) {
+        std::string text;
+        const int lines = 1 + static_cast<int>(rng() % 40);
+        for (int l = 0; l < lines; ++l) {
+            const int words = static_cast<int>(rng() % 5);
+            for (int w = 0; w < words; ++w) text += std::string(pieces[rng() % std::size(pieces)]) + " ";
+            text += "\n";
+        }
+        const std::string file = write_temp("random.def", text);
+        testing::internal::CaptureStderr();
+        for (const auto& [key, value] : read_all(file)) {
+            EXPECT_LT(key.size(), DEF_LINE_SIZE);
+            EXPECT_LT(value.size(), DEF_LINE_SIZE);
+            EXPECT_FALSE(key.empty());
+        }
+        testing::internal::GetCapturedStderr();
+    }
 }
 
 }  // namespace

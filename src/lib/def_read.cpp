@@ -240,6 +240,7 @@ int DEF_get(char* resrc, char* value) {
         if (words < 2 || !all_blocks_active()) continue;
         for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (!key.empty() && key.back() == ':') key.pop_back();
+        if (key.empty()) continue;   // a lone ":" names nothing
         if (resrc) str_copy(resrc, DEF_LINE_SIZE, key.c_str());
         if (value) str_copy(value, DEF_LINE_SIZE, val.c_str());
         return 1;
