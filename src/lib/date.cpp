@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <regex>
 #include <string>
+#include <vector>
 
 #include "files.hpp"
 #include "mess.hpp"
@@ -986,7 +986,51 @@ bool decode_utc_forms(const char* str, Date* date) {
     return false;
 }
 
-int to_int(const std::string& s) { return s.empty() ? DATE_MISSING : std::atoi(s.c_str()); }
+// A token made only of digits, min_len to max_len of them.
+bool digits(const std::string& tok, std::size_t min_len, std::size_t max_len, int* value) {
+    if (tok.size() < min_len || tok.size() > max_len) return false;
+    int v = 0;
+    for (char c : tok) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        v = v * 10 + (c - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// A 12-hour clock "H" or "H:MM" with its "AM"/"PM": the hour 0-23 and minute (or -9999).
+bool twelve_hour(const std::string& clock, const std::string& half, int* hour, int* min) {
+    if (half != "AM" && half != "PM") return false;
+    const std::size_t colon = clock.find(':');
+    *min = DATE_MISSING;
+    if (!digits(clock.substr(0, colon), 1, 2, hour) || *hour < 1 || *hour > 12) return false;
+    if (colon != std::string::npos && !digits(clock.substr(colon + 1), 2, 2, min)) return false;
+    *hour = *hour % 12 + (half == "PM" ? 12 : 0);
+    return true;
+}
+
+// A 24-hour clock "HH" or "HHMM".
+bool day_clock(const std::string& clock, int* hour, int* min) {
+    *min = DATE_MISSING;
+    if (clock.size() == 4)
+        return digits(clock.substr(0, 2), 2, 2, hour) && digits(clock.substr(2), 2, 2, min);
+    return digits(clock, 1, 2, hour);
+}
+
+std::vector<std::string> split_blanks(const char* str) {
+    std::vector<std::string> tokens;
+    std::string tok;
+    for (const char* p = str;; ++p) {
+        if (*p == '\0' || std::isspace(static_cast<unsigned char>(*p))) {
+            if (!tok.empty()) tokens.push_back(tok);
+            tok.clear();
+            if (*p == '\0') break;
+        } else {
+            tok += *p;
+        }
+    }
+    return tokens;
+}
 
 // Moves a date read in a display zone back to UTC by offset_min minutes.
 void local_to_utc(Date* date, int offset_min) {
@@ -1002,21 +1046,25 @@ void local_to_utc(Date* date, int offset_min) {
     if (!with_min) date->min = DATE_MISSING;
 }
 
-// Labels written in a display zone. With the UTC hour in brackets the zone's offset follows
-// from the two clocks; otherwise the suffix must be that of the current zone.
+// Labels written in a display zone, read from their last words. With the UTC clock in
+// brackets the zone's offset follows from the two clocks; otherwise the zone name must be
+// that of the current display zone.
 bool decode_zone_forms(const char* str, Date* date) {
-    static const std::regex bracketed(
-        R"((\d{1,2})(?::(\d{2}))? (AM|PM)[^\[]* \[(\d{2})(\d{2})?Z\] +(\d{1,2}) ([A-Za-z]{3}) (\d{2})$)");
-    std::cmatch mt;
-    if (std::regex_search(str, mt, bracketed)) {
-        int local_h = to_int(mt[1]) % 12 + (mt[3] == "PM" ? 12 : 0);
-        const int local_m = to_int(mt[2]);
-        const int utc_h = to_int(mt[4]);
-        const int utc_m = to_int(mt[5]);
-        if (!accept(date, to_int(mt[8]), mt[7].str().c_str(), to_int(mt[6]), local_h,
-                    local_m, DATE_MISSING))
-            return false;
-        int diff = (local_h * 60 + (local_m == DATE_MISSING ? 0 : local_m)) -
+    const std::vector<std::string> t = split_blanks(str);
+    const std::size_t n = t.size();
+    int day = 0, yy = 0;
+    if (n < 5 || !digits(t[n - 3], 1, 2, &day) || !digits(t[n - 1], 2, 2, &yy)) return false;
+    const std::string& mon = t[n - 2];
+    int hour = 0, min = DATE_MISSING;
+    const std::string& word = t[n - 4];
+    if (word.size() >= 4 && word.front() == '[' && word.substr(word.size() - 2) == "Z]") {
+        int utc_h = 0, utc_m = DATE_MISSING;
+        if (!day_clock(word.substr(1, word.size() - 3), &utc_h, &utc_m)) return false;
+        // The zone name between the clock and the brackets may be absent.
+        const bool unnamed = n >= 6 && twelve_hour(t[n - 6], t[n - 5], &hour, &min);
+        if (!unnamed && !(n >= 7 && twelve_hour(t[n - 7], t[n - 6], &hour, &min))) return false;
+        if (!accept(date, yy, mon.c_str(), day, hour, min, DATE_MISSING)) return false;
+        int diff = (hour * 60 + (min == DATE_MISSING ? 0 : min)) -
                    (utc_h * 60 + (utc_m == DATE_MISSING ? 0 : utc_m));
         diff = ((diff % 1440) + 1440) % 1440;
         if (diff >= 720) diff -= 1440;
@@ -1024,18 +1072,10 @@ bool decode_zone_forms(const char* str, Date* date) {
         if (utc_m != DATE_MISSING && date->min == DATE_MISSING) date->min = utc_m;
         return true;
     }
-    if (std::strcmp(tz_str, "Z") == 0) return false;
-    const std::string pattern =
-        R"((\d{1,2})(?::?(\d{2}))?( AM| PM)?)" + std::regex_replace(std::string(tz_str),
-        std::regex(R"([\^$.|?*+()\[\]{}\\])"), R"(\$&)") +
-        R"( +(\d{1,2}) ([A-Za-z]{3}) (\d{2})$)";
-    const std::regex zoned(pattern);
-    if (!std::regex_search(str, mt, zoned)) return false;
-    int hour = to_int(mt[1]);
-    if (mt[3].matched) hour = hour % 12 + (mt[3] == " PM" ? 12 : 0);
-    if (!accept(date, to_int(mt[6]), mt[5].str().c_str(), to_int(mt[4]), hour, to_int(mt[2]),
-                DATE_MISSING))
-        return false;
+    if (tz_str[0] != ' ' || word != tz_str + 1) return false;
+    const bool ok = tz_pm != 0 ? n >= 6 && twelve_hour(t[n - 6], t[n - 5], &hour, &min)
+                               : day_clock(t[n - 5], &hour, &min);
+    if (!ok || !accept(date, yy, mon.c_str(), day, hour, min, DATE_MISSING)) return false;
     local_to_utc(date, tz_off / 60);
     return true;
 }
