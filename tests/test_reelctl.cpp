@@ -14,7 +14,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -363,27 +362,53 @@ INSTANTIATE_TEST_SUITE_P(Transports, ReelctlEndToEnd,
                          ::testing::Values(Transport{"mqueue", false}, Transport{"sock", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+std::vector<std::string> lines_of(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (auto end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
 TEST(Reelctl, HelpListing)
 {
+    // "-h" gives "alloc" back as the command: help wins, nothing is allocated.
     Result r = run({kReelctl, "-h", "alloc"});
     EXPECT_EQ(r.status, 0);
-    std::regex expected(
-        "reelctl : This program makes changes to the qazloop program\n"
-        "reelctl syntax \\(version:[0-9.]+-LINUX-X11\\)\n"
-        "   reelctl \\[options\\.\\.\\.\\]\n"
-        "Keyed options\\.\\.\\.\n"
-        " -df file    Resource/defaults file name\n"
-        " -na name    Program name\n"
-        " -h          Print this help\n"
-        " -ba         Run program in batch mode\n"
-        " -me level   Message level to be displayed:\n"
-        "               none,print,error,warn,mess,out1,\\*out2,out3,out4,debug\n"
-        " -fp path    File path\n"
-        " -wn[ a-z]*  QAZLoop window number\n"
-        " -pa param\\[,\\.\\.\\.\\]  Program parameters\n"
-        "Positional options\\.\\.\\.\n"
-        " command     Commands to be run\n");
-    EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
+    const std::vector<std::string> expected{
+        "reelctl : This program makes changes to the qazloop program",
+        "reelctl syntax (version:",   // version text checked below
+        "   reelctl [options...]",
+        "Keyed options...",
+        " -df file    Resource/defaults file name",
+        " -na name    Program name",
+        " -h          Print this help",
+        " -ba         Run program in batch mode",
+        " -me level   Message level to be displayed:",
+        "               none,print,error,warn,mess,out1,*out2,out3,out4,debug",
+        " -fp path    File path",
+        " -wn",                       // option text of the window number is free
+        " -pa param[,...]  Program parameters",
+        "Positional options...",
+        " command     Commands to be run",
+    };
+    std::vector<std::string> got = lines_of(r.out);
+    ASSERT_EQ(got.size(), expected.size()) << r.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        if (i == 1) {
+            EXPECT_EQ(got[i].rfind(expected[i], 0), 0u);
+            EXPECT_NE(got[i].find("-LINUX-X11)"), std::string::npos) << got[i];
+        } else if (i == 11) {
+            EXPECT_EQ(got[i].rfind(" -wn", 0), 0u) << got[i];
+            EXPECT_NE(got[i].find("  QAZLoop window number"), std::string::npos) << got[i];
+        } else {
+            EXPECT_EQ(got[i], expected[i]);
+        }
+    }
 }
 
 TEST(Reelctl, OverlongCommandIsRefused)
