@@ -403,6 +403,9 @@ TEST(MapScale, FactorsAreTrueScale)
     MAP_domain(&south);
     EXPECT_NEAR(MAP_factor(-90.0f, 0.0f), 1.866025 / 2.0, 1e-5);
     EXPECT_NEAR(MAP_factor(-60.0f, 0.0f), 1.0, 1e-5);
+    south.param[0] = 60.0f;  // a southern true latitude given by its size
+    MAP_domain(&south);
+    EXPECT_NEAR(MAP_factor(-60.0f, 0.0f), 1.0, 1e-5);
     Domain lambert = make_domain(4, 25, -95, 38, -98);
     MAP_domain(&lambert);
     EXPECT_NEAR(MAP_factor(30.0f, 0.0f), 1.0f, 1e-5);

@@ -62,6 +62,7 @@ struct Derived {
     double plat = 0.0, plon = 0.0;
     double sin_plat = 0.0, cos_plat = 1.0;
     int hemisphere = 1;         // +1 for a map of the northern hemisphere
+    double polar_tlat = 60.0;   // true latitude of the polar stereographic, in the map's hemisphere
     double polar_factor = 0.0;  // F of the polar stereographic
     double cone = 0.0;          // Lambert cone constant n
     double cone_scale = 0.0;    // Lambert M x R
@@ -78,7 +79,8 @@ struct State {
     double xfactor = missing, yfactor = missing;  // diagram scaling to the view
     double mult = missing;                        // skew of the skew-T isotherms
     double tlat1 = 30.0, tlat2 = 60.0;
-    double sat_rad = 421.64, sat_rad2 = 0.0, sat_rad4 = 0.0, sat2_earth2 = 0.0;
+    double sat_rad = 421.64, sat_rad2 = 421.64 * 421.64, sat_rad4 = sat_rad2 * sat_rad2,
+           sat2_earth2 = sat_rad2 - earth_maj * earth_maj;
     double earth_ratio2 = (earth_min / earth_maj) * (earth_min / earth_maj);
     Derived derived;
     int warned_code = 0;
@@ -652,7 +654,9 @@ void ensure_derived()
     d.sin_plat = sind(d.plat);
     d.cos_plat = cosd(d.plat);
     d.hemisphere = d.plat >= 0.0 ? 1 : -1;
-    d.polar_factor = (1.0 + d.hemisphere * sind(st.tlat1)) * earth_rad;
+    // As for Lambert cones, a southern map's true latitude counts by its size.
+    d.polar_tlat = d.hemisphere > 0 ? st.tlat1 : -std::fabs(st.tlat1);
+    d.polar_factor = (1.0 + d.hemisphere * sind(d.polar_tlat)) * earth_rad;
     d.sat_angles = dom.param[1] == 1.0f;
     switch (active->code) {
     case 1: d.valid = d.polar_factor > tiny; break;
@@ -666,13 +670,17 @@ void ensure_derived()
 void select_projection(int code)
 {
     active = find_projection(code);
-    if (!active) {
-        if (st.warned_code != code)
-            MESS_print(M_warn, "MAP_proj: Unknown projection code %d: points cannot be transformed\n", code);
-        st.warned_code = code;
-    }
     st.domain.proj = code;
     reset_caches();
+}
+
+// Domains such as display sizes carry codes without a transform; say so once when one is used.
+int unknown_projection()
+{
+    if (st.warned_code != st.domain.proj)
+        MESS_print(M_warn, "MAP_tran: Projection code %d has no transform\n", st.domain.proj);
+    st.warned_code = st.domain.proj;
+    return 0;
 }
 
 void set_missing(float* a, float* b)
@@ -684,7 +692,7 @@ void set_missing(float* a, float* b)
 // Forward transform in double precision; 1 shown, 0 hidden or invalid.
 int forward(double in1, double in2, double& x, double& y)
 {
-    if (!active) return 0;
+    if (!active) return unknown_projection();
     ensure_derived();
     if (active->kind == Kind::none) return identity_forward(in1, in2, x, y);
     if (is_missing(in1) || is_missing(in2) || !std::isfinite(in1) || !std::isfinite(in2)) return 0;
@@ -699,7 +707,7 @@ int forward(double in1, double in2, double& x, double& y)
 
 int inverse(double x, double y, double& out1, double& out2)
 {
-    if (!active) return 0;
+    if (!active) return unknown_projection();
     ensure_derived();
     if (active->kind == Kind::none) return identity_forward(x, y, out1, out2);
     if (is_missing(x) || is_missing(y) || !std::isfinite(x) || !std::isfinite(y)) return 0;
@@ -759,6 +767,9 @@ int MAP_domain(const Domain* dom)
         }
         break;
     case 9:
+        if (!is_missing(d.param[0]) && d.param[0] <= earth_maj)
+            MESS_print(M_warn, "MAP_domain: Satellite distance %g lies inside the earth; using %g\n", d.param[0],
+                       default_sat_rad);
         set_satellite_distance(!is_missing(d.param[0]) && d.param[0] > earth_maj ? d.param[0] : default_sat_rad);
         break;
     default: break;
@@ -1071,7 +1082,7 @@ float MAP_factor(float lat, float /*lon*/)
         // True scale at tlat1; the hemisphere sign keeps the far pole of a map finite.
         double denominator = 1.0 + d.hemisphere * sind(lat);
         if (denominator < tiny) return missing;
-        return static_cast<float>((1.0 + d.hemisphere * sind(st.tlat1)) / denominator);
+        return static_cast<float>((1.0 + d.hemisphere * sind(d.polar_tlat)) / denominator);
     }
     if (active->code == 4 && d.valid) {
         double cos_lat = cosd(lat);
