@@ -270,6 +270,9 @@ TEST_F(NameConv, ExtractedPathGivesNeighboursFromTheSameDirectory) {
   const Date next = make_date(2026, 12, 7, 8);
   EXPECT_EQ(FILE_set_date(&next, out), 0);
   EXPECT_STREQ(out, "/data/obs/26120708_sao");
+  const Date later = make_date(2026, 12, 7, 9);
+  FILE_set_date(&later, out);
+  EXPECT_STREQ(out, "/data/obs/26120709_sao") << "a series stays in the named directory";
 
   FILE_set_name("@%{model}/sub/%y%m%d%h");
   FILE_set_file("/data/run/sub/26120707", out);

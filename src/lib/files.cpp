@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -435,18 +436,25 @@ struct Cycle {
 };
 Cycle cycle_of(int requested) {
   Cycle c;
-  if (requested >= 0 || requested == kUnset) return c;
+  // Beyond six digits a value cannot be -XXYY; it would also overflow when negated.
+  if (requested >= 0 || requested == kUnset || requested < -999999) return c;
   c.offset = -requested / 100;
   c.period = -requested % 100;
   return c;
+}
+
+// Period in days of a requested day written negative; 0 when there is none.
+int day_period() {
+  if (set.day >= 0 || set.day == kUnset || set.day < -366) return 0;
+  return -set.day;
 }
 
 void note_time_code(char code, int width, LateOffset& late) {
   switch (code) {
     case 'd':
     case 'j': {
-      if (set.day < 0 && set.day != kUnset)
-        late.cycle(-set.day * 86400);
+      if (day_period() > 0)
+        late.cycle(day_period() * 86400);
       else
         late.offer(width * 86400);
       break;
@@ -533,8 +541,8 @@ void write_date_code(const Code& c, const Date& d, std::string& out) {
       int day = d.day;
       if (set.day > 0)
         day = set.day;
-      else if (set.day < 0 && set.day != kUnset && day >= 0)
-        day = day / -set.day * -set.day;
+      else if (day_period() > 0 && day >= 0)
+        day = day / day_period() * day_period();
       else
         day = round_down(day, n);
       file_date.day = day;
@@ -666,7 +674,8 @@ int build_name(const Date* datim, char* out_file, bool for_header) {
                FILE_NAME_SIZE - 1, name.c_str());
   if (!for_header) {
     current.late_off = late.value;
-    set_filename(name, 0);
+    // The kind stays: neighbours of a name the user gave keep coming from its directory.
+    set_filename(name, current.filename_type);
   }
   return 0;
 }
@@ -1026,7 +1035,8 @@ int hours_minutes(const std::string& text) {
     ++p;
     while (std::isdigit(static_cast<unsigned char>(*p))) minutes = std::min(minutes * 10 + (*p++ - '0'), 1000000LL);
   }
-  const long long total = hours * 3600 + minutes * 60;
+  // Half the int range keeps the series arithmetic (position plus step) from overflowing.
+  const long long total = std::min(hours * 3600 + minutes * 60, static_cast<long long>(INT_MAX / 2));
   return static_cast<int>(negative ? -total : total);
 }
 
@@ -1195,8 +1205,17 @@ int FILE_set_name(const char* type) {
     }
   }
   const char* conv_name = resource_value("name_conv");
+  const char* directory = resource_value("file_path");
   char path[FILE_NAME_SIZE];
-  FILE_add_path(RES_get("file_path"), conv_name ? conv_name : "name_conv", path);
+  FILE_add_path(directory, conv_name ? conv_name : "name_conv", path);
+#ifdef QAZ_SHARE_DIR
+  // Without "file_path" the installed file serves when none is where we stand.
+  if (!directory && !FILE_exist(path)) {
+    char shared_path[FILE_NAME_SIZE];
+    FILE_add_path(QAZ_SHARE_DIR, conv_name ? conv_name : "name_conv", shared_path);
+    if (FILE_exist(shared_path)) str_copy(path, sizeof path, shared_path);
+  }
+#endif
   std::unique_ptr<FILE, int (*)(FILE*)> table(std::fopen(path, "r"), &std::fclose);
   if (!table) {
     MESS_print(M_warn, "FILE_set_name: No file name convention file: %s\n", path);
