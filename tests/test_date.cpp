@@ -174,6 +174,25 @@ TEST_F(DateTest, BrokenDownTimeConvertsBeyond2099) {
     }
 }
 
+// Far-out values must neither overflow (the sanitizer build traps it) nor crash.
+TEST_F(DateTest, ExtremeInputsStayDefined) {
+    Date huge = make(INT32_MAX, 12, 31, 23, 59, 59);
+    EXPECT_GT(DATE_num_sec(&huge), 0);
+    struct tm far {};
+    far.tm_year = INT32_MAX;
+    far.tm_mday = 1;
+    EXPECT_GT(DATE_num_sec_tm(&far), 0);
+    int y = 0, m = 0, d = 0, j = 0;
+    DATE_days_date(INT64_MAX, &y, &m, &d);
+    DATE_days_date(INT64_MIN, &y, &m, &d);
+    DATE_monday_julian(2024, 12, INT32_MAX, &j);
+    DATE_time_date(INT64_MIN, &y, &m, &d);
+    Date out{};
+    const std::int64_t beyond = INT64_MAX / 2;
+    EXPECT_EQ(DATE_get_gmdate(&beyond, &out), -1);
+    EXPECT_EQ(out.year, DATE_MISSING);
+}
+
 TEST_F(DateTest, LeapYears) {
     const int leap[] = {1972, 2000, 2024, 2096, 2400};
     const int common[] = {1900, 1970, 2023, 2100, 2200};

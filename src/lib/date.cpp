@@ -277,7 +277,7 @@ std::int64_t DATE_num_sec(Date* date) {
 std::int64_t DATE_num_sec_tm(const struct tm* tm) {
     if (!tm) return 0;
     // The full year, so that years from 2100 on are not read as two-digit years.
-    Date d{tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, DATE_MISSING, DATE_MISSING,
+    Date d{clamp_to_int(std::int64_t{tm->tm_year} + 1900), tm->tm_mon + 1, tm->tm_mday, DATE_MISSING, DATE_MISSING,
            tm->tm_hour, tm->tm_min, tm->tm_sec};
     return DATE_num_sec(&d);
 }
@@ -289,6 +289,9 @@ std::int64_t DATE_date_days(int year, int month, int day) {
 }
 
 int DATE_days_date(std::int64_t days, int* year, int* month, int* day) {
+    // Beyond some 27 million years either way the calendar arithmetic would overflow.
+    constexpr std::int64_t kLimit = 10'000'000'000LL;
+    days = std::clamp(days, -kLimit, kLimit);
     std::int64_t y = 0;
     int m = 0, d = 0;
     civil_from_days(days - 1, &y, &m, &d);
@@ -319,7 +322,7 @@ int DATE_julian_monday(int year, int julian, int* month, int* day) {
 int DATE_monday_julian(int year, int month, int day, int* julian) {
     if (month < 1) month = 1;
     if (month > 12) month = 12;
-    if (julian) *julian = day + day_table(year)[month - 1];
+    if (julian) *julian = clamp_to_int(std::int64_t{day} + day_table(year)[month - 1]);
     return 0;
 }
 
@@ -443,6 +446,7 @@ bool resolve_cycle(int value, int current, int* out) {
         *out = value;
         return true;
     }
+    if (value < -999999) return false;
     const int step = (-value) % 100;
     const int add = (-value) / 100;
     if (step == 0) return false;
@@ -521,10 +525,11 @@ int DATE_set_datim(const Date* date) {
     if (file_date.min == DATE_MISSING) file_date.min = 0;
     // A cycle may land past 23 h or 59 min: carry into the next day rather than wrap to 0.
     if (file_date.hour > 23 || file_date.min > 59) {
-        const int extra_min = std::max(file_date.hour, 0) * 60 + file_date.min;
+        const std::int64_t extra_min =
+            std::int64_t{std::max(file_date.hour, 0)} * 60 + std::max(file_date.min, 0);
         file_date.hour = 0;
         file_date.min = 0;
-        file_date = shift_date(file_date, static_cast<std::int64_t>(extra_min) * 60);
+        file_date = shift_date(file_date, extra_min * 60);
     }
     if (clock_given)
         MESS_print(M_mess, "Decoding for: %2.2d:%2.2dZ\n", file_date.hour, file_date.min);
