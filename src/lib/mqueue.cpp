@@ -85,11 +85,12 @@ bool request_code_valid(int code)
     return code == kConnectCode || (code >= '0' + MQ_FIRST_CONN && code <= '0' + MQ_LAST_CONN);
 }
 
-void format_text(char* text, const char* format, va_list args)
+// Formats into text (MQ_TEXT_MAX + 1 bytes); false when the text had to be cut.
+bool format_text(char* text, const char* format, va_list args)
 {
     text[0] = '\0';
-    if (format == nullptr) return;
-    std::vsnprintf(text, MQ_TEXT_MAX + 1, format, args);
+    if (format == nullptr) return true;
+    return std::vsnprintf(text, MQ_TEXT_MAX + 1, format, args) <= MQ_TEXT_MAX;
 }
 
 long receive(int qid, mqueuebuf& buf, long type, int flags)
@@ -377,8 +378,10 @@ int MQ_put(int id, int conn_id, const char* format, ...)
     char text[MQ_TEXT_MAX + 1];
     va_list args;
     va_start(args, format);
-    format_text(text, format, args);
+    bool whole = format_text(text, format, args);
     va_end(args);
+    // A cut command may mean something else to the server; say so.
+    if (!whole) MESS_print(M_warn, "MQ_put: request cut to %d characters\n", MQ_TEXT_MAX);
     int code = '0' + conn_id;
     if (!request_code_valid(code)) {
         MESS_print(M_error, "MQ_put: bad connection id %d\n", conn_id);
