@@ -91,6 +91,7 @@ int interactive()
         std::fflush(stdout);
         char line[kLineSize];
         if (std::fgets(line, sizeof line, stdin) == nullptr) {
+            MESS_print(M_print, "\n");   // end the prompt's line
             status = process_mess(M_print, "quit");
             break;
         }
