@@ -259,10 +259,3 @@ TEST(Numeric, FloatCodes) {
   EXPECT_EQ(float2int(INFINITY), 0);
   EXPECT_EQ(float2int(NAN), 0);
 }
-
-TEST(Numeric, Fswap) {
-  float x = 1.5f, y = -2.0f;
-  EXPECT_EQ(fswap(&x, &y), 0);
-  EXPECT_EQ(x, -2.0f);
-  EXPECT_EQ(y, 1.5f);
-}
