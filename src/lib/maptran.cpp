@@ -648,6 +648,11 @@ void ensure_derived()
     Derived& d = st.derived;
     if (d.ready) return;
     d = Derived{};
+    if (!active) {
+        d.valid = false;
+        d.ready = true;
+        return;
+    }
     const Domain& dom = st.domain;
     d.plat = is_missing(dom.plat) ? 0.0 : dom.plat;
     d.plon = is_missing(dom.plon) ? 0.0 : dom.plon;
@@ -905,6 +910,8 @@ int MAP_set_view(const MAP_limits* vp)
     if (!vp) return -1;
     st.view = *vp;
     reset_caches();
+    // Diagram frames that scale to the view change with it.
+    if (active && active->kind != Kind::earth && active->kind != Kind::none) MAP_set_limits();
     return 0;
 }
 

@@ -66,11 +66,13 @@ int MAP_tran_pe(const Point* pt, EarthPoint* ept);
 // Plane position of the domain centre (clat, clon); result as MAP_tran.
 int MAP_tran_center(float* x, float* y);
 
-// Recomputes the plane limits of the active domain. 0; -1 when it has no usable grid.
+// Recomputes the plane limits of the active domain. 0; -1 (limits unset) without a usable grid
+// or when the centre cannot be shown.
 int MAP_set_limits();
 // Copies the active limits into *lim. 0; -1 for a null lim.
 int MAP_get_limits(MAP_limits* lim);
-// Sets the device extent used by the diagram projections. 0; -1 for a null vp.
+// Sets the device extent used by the diagram projections (skew, tephigram scaling) and
+// recomputes a diagram's limits. 0; -1 for a null vp.
 int MAP_set_view(const MAP_limits* vp);
 // Upper-left plane corner (x_min, y_max). Returns 0.
 int MAP_get_up_left(float* x, float* y);
@@ -99,11 +101,12 @@ float MAP_dir(float x1, float y1, float x2, float y2);
 float MAP_dir_adj(float dir, float x, float y);
 // Plane direction at (x, y) back to a geographic direction (degrees, 0..360).
 float MAP_undir_adj(float dir, float x, float y);
-// Rotation angle (degrees) from grid-relative to earth-relative wind components at (x, y);
-// non-zero only on polar stereographic maps.
+// Rotation (degrees) at (x, y) from grid-relative to earth-relative wind: earth direction =
+// grid direction + angle. Non-zero only on polar stereographic maps; 0 elsewhere.
 float MAP_uvdir_adj(float u, float v, float x, float y);
-// Map scale factor at (lat, lon): 1.866 / (1 + sin lat) polar stereographic, true scale ratio
-// on Lambert conformal maps, 1 otherwise.
+// Map scale factor at (lat, lon): (1 + sin tlat1) / (1 + sin lat) on a northern polar
+// stereographic map (1.866 / (1 + sin lat) for 60N) and its mirror on a southern one; the true
+// scale on Lambert conformal maps; 1 otherwise. -9999 where the scale is infinite.
 float MAP_factor(float lat, float lon);
 
 // Subdivides each grid cell into val x val plot cells (val <= 1: one per grid cell).
