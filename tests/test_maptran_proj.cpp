@@ -210,6 +210,9 @@ std::vector<ProjCase> proj_cases()
     lambert_tangent.param[0] = 25;
     Domain polar_ts = make_domain(1, 60, 10, 60, 10);
     polar_ts.param[0] = 70;
+    Domain scan = make_domain(9, 0, -75, 0, -75);
+    scan.param[1] = 1;  // scan angles times the distance from the earth's centre
+    const double sat_rad = 421.61, height = (sat_rad - 63.7122) * kUnitMetres;
     return {
         {"polar north", make_domain(1, 60, -105, 60, -105), "+proj=stere +lat_0=90 +lat_ts=60 +lon_0=-105", kUnitMetres, -30, 90},
         {"polar south", make_domain(1, -60, 30, -60, 30), "+proj=stere +lat_0=-90 +lat_ts=-60 +lon_0=30", kUnitMetres, -90, 30},
@@ -224,6 +227,8 @@ std::vector<ProjCase> proj_cases()
         // Our Mollweide is the usual one divided by the square root of 2.
         {"mollweide", make_domain(7, 0, -30, 0, -30), "+proj=moll +lon_0=-30", kUnitMetres * std::sqrt(2.0), -85, 85},
         {"lambert azimuthal", make_domain(8, 52, 10, 52, 10), "+proj=laea +lat_0=52 +lon_0=10", kUnitMetres, -85, 89},
+        {"gnomonic", make_domain(6, 45, 10, 45, 10), "+proj=gnom +lat_0=45 +lon_0=10", kUnitMetres, -40, 89},
+        {"satellite", scan, "+proj=geos +h=" + std::to_string(height) + " +lon_0=-75", kUnitMetres * height / (sat_rad * kUnitMetres), -80, 80},
     };
 }
 
