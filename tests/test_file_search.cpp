@@ -2,12 +2,12 @@
 // series of files, against files made in a temporary directory.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "date.hpp"
 #include "files.hpp"
@@ -16,7 +16,9 @@
 
 namespace {
 
-Date make_date(int year, int month, int day, int hour, int min = 0) {
+constexpr int U = -9999;
+
+Date make_date(int year, int month, int day, int hour, int min = U) {
   Date d{};
   DATE_init(&d);
   d.year = year;
@@ -29,8 +31,14 @@ Date make_date(int year, int month, int day, int hour, int min = 0) {
 }
 
 long long seconds_of(int year, int month, int day, int hour) {
-  Date d = make_date(year, month, day, hour);
+  Date d = make_date(year, month, day, hour, 0);
   return DATE_num_sec(&d);
+}
+
+std::string current(const char* expression) {
+  char out[FILE_NAME_SIZE];
+  FILE_set_current(expression, out);
+  return out;
 }
 
 class FileSearch : public ::testing::Test {
@@ -48,66 +56,55 @@ class FileSearch : public ::testing::Test {
     make_file("26120709.dat", 10);
     make_file("26120710.dat", 0);
     make_file("26120708.dat", 30);
-    FILE_set_name(("@" + dir_ + "/%y%m%d%h.dat").c_str());
+    RES_put("data_path", dir_.c_str());
+    FILE_set_name("@%D/%y%m%d%h.dat");
   }
   void TearDown() override {
     unsetenv("qazcurtime");
     FILE_reset_time();
     FILE_set_min_size(0);
     FILE_set_name("none");
+    RES_clear();
     std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   void make_file(const std::string& name, int size) {
-    std::FILE* f = std::fopen((dir_ + "/" + name).c_str(), "w");
+    std::FILE* f = std::fopen(in_dir(name).c_str(), "w");
     ASSERT_NE(f, nullptr);
     for (int i = 0; i < size; ++i) std::fputc('x', f);
     std::fclose(f);
   }
   std::string in_dir(const std::string& name) const { return dir_ + "/" + name; }
-  std::string current(const char* expression) {
-    char out[FILE_NAME_SIZE];
-    FILE_set_current(expression, out);
-    return out;
-  }
   std::string dir_;
 };
 
 TEST_F(FileSearch, TimeExpressionsInEveryWrittenForm) {
   FILE_set_name("@%y%m%d%h");
-  struct Case {
-    const char* expression;
-    const char* name;
-  };
-  const Case cases[] = {
-      {"cu", "26120712"},          {"", "26120712"},           {"-6", "26120706"},
-      {"6", "26120706"},           {"+6", "26120718"},         {"-1d6:30", "26120606"},
-      {"-1d", "26120612"},         {"-2:30", "26120710"},      {"+1d2", "26120814"},
+  const std::pair<const char*, const char*> cases[] = {
+      {"cu", "26120712"},          {"", "26120712"},              {"-6", "26120706"},
+      {"6", "26120706"},           {"+6", "26120718"},            {"-1d6:30", "26120606"},
+      {"-1d", "26120612"},         {"-2:30", "26120710"},         {"+1d2", "26120814"},
       {"cu-3", "26120709"},        {"#202612010000", "26120100"}, {"#2026120100-6", "26113018"},
       {"#202612", "26120100"},     {"#2026120712+1d", "26120812"}, {"#2027", "27010100"},
   };
-  for (const auto& c : cases) EXPECT_EQ(current(c.expression), c.name) << c.expression;
-
+  for (const auto& [expression, name] : cases) EXPECT_EQ(current(expression), name) << expression;
   char out[FILE_NAME_SIZE];
   EXPECT_EQ(FILE_set_current("cu", out), seconds_of(2026, 12, 7, 12));
   setenv("qazcurtime", "#202612071234", 1);
   EXPECT_EQ(current("cu"), "26120712");
-}
 
-TEST_F(FileSearch, RequestedFieldsPullTheBaseBack) {
+  // Requested fields pull the base back to the latest time that has them.
   struct Case {
     int month, day, hour, min;
     const char* tmpl;
     const char* name;
   };
-  const Case cases[] = {
-      {-9999, -9999, 18, -9999, "@%y%m%d%h", "26120618"},
-      {-9999, -9999, 6, -9999, "@%y%m%d%h", "26120706"},
-      {-9999, 20, -9999, -9999, "@%y%m%d%h", "26112012"},
-      {3, -9999, -9999, -9999, "@%y%m%d%h", "26030712"},
-      {-9999, -9999, -9999, 50, "@%y%m%d%h%n", "2612071150"},
+  const Case pulled[] = {
+      {U, U, 18, U, "@%y%m%d%h", "26120618"},     {U, U, 6, U, "@%y%m%d%h", "26120706"},
+      {U, 20, U, U, "@%y%m%d%h", "26112012"},     {3, U, U, U, "@%y%m%d%h", "26030712"},
+      {U, U, U, 50, "@%y%m%d%h%n", "2612071150"},
   };
-  for (const auto& c : cases) {
-    Date requested = make_date(-9999, c.month, c.day, c.hour, c.min);
+  for (const auto& c : pulled) {
+    Date requested = make_date(U, c.month, c.day, c.hour, c.min);
     FILE_set_time(&requested);
     FILE_set_name(c.tmpl);
     EXPECT_EQ(current("cu"), c.name) << c.tmpl;
@@ -118,55 +115,46 @@ TEST_F(FileSearch, NoLateOffsetStepsByOneHour) {
   FILE_set_name("none");
   FILE_set_name_conv("0");
   char out[FILE_NAME_SIZE];
-  const long long t = FILE_set_current("cu", out);
-  EXPECT_EQ(t % 3600, 0);
+  EXPECT_EQ(FILE_set_current("cu", out) % 3600, 0);
   EXPECT_STREQ(out, "filename");
-
   // A template without a time of day: the search still goes back, an hour at a time.
   FILE_set_name("@%Y%m");
-  const long long found = FILE_set_current("la#3", out);
-  EXPECT_EQ(found, seconds_of(2026, 12, 7, 10));
+  EXPECT_EQ(FILE_set_current("la#3", out), seconds_of(2026, 12, 7, 10));
   EXPECT_STREQ(out, "202612");
 }
 
 TEST_F(FileSearch, LatestFileAboveTheMinimumSize) {
-  EXPECT_EQ(current("la"), in_dir("26120709.dat"));
+  const std::pair<const char*, const char*> cases[] = {
+      {"la", "26120709.dat"},      {"la-3", "26120706.dat"},
+      {"-2la", "26120709.dat"},    {"#2026120706+la", "26120708.dat"},
+      {"la#3", "26120710.dat"},    {"la#4", "26120709.dat"},  // gives up after its count
+  };
+  for (const auto& [expression, name] : cases)
+    EXPECT_EQ(current(expression), in_dir(name)) << expression;
   EXPECT_EQ(current(nullptr), in_dir("26120709.dat"));
-  EXPECT_EQ(current("la-3"), in_dir("26120706.dat"));
-  EXPECT_EQ(current("-2la"), in_dir("26120709.dat"));
-  EXPECT_EQ(current("#2026120706+la"), in_dir("26120708.dat"));
   char out[FILE_NAME_SIZE];
   EXPECT_EQ(FILE_set_current("la", out), seconds_of(2026, 12, 7, 9));
+  // Typed as a name, the "#" is still the count, not a requested time.
+  FILE_set_file("la#3", out);
+  EXPECT_EQ(std::string(out), in_dir("26120710.dat"));
+  Date requested{};
+  FILE_get_time(&requested);
+  EXPECT_EQ(requested.year, U);
 
   // The program's minimum takes precedence over the convention's.
   FILE_set_min_size(20);
   EXPECT_EQ(current("la"), in_dir("26120708.dat"));
   FILE_set_min_size(0);
-}
 
-TEST_F(FileSearch, LatestFileSearchGivesUpAfterItsCount) {
-  EXPECT_EQ(current("la#3"), in_dir("26120710.dat"));
-  EXPECT_EQ(current("la#4"), in_dir("26120709.dat"));
-  // Through a typed name too: its "#" is the count, not a requested time.
-  char out[FILE_NAME_SIZE];
-  FILE_set_file("la#3", out);
-  EXPECT_EQ(std::string(out), in_dir("26120710.dat"));
-  Date requested{};
-  FILE_get_time(&requested);
-  EXPECT_EQ(requested.year, -9999);
-}
-
-TEST_F(FileSearch, MinimumSizeFromTheConventionFile) {
   std::FILE* f = std::fopen(in_dir("name_conv").c_str(), "w");
   ASSERT_NE(f, nullptr);
   std::fputs("obs %D/%y%m%d%h.dat - 15\n", f);
   std::fclose(f);
   RES_put("file_path", dir_.c_str());
-  RES_put("data_path", dir_.c_str());
   ASSERT_EQ(FILE_set_name("obs"), 1);
   EXPECT_EQ(current("la"), in_dir("26120708.dat"));
-  // Another selection does not inherit this type's minimum.
-  FILE_set_name(("@" + dir_ + "/%y%m%d%h.dat").c_str());
+  // Another selection does not inherit that type's minimum.
+  FILE_set_name("@%D/%y%m%d%h.dat");
   EXPECT_EQ(FILE_get_min_size(), 0);
   EXPECT_EQ(current("la"), in_dir("26120709.dat"));
 }
@@ -174,9 +162,8 @@ TEST_F(FileSearch, MinimumSizeFromTheConventionFile) {
 TEST_F(FileSearch, ListingMatchesWithoutAShell) {
   make_file("notes.txt", 5);
   testing::internal::CaptureStdout();
-  const int count = FILE_list_file();
+  EXPECT_EQ(FILE_list_file(), 3);
   const std::string listed = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(count, 3);
   EXPECT_NE(listed.find(in_dir("26120708.dat")), std::string::npos);
   EXPECT_NE(listed.find(in_dir("26120710.dat")), std::string::npos);
   EXPECT_EQ(listed.find("notes.txt"), std::string::npos);
@@ -192,52 +179,49 @@ TEST_F(FileSearch, ListingMatchesWithoutAShell) {
 
 TEST_F(FileSearch, InputFileFromResources) {
   char out[FILE_NAME_SIZE];
-  RES_put("filename", in_dir("26120709.dat").c_str());
+  RES_put("filename", "26120709");
   EXPECT_EQ(FILE_get_file("File: ", out), 1);
   EXPECT_EQ(std::string(out), in_dir("26120709.dat"));
   RES_put("filename", in_dir("26120711.dat").c_str());
   EXPECT_EQ(FILE_get_file("File: ", out), 0);
 
   RES_clear();
+  RES_put("data_path", dir_.c_str());
   RES_put("current", "la");
   EXPECT_EQ(FILE_get_file("File: ", out), 1);
   EXPECT_EQ(std::string(out), in_dir("26120709.dat"));
   RES_put("current", "-1");
   EXPECT_EQ(FILE_get_file_only("File: ", out), 0);
   EXPECT_EQ(std::string(out), in_dir("26120711.dat"));
+  EXPECT_EXIT(FILE_get_file("File: ", out), testing::ExitedWithCode(10), "File not found");
 
   RES_clear();
+  RES_put("data_path", dir_.c_str());
   FLAG_set_batch(1);
   EXPECT_EQ(FILE_get_file_only("File: ", out), 1);
   EXPECT_EQ(std::string(out), in_dir("26120709.dat"));
   FLAG_set_batch(0);
-}
-
-TEST_F(FileSearch, InputFileChoiceEndsTheProcess) {
-  char out[FILE_NAME_SIZE];
-  RES_put("current", "-1");
-  EXPECT_EXIT(FILE_get_file("File: ", out), testing::ExitedWithCode(10), "File not found");
-  RES_clear();
   RES_put("filename", "list");
   EXPECT_EXIT(FILE_get_file("File: ", out), testing::ExitedWithCode(0), "");
+}
 
-  // Interactively: four wrong answers end with status 10, a good one is taken.
-  RES_clear();
-  RES_put("data_path", dir_.c_str());
-  FILE_set_name("@%D/%y%m%d%h.dat");
+TEST_F(FileSearch, InputFileChosenInteractively) {
   const std::string answers = in_dir("answers");
-  std::FILE* f = std::fopen(answers.c_str(), "w");
-  std::fputs("nothing1\nnothing2\nlist\nnothing3\n26120708\n", f);
-  std::fclose(f);
+  auto answer = [&](const char* text) {
+    std::FILE* f = std::fopen(answers.c_str(), "w");
+    std::fputs(text, f);
+    std::fclose(f);
+  };
+  char out[FILE_NAME_SIZE];
+  // Four wrong answers end with status 10; "list" counts as one.
+  answer("nothing1\nnothing2\nlist\nnothing3\n26120708\n");
   EXPECT_EXIT(
       {
         std::freopen(answers.c_str(), "r", stdin);
         FILE_get_file("File: ", out);
       },
       testing::ExitedWithCode(10), "File not found");
-  f = std::fopen(answers.c_str(), "w");
-  std::fputs("nothing\n26120708\n", f);
-  std::fclose(f);
+  answer("nothing\n26120708\n");
   EXPECT_EXIT(
       {
         std::freopen(answers.c_str(), "r", stdin);
@@ -245,6 +229,7 @@ TEST_F(FileSearch, InputFileChoiceEndsTheProcess) {
         std::exit(found == 1 && std::string(out) == in_dir("26120708.dat") ? 3 : 4);
       },
       testing::ExitedWithCode(3), "");
+  // End of input is a failed try, not a hang.
   EXPECT_EXIT(
       {
         std::fclose(stdin);
@@ -253,17 +238,62 @@ TEST_F(FileSearch, InputFileChoiceEndsTheProcess) {
       testing::ExitedWithCode(3), "");
 }
 
-TEST_F(FileSearch, NumHourForms) {
+TEST_F(FileSearch, SeriesAroundTheFirstDate) {
+  const std::pair<const char*, std::vector<const char*>> cases[] = {
+      {"-6", {"26120706", "26120709", "26120712"}},
+      {"6", {"26120712", "26120715", "26120718"}},
+      {"6,6", {"26120712", "26120718"}},
+      {"-7", {"26120703", "26120706", "26120709", "26120712"}},
+  };
+  const Date first = make_date(2026, 12, 7, 12);
+  char out[FILE_NAME_SIZE];
+  for (const auto& [num_hour, names] : cases) {
+    FILE_set_name("@%y%m%d%3h");
+    FILE_set_date(&first, out);
+    RES_put("num_hour", num_hour);
+    FILE_first(&first);
+    std::vector<std::string> got;
+    while (FILE_get_next(out) && got.size() < 10) got.emplace_back(out);
+    EXPECT_EQ(got, std::vector<std::string>(names.begin(), names.end())) << num_hour;
+  }
+  RES_put("num_hour", "6");
+  FILE_first(&first);
+  EXPECT_EQ(FILE_next_file(out), 1);
+  EXPECT_STREQ(out, "26120715");
+  EXPECT_EQ(FILE_prev_file(out), 1);
+  EXPECT_STREQ(out, "26120709");
+  EXPECT_EQ(FILE_get_num_file(), 21600);
+
+  // A list of names is a series of its own; "la" as its first entry is no list.
+  FILE_set_name("none");
+  RES_put("filename", "a.dat,b.dat,c.dat");
+  FILE_first(nullptr);
+  EXPECT_EQ(FILE_get_num_file(), 2);
+  std::vector<std::string> got;
+  while (FILE_get_next(out) && got.size() < 10) got.emplace_back(out);
+  EXPECT_EQ(got, (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
+  RES_put("filename", "la");
+  RES_put("num_hour", "0");
+  FILE_set_name("@%y%m%d%h");
+  FILE_set_date(&first, out);
+  FILE_first(&first);
+  EXPECT_EQ(FILE_get_next(out), 1);
+  EXPECT_STREQ(out, "26120712");
+  EXPECT_EQ(FILE_get_next(out), 0);
+}
+
+TEST(TimeOptions, NumHourForms) {
+  RES_clear();
+  FILE_set_late_off(3600);
   struct Case {
     const char* text;
     int num_hour, skip;
   };
   const Case cases[] = {
-      {"6", 21600, 3600},      {"-6", -21600, 3600},   {"1:30", 5400, 3600},
-      {":45", 2700, 3600},     {"-0:30", -1800, 3600}, {"-1:30", -5400, 3600},
-      {"6,:30", 21600, 1800},  {"12,2", 43200, 7200},  {"-3,1:30", -10800, 5400},
+      {"6", 21600, 3600},     {"-6", -21600, 3600},   {"1:30", 5400, 3600},
+      {":45", 2700, 3600},    {"-0:30", -1800, 3600}, {"-1:30", -5400, 3600},
+      {"6,:30", 21600, 1800}, {"12,2", 43200, 7200},  {"-3,1:30", -10800, 5400},
   };
-  FILE_set_late_off(3600);
   for (const auto& c : cases) {
     RES_put("num_hour", c.text);
     EXPECT_EQ(FILE_num_hour(), c.num_hour) << c.text;
@@ -275,77 +305,16 @@ TEST_F(FileSearch, NumHourForms) {
   FILE_set_def_hours(0);
 }
 
-TEST_F(FileSearch, SeriesAroundTheFirstDate) {
-  struct Case {
-    const char* num_hour;
-    std::vector<const char*> names;
-  };
-  const Case cases[] = {
-      {"-6", {"26120706", "26120709", "26120712"}},
-      {"6", {"26120712", "26120715", "26120718"}},
-      {"6,6", {"26120712", "26120718"}},
-      {"-7", {"26120703", "26120706", "26120709", "26120712"}},
-  };
-  const Date first = make_date(2026, 12, 7, 12);
-  for (const auto& c : cases) {
-    FILE_set_name("@%y%m%d%3h");
-    char out[FILE_NAME_SIZE];
-    FILE_set_date(&first, out);
-    RES_put("num_hour", c.num_hour);
-    FILE_first(&first);
-    std::vector<std::string> got;
-    while (FILE_get_next(out) && got.size() < 10) got.emplace_back(out);
-    ASSERT_EQ(got.size(), c.names.size()) << c.num_hour;
-    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], c.names[i]) << c.num_hour;
-  }
-
-  RES_put("num_hour", "6");
-  FILE_first(&first);
-  char out[FILE_NAME_SIZE];
-  EXPECT_EQ(FILE_next_file(out), 1);
-  EXPECT_STREQ(out, "26120715");
-  EXPECT_EQ(FILE_prev_file(out), 1);
-  EXPECT_STREQ(out, "26120709");
-  EXPECT_EQ(FILE_get_num_file(), 21600);
-}
-
-TEST_F(FileSearch, SeriesFromAFileList) {
-  FILE_set_name("none");
-  RES_put("filename", "a.dat,b.dat,c.dat");
-  FILE_first(nullptr);
-  EXPECT_EQ(FILE_get_num_file(), 2);
-  char out[FILE_NAME_SIZE];
-  std::vector<std::string> got;
-  while (FILE_get_next(out) && got.size() < 10) got.emplace_back(out);
-  EXPECT_EQ(got, (std::vector<std::string>{"a.dat", "b.dat", "c.dat"}));
-
-  // "la" as the first entry is a time expression, not a list.
-  RES_put("filename", "la");
-  FILE_set_name("@%y%m%d%h");
-  const Date first = make_date(2026, 12, 7, 12);
-  FILE_set_date(&first, out);
-  FILE_first(&first);
-  EXPECT_EQ(FILE_get_num_file(), 0);
-  EXPECT_EQ(FILE_get_next(out), 1);
-  EXPECT_STREQ(out, "26120712");
-  EXPECT_EQ(FILE_get_next(out), 0);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(TimeOptions, HourForms) {
+TEST(TimeOptions, HourAndFileParameterForms) {
   struct Case {
     const char* text;
     int result, hour, min;
   };
   const Case cases[] = {
-      {"12", 0, 12, -9999},    {"6:30", 0, 6, 30},      {":45", 0, -9999, 45},
-      {"-306", 0, -306, -9999}, {"0", 0, 0, -9999},     {"-0:-1530", -1, -9999, -9999},
-      {"7:-1530", 0, 7, -1530}, {"24", -1, -9999, -9999}, {"6:60", -1, -9999, -9999},
-      {"-300", -1, -9999, -9999}, {"-1206", -1, -9999, -9999}, {"abc", -1, -9999, -9999},
-      {"", -1, -9999, -9999},  {"6:", -1, -9999, -9999}, {"12345", -1, -9999, -9999},
+      {"12", 0, 12, U},      {"6:30", 0, 6, 30},     {":45", 0, U, 45},     {"-306", 0, -306, U},
+      {"0", 0, 0, U},        {"7:-1530", 0, 7, -1530}, {"-0:-1530", -1, U, U}, {"24", -1, U, U},
+      {"6:60", -1, U, U},    {"-300", -1, U, U},     {"-1206", -1, U, U},   {"abc", -1, U, U},
+      {"", -1, U, U},        {"6:", -1, U, U},       {"12345", -1, U, U},
   };
   for (const auto& c : cases) {
     FILE_reset_time();
@@ -356,28 +325,16 @@ TEST(TimeOptions, HourForms) {
     EXPECT_EQ(requested.min, c.min) << c.text;
   }
   FILE_reset_time();
-}
 
-TEST(TimeOptions, OverwriteAnswer) {
-  struct Case {
-    const char* text;
-    int answer;
-  };
-  const Case cases[] = {{"over", 1}, {"Overwrite", 1}, {"app", 2}, {"APPEND", 2},
-                        {"use", 3},  {"u", 3},         {"2", 2},   {"bogus,use", 3}};
-  for (const auto& c : cases) {
-    FLAG_set(15, -9999);
-    EXPECT_EQ(FILE_set_file_param(c.text), c.answer) << c.text;
-    EXPECT_EQ(FLAG_get(15), c.answer) << c.text;
+  const std::pair<const char*, int> answers[] = {{"over", 1}, {"Overwrite", 1}, {"app", 2},
+                                                 {"APPEND", 2}, {"u", 3},       {"2", 2},
+                                                 {"bogus,use", 3}, {"nonsense", -1}};
+  for (const auto& [text, answer] : answers) {
+    FLAG_set(15, U);
+    EXPECT_EQ(FILE_set_file_param(text), answer) << text;
+    EXPECT_EQ(FLAG_get(15), answer > 0 ? answer : U) << text;
   }
-  FLAG_set(15, -9999);
-  EXPECT_EQ(FILE_set_file_param("nonsense"), -1);
-  EXPECT_EQ(FLAG_get(15), -9999);
 }
-
-}  // namespace
-
-namespace {
 
 TEST(TimeOptions, CommandLineOptionsReachTheFileSearch) {
   FILE_reset_time();
@@ -391,14 +348,11 @@ TEST(TimeOptions, CommandLineOptionsReachTheFileSearch) {
   EXPECT_EQ(FLAG_get(15), 2);
   ASSERT_NE(RES_get("current"), nullptr);
   EXPECT_STREQ(RES_get("current"), "la-12");
-
   EXPECT_EQ(RES_conv_data("6:30", nullptr, CV_hour), 1);
+  EXPECT_EQ(RES_conv_data("25", nullptr, CV_hour), 0);
   FILE_get_time(&requested);
   EXPECT_EQ(requested.hour, 6);
   EXPECT_EQ(requested.min, 30);
-  EXPECT_EQ(RES_conv_data("25", nullptr, CV_hour), 0);
-  EXPECT_EQ(RES_conv_data("use", nullptr, CV_file_param), 1);
-  EXPECT_EQ(FLAG_get(15), 3);
   FILE_reset_time();
   RES_clear();
 }
