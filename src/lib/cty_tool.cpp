@@ -84,7 +84,7 @@ void location_id(const CTY_data& city, const char* num_key, char* id, std::size_
     case 2:
         if (!has_no_identifier(city.id)) str_copy(id, size, city.id);
         else if (is_buoy(city)) str_format(id, size, "b%05d", city.wmo);
-        else if (wmo_to_id(id, city.wmo) != 0) str_copy(id, size, city.id);
+        else if (city.wmo < 0 || city.wmo > 99999 || wmo_to_id(id, city.wmo) != 0) str_copy(id, size, city.id);
         break;
     default:
         str_copy(id, size, has_no_identifier(city.id) ? num_key : city.id);

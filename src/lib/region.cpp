@@ -311,16 +311,33 @@ bool read_region_item(const std::string& item, Domain* domain)
     return DOM_get_def_region(item.c_str(), domain) == 1;
 }
 
+// The last station item looked up: one decode tries several layouts, and each would
+// otherwise read the station file again. Forgotten at the start of every decode.
+struct StationLookup {
+    std::string item;
+    bool found = false;
+    float lat = missing;
+    float lon = missing;
+};
+StationLookup last_station;
+
 // "id:IDENT" or "id:FILE:IDENT": the station's position.
 bool read_station_item(const std::string& item, float* lat, float* lon)
 {
     if (!starts_with_nocase(item, "id:")) return false;
-    const std::string rest = item.substr(3);
-    const std::size_t colon = rest.find(':');
-    const std::string file = colon == std::string::npos ? "" : rest.substr(0, colon);
-    const std::string ident = colon == std::string::npos ? rest : rest.substr(colon + 1);
-    if (ident.empty()) return false;
-    return CTY_get_loc(file.empty() ? nullptr : file.c_str(), ident.c_str(), lat, lon) == 1;
+    if (item != last_station.item) {
+        const std::string rest = item.substr(3);
+        const std::size_t colon = rest.find(':');
+        const std::string file = colon == std::string::npos ? "" : rest.substr(0, colon);
+        const std::string ident = colon == std::string::npos ? rest : rest.substr(colon + 1);
+        last_station = StationLookup{item};
+        last_station.found = !ident.empty() && CTY_get_loc(file.empty() ? nullptr : file.c_str(), ident.c_str(),
+                                                           &last_station.lat, &last_station.lon) == 1;
+    }
+    if (!last_station.found) return false;
+    *lat = last_station.lat;
+    *lon = last_station.lon;
+    return true;
 }
 
 // Projection item: KEYWORD[:e][:plat][:plon][:param...] or KEYWORD:plon.
@@ -380,10 +397,12 @@ int apply_layout(const std::vector<std::string>& items, const int* fields, int n
             }
             break;
         case DOM_P_CLON: read = read_float(text, &work.clon); break;
-        case DOM_P_NX: read = read_int(text, &work.nx); break;
-        case DOM_P_NY: read = read_int(text, &work.ny); break;
-        case DOM_P_DX: read = read_float(text, &work.dx); break;
-        case DOM_P_DY: read = read_float(text, &work.dy); break;
+        // A grid needs at least one point and a spacing other than zero: the grid
+        // transforms divide by it.
+        case DOM_P_NX: read = read_int(text, &work.nx) && work.nx >= 1; break;
+        case DOM_P_NY: read = read_int(text, &work.ny) && work.ny >= 1; break;
+        case DOM_P_DX: read = read_float(text, &work.dx) && work.dx != 0.0f; break;
+        case DOM_P_DY: read = read_float(text, &work.dy) && work.dy != 0.0f; break;
         case DOM_P_REGION:
             read = read_region_item(trimmed(text), &work);
             result = DOM_DECODE_REGION;
@@ -475,6 +494,7 @@ int DOM_decode(const char* str, Domain* domain)
         result = DOM_MISSING;
     } else {
         const std::vector<std::string> items = split(text, ',');
+        last_station = StationLookup{};
         MESS_print(M_debug, "******** PARSING DOMAIN: %d %s\n", static_cast<int>(items.size()), text.c_str());
         Domain decoded;
         DOM_init(&decoded);
