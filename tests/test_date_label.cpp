@@ -196,8 +196,10 @@ TEST_F(LabelTest, ValidTimeLabels) {
         const char* zone;
         const char* text;
     } cases[] = {
-        {12, &at_12z, nullptr, "00Z TUE  8 DEC 26"},   {6012, &at_12z, nullptr, "00Z TUE  8 DEC 26"},
-        {X, &at_12z, nullptr, "12Z MON  7 DEC 26"},    {24, &day, nullptr, "TUE  8 DEC 26"},
+        {12, &at_12z, nullptr, "00Z TUE  8 DEC 26"},
+        {6012, &at_12z, nullptr, "00Z TUE  8 DEC 26"},
+        {X, &at_12z, nullptr, "12Z MON  7 DEC 26"},
+        {24, &day, nullptr, "TUE  8 DEC 26"},
         {12, &at_12z, "-CST:-6", "6 PM CST [00Z] MON  7 DEC 26"},
     };
     char buf[64];

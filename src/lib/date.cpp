@@ -170,7 +170,8 @@ int DATE_get_gmdate(const std::int64_t* secs, Date* date) {
     const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
     struct tm b {};
     if (!gmtime_r(&t, &b)) {
-        MESS_print(M_error, "DATE_get_gmdate: Time out of range: %lld\n", static_cast<long long>(t));
+        MESS_print(M_error, "DATE_get_gmdate: Time out of range: %lld\n",
+                   static_cast<long long>(t));
         DATE_init(date);
         return -1;
     }
@@ -183,7 +184,8 @@ int DATE_get_localdate(const std::int64_t* secs, Date* date) {
     const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
     struct tm b {};
     if (!localtime_r(&t, &b)) {
-        MESS_print(M_error, "DATE_get_localdate: Time out of range: %lld\n", static_cast<long long>(t));
+        MESS_print(M_error, "DATE_get_localdate: Time out of range: %lld\n",
+                   static_cast<long long>(t));
         DATE_init(date);
         return -1;
     }
@@ -277,8 +279,8 @@ std::int64_t DATE_num_sec(Date* date) {
 std::int64_t DATE_num_sec_tm(const struct tm* tm) {
     if (!tm) return 0;
     // The full year, so that years from 2100 on are not read as two-digit years.
-    Date d{clamp_to_int(std::int64_t{tm->tm_year} + 1900), tm->tm_mon + 1, tm->tm_mday, DATE_MISSING, DATE_MISSING,
-           tm->tm_hour, tm->tm_min, tm->tm_sec};
+    Date d{clamp_to_int(std::int64_t{tm->tm_year} + 1900), tm->tm_mon + 1, tm->tm_mday,
+           DATE_MISSING, DATE_MISSING, tm->tm_hour, tm->tm_min, tm->tm_sec};
     return DATE_num_sec(&d);
 }
 
@@ -389,12 +391,6 @@ bool starts_with_nocase(const char* s, const char* prefix) {
 
 bool valid_cycle(int value) { return value == DATE_MISSING || value >= 0 || (-value) % 100 != 0; }
 
-bool parse_decode_hour_fields(const char* text, DecodeRequest* r);
-
-bool parse_decode_hour(const char* text, DecodeRequest* r) {
-    return parse_decode_hour_fields(text, r) && valid_cycle(r->hour) && valid_cycle(r->min);
-}
-
 bool parse_decode_hour_fields(const char* text, DecodeRequest* r) {
     const char* p = text;
     if (starts_with_nocase(p, "cu:cu")) {
@@ -440,6 +436,10 @@ bool parse_decode_hour_fields(const char* text, DecodeRequest* r) {
     return read_window(p, r);
 }
 
+bool parse_decode_hour(const char* text, DecodeRequest* r) {
+    return parse_decode_hour_fields(text, r) && valid_cycle(r->hour) && valid_cycle(r->min);
+}
+
 // -XXYY: the latest multiple of YY at or before current, plus XX. Other values unchanged.
 bool resolve_cycle(int value, int current, int* out) {
     if (value == DATE_MISSING || value >= 0) {
@@ -461,10 +461,6 @@ Date requested_time() {
     FILE_get_time(&req);
     return req;
 }
-
-}  // namespace
-
-namespace {
 
 // Applies a "decode_hour" value to file_date's day and the clock to decode for; true when
 // the value was usable. window_given tells whether it set the acceptance window.

@@ -91,7 +91,8 @@ const char* DATE_get_tz_str();    // suffix after clock times, "Z" by default
 int DATE_get_tz_pm();             // 0 24-hour, +1 12-hour, -1 12-hour plus "[hhZ]"
 
 // ---- Decoding time and acceptance window ---------------------------------------------
-// Sets the decoding time from date, the requested hour/minute and resource "decode_hour".
+// Sets the decoding time from date, the requested hour/minute (FILE_get_time) and the
+// resource "decode_hour". 0, or -1 for a null date.
 int DATE_set_datim(const Date* date);
 // Copies the decoding time out. Returns 0.
 int DATE_get_datim(Date* date);
@@ -129,8 +130,10 @@ int DATE_make_label_valid_time(int fhour, const Date* date, char* str,
 int DATE_make_seq(Date* date, char* str, std::size_t size = DATE_SEQ_LEN);
 // Reads the sequence form back into date. 0, or -1 for a null str or date.
 int DATE_decode_seq(const char* str, Date* date);
-// Reads a label made by DATE_make_label in the 24-hour UTC form ("12Z  7 DEC 26",
-// "1230Z  7 DEC 26", "12:30:05Z  7 DEC 26"); unread fields stay -9999. 0, -1 for null.
+// Reads a date label back as UTC: "12Z  7 DEC 26", "1230Z  7 DEC 26", "12:30:05Z  7 DEC 26"
+// (also at the end of a longer text), a display-zone label with the UTC clock in brackets,
+// or one in the current display zone. Unread fields stay -9999. 0, or -1 (date cleared)
+// when no form matches or str is null.
 int DATE_decode_label(const char* str, Date* date);
 // Month number 1-12 from "JAN".."DEC" (all upper or all lower case); 0 when unknown.
 int DATE_decode_month(const char* str);
