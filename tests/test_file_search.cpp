@@ -109,6 +109,11 @@ TEST_F(FileSearch, TimeExpressionsInEveryWrittenForm) {
     FILE_set_name(c.tmpl);
     EXPECT_EQ(current("cu"), c.name) << c.tmpl;
   }
+  setenv("qazcurtime", "202701051200", 1);  // a later day in January: back to December
+  Date requested = make_date(U, U, 20, U);
+  FILE_set_time(&requested);
+  FILE_set_name("@%y%m%d%h");
+  EXPECT_EQ(current("cu"), "26122012");
 }
 
 TEST_F(FileSearch, NoLateOffsetStepsByOneHour) {

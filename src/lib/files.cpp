@@ -316,7 +316,6 @@ Date unset_date() {
 Date set = unset_date();
 Date file_date = unset_date();
 std::string keys[256];
-int header = 0;
 int retry = 4;
 
 std::vector<std::string> files;
@@ -666,9 +665,7 @@ int build_name(const Date* datim, char* out_file, bool for_header) {
     return 1;
   }
   LateOffset late;
-  header = for_header ? 1 : 0;
   const std::string name = expand(tmpl, d, late);
-  header = 0;
   if (str_copy(out_file, FILE_NAME_SIZE, name.c_str()) != 0)
     MESS_print(M_warn, "FILE_set_date: file name cut to %zu characters: %s\n",
                FILE_NAME_SIZE - 1, name.c_str());
