@@ -152,6 +152,7 @@ struct Transport {
     const char* name;
     bool socket;
 };
+void PrintTo(const Transport& transport, std::ostream* os) { *os << transport.name; }
 
 class ReelctlEndToEnd : public ::testing::TestWithParam<Transport> {
 protected:
