@@ -144,6 +144,7 @@ TEST_F(LabelTest, ForecastLabelsByPacking) {
     EXPECT_EQ(forecast(24, "GFS", make(2026, 12, 7)), "1 day GFS valid TUE  8 DEC 26");
     // A month code moves the calendar month and stops at the month's last day.
     EXPECT_EQ(forecast(901, "CFS", make(2026, 1, 31, 0)), "1 month CFS valid 0Z SAT 28 FEB 26");
+    EXPECT_EQ(forecast(901, "CFS", make(2024, 1, 31, 0)), "1 month CFS valid 0Z THU 29 FEB 24");
     // Stray fields are read as 1 (month, day) and 0 (hour).
     EXPECT_EQ(forecast(0, "GFS", make(2026, 14, 40, 30)), "GFS analysis for 00Z  1 JAN 26");
 }
