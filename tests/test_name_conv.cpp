@@ -335,6 +335,33 @@ TEST_F(NameConv, ExtraInformationCutFromGridNames) {
   FILE_set_type(0);
 }
 
+TEST_F(NameConv, RandomTemplatesNamesAndExpressionsStayBounded) {
+  // Replays random mixes of codes, literals and separators through every entry point;
+  // the sanitizer build turns any overrun into a failure.
+  const char* pieces[] = {"%Y", "%y", "%m", "%b", "%d", "%j", "%h", "%n", "%3h", "%0n", "%e",
+                          "%D", "%{model}", "%k", "%4k", "%%", "%", "{", "}", "/", ":", "*",
+                          " ", "_", "x", "-", "#", "9"};
+  const char* expression_pieces[] = {"la", "l", "#", "#2026", "+", "-", "1d", "6", ":", "30",
+                                     "cu", "x", "99999999999", "d"};
+  FILE_set_key('k', "key");
+  std::srand(7);
+  char out[FILE_NAME_SIZE + 1];
+  out[FILE_NAME_SIZE] = 'C';
+  for (int round = 0; round < 300; ++round) {
+    std::string tmpl = "@", name, expression;
+    for (int i = std::rand() % 12; i >= 0; --i) tmpl += pieces[std::rand() % 28];
+    for (int i = std::rand() % 40; i >= 0; --i) name += "0123456789/_.:-#abcdec%"[std::rand() % 23];
+    for (int i = std::rand() % 5; i >= 0; --i) expression += expression_pieces[std::rand() % 14];
+    FILE_set_name(tmpl.c_str());
+    FILE_set_file(name.c_str(), out);
+    FILE_set_date(nullptr, out);
+    FILE_hdr_set_date(nullptr, out);
+    FILE_set_current((expression.substr(0, 6) == "la" ? expression : expression + "la#2").c_str(), out);
+    EXPECT_EQ(out[FILE_NAME_SIZE], 'C') << tmpl << " " << name;
+    EXPECT_LT(std::strlen(out), FILE_NAME_SIZE);
+  }
+}
+
 TEST_F(NameConv, ShippedFileCoversTheReaders) {
   RES_put("file_path", QAZ_SHARE_SRC);
   RES_put("grid_path", "/g");
