@@ -138,8 +138,11 @@ int FILE_set_date_off(const Date* datim, int offset, char* out_file);
 // name matched against the template (its date kept). "exit" ends the process.
 // 0, or -1 for null arguments.
 int FILE_set_file(const char* file, char* out_file);
-// Names the file of a time expression (null: "la") into filename; returns that time in
-// seconds since 1970 rounded down to a multiple of the late offset (one hour when unset).
+// Names the file of a time expression (null: "la") into filename (FILE_NAME_SIZE bytes):
+// [#YYYYMMDDHHNN] [+|-offset] [la[#COUNT]] [+|-offset], offsets DdH:M, Dd, H:M or H
+// (backward without a sign); the base is "qazcurtime" (same digits) or the clock; "la"
+// steps back to the newest file above the minimum size. Returns that time in seconds
+// since 1970 rounded down to a multiple of the late offset (one hour when unset).
 long long FILE_set_current(const char* cur, char* filename);
 // Prints the files matching the template in columns. The number of files found.
 int FILE_list_file();
