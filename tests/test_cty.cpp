@@ -72,8 +72,9 @@ TEST_F(CtyTest, ReaderDecodesEveryField)
     }
     // The comment line is no record; a damaged priority (KBAD) stops its record at 4 fields
     // and a short line (KSHO) reads 5, without disturbing the records after them.
-    EXPECT_EQ(fields, (std::vector<int>{10, 10, 10, 10, 10, 10, 10, 4, 10, 5, 10, 10, 10}));
-    ASSERT_EQ(records.size(), 13u);
+    // A latitude beyond the pole (XBAD) loses its position.
+    EXPECT_EQ(fields, (std::vector<int>{10, 10, 10, 10, 10, 10, 10, 4, 10, 5, 10, 10, 10, 5}));
+    ASSERT_EQ(records.size(), 14u);
     EXPECT_STREQ(records[0].name, "Denver");
     EXPECT_STREQ(records[0].state, "CO");
     EXPECT_STREQ(records[0].region, "US");
@@ -262,7 +263,7 @@ TEST_F(CtyTest, NearestLocationSearchesGrowingSquares)
         {20.30f, 20.30f, "XCOR"},    // on the south-west corner of a ring
         {-17.0f, -179.95f, "NFXX"},  // across the date line
         {60.2f, 16.0f, "ENGM"},      {60.2f, 16.2f, ""},  // 5.1 degrees east of Oslo: beyond the last ring
-        {-60.0f, -30.0f, ""},
+        {-60.0f, -30.0f, ""},        {1e30f, 0.0f, ""},
     };
     for (const auto& row : table) {
         CTY_locate where{};

@@ -144,7 +144,7 @@ TEST_F(RegionTest, HostileStringsFailCleanly)
 {
     // Grids without points or spacing would divide by zero in the grid transforms.
     for (const char* text : {"40,-100,0,17", "40,-100,25,-3", "40,-100,0", "40,-100,1,0", "40,-100,1e40",
-                             "40,-100,99999999,2", ",,,,", ":::", "id:", "ps:e:e:e,1,2", "40,nan"})
+                             "40,-100,99999999,2", "size,1e20,5", "size,-3,5", ",,,,", ":::", "id:", "ps:e:e:e,1,2", "40,nan"})
         decode(text, 255);
     std::string many = "40";
     for (int i = 0; i < 5000; ++i) many += ",1";

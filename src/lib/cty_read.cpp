@@ -2,6 +2,7 @@
 // line costs only its own record instead of shifting every field of the rest of the file.
 #include "cty_read.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -143,6 +144,11 @@ int CTY_read(int city_fd, CTY_data* city)
         city->lat = city->lon = -9999.0f;
         city->wmo = city->num = -9999;
         return 4;
+    }
+    if (fields >= 7 && !(std::fabs(city->lat) <= 90.0f && std::fabs(city->lon) <= 360.0f)) {
+        MESS_print(M_warn, "CTY_read: Invalid position %g %g for station %s\n", city->lat, city->lon, city->id);
+        city->lat = city->lon = -9999.0f;
+        return 5;
     }
     if (fields >= 8) city->el = elevation > max_elevation ? -9999.0f : elevation;
     return fields;

@@ -392,6 +392,7 @@ int CTY_search_loc(float lat, float lon, CTY_locate* data)
         MESS_print(M_debug, "CTY_search_loc: No location table loaded\n");
         return 0;
     }
+    if (!(std::fabs(lat) <= 90.0f && std::fabs(lon) <= 360.0f)) return 0;
     const long lat10 = std::lround(10.0 * lat);
     const long lon10 = std::lround(10.0 * lon);
     char key[key_size];

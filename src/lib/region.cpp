@@ -454,6 +454,11 @@ int decode_items(const std::vector<std::string>& raw_items, Domain* domain)
         }
         if (work.proj == proj_size && index != size_layout && num_fields == 3) {
             // size,NX,NY written through P,LAT,LON: the two numbers are the grid size.
+            const auto grid_size = [](float value) { return value >= 1.0f && value <= 1.0e6f; };
+            if (!grid_size(work.clat) || !grid_size(work.clon)) {
+                ++index;
+                continue;
+            }
             work.nx = static_cast<int>(work.clat);
             work.ny = static_cast<int>(work.clon);
             work.clat = work.clon = missing;
