@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <vector>
 
@@ -297,6 +298,13 @@ TEST_F(QueueChannel, ManagementOpenCreateFindClear)
     EXPECT_EQ(MQ_find(base), base);
     MQ_del(second);
 
+    // Key 0 would be a fresh private queue at every call: it is no window.
+    MQ_offset(-5);
+    EXPECT_EQ(MQ_open(5), -1);
+    EXPECT_EQ(MQ_create(5), -1);
+    MQ_offset(0);
+    EXPECT_EQ(MQ_find(INT_MAX - 10), INT_MAX - 10) << "no overflow near the top";
+
     for (long type : {2L, 2L, 5L, 1L}) ASSERT_EQ(raw_send(qid_, type, body_of('0', "x")), 0);
     ASSERT_EQ(raw_send(qid_, 2, std::string(400, 'q')), 0);
     EXPECT_EQ(MQ_clear(qid_, 2), -1);
@@ -381,6 +389,18 @@ protected:
     int port_ = 0;
     std::vector<int> fds_;
 };
+
+TEST_F(StreamChannel, PortsOutsideTheirRangeAreNoWindow)
+{
+    for (int window : {0, -5, 65536, 70000 + port_, INT_MAX}) {
+        EXPECT_EQ(MQ_create(window), -1) << window;
+        EXPECT_EQ(MQ_open(window), -1) << window;
+    }
+    MQ_offset(65530);
+    EXPECT_EQ(MQ_find(0), 0) << "only ports that exist are offered";
+    EXPECT_EQ(MQ_find(6), -1);
+    MQ_offset(0);
+}
 
 TEST_F(StreamChannel, ServerHandshakeRequestAndReply)
 {

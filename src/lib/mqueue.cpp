@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
@@ -44,6 +45,22 @@ int sock2 = -1;
 int stream_conn = -1;                     // connection id opened on the current sock2
 
 bool queue_transport() { return transport == 0; }
+
+// The queue key or TCP port of window num. False when there is none: key 0 would make
+// a new private queue at every call, and ports end at 65535 (a larger number would
+// silently wrap onto some other port).
+bool window_address(int num, int& address, bool quiet = false)
+{
+    long long value = static_cast<long long>(key_offset) + num;
+    bool valid = queue_transport() ? value != 0 && value >= INT_MIN && value <= INT_MAX
+                                   : value >= 1 && value <= 65535;
+    if (!valid) {
+        if (!quiet) MESS_print(M_warn, "MQ: window %d gives no valid %s (%lld)\n", num, queue_transport() ? "key" : "port", value);
+        return false;
+    }
+    address = static_cast<int>(value);
+    return true;
+}
 
 void close_fd(int& fd)
 {
@@ -250,9 +267,11 @@ void MQ_intrp(int)
 
 int MQ_open(int num)
 {
+    int address = 0;
+    if (!window_address(num, address)) return -1;
     if (queue_transport()) {
         install_alarm_handler(MQ_intrp);
-        int id = msgget(static_cast<key_t>(key_offset + num), 0);
+        int id = msgget(static_cast<key_t>(address), 0);
         if (id < 0) return errno == ENOENT ? -1 : 0;
         msgqid = id;
         return id;
@@ -263,7 +282,7 @@ int MQ_open(int num)
     MESS_print(M_trace, "Opened socket\n");
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(key_offset + num));
+    addr.sin_port = htons(static_cast<uint16_t>(address));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(sock1, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
         close_fd(sock1);
@@ -276,11 +295,12 @@ int MQ_open(int num)
 int MQ_create(int num)
 {
     if (num == -1) return -2;
+    int address = 0;
+    if (!window_address(num, address)) return -1;
     if (queue_transport()) {
-        int id = msgget(static_cast<key_t>(key_offset + num), IPC_CREAT | IPC_EXCL | 0600);
+        int id = msgget(static_cast<key_t>(address), IPC_CREAT | IPC_EXCL | 0600);
         if (id < 0) {
-            MESS_print(M_error, "MQ_create: Unable to create queue %d: %s\n", key_offset + num,
-                       std::strerror(errno));
+            MESS_print(M_error, "MQ_create: Unable to create queue %d: %s\n", address, std::strerror(errno));
             return -1;
         }
         msgqid = id;
@@ -294,7 +314,7 @@ int MQ_create(int num)
     setsockopt(sock1, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    int port = key_offset + num;
+    int port = address;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     // Clients only ever connect over loopback; do not offer the control channel to
     // other hosts.
@@ -317,7 +337,10 @@ int MQ_create(int num)
 
 int MQ_find(int ind)
 {
-    for (int num = ind; num < ind + 50; ++num) {
+    for (long long candidate = ind; candidate < ind + 50LL && candidate <= INT_MAX; ++candidate) {
+        int num = static_cast<int>(candidate);
+        int address = 0;
+        if (!window_address(num, address, true)) continue;   // not a window at all
         int found = MQ_open(num);
         if (!queue_transport()) close_fd(sock1);
         if (found == -1) return num;
