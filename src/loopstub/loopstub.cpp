@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -44,7 +46,20 @@ struct Setting {
     bool (*valid)(const char*);
 };
 
-bool is_count(const char* text) { return string_is_num(text) && std::atoi(text) >= 0 && std::atoi(text) < 100000; }
+// Reads a whole decimal integer within [low, high].
+bool read_int(const char* text, long low, long high, long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+bool is_count(const char* text)
+{
+    long value = 0;
+    return read_int(text, 0, 99999, value);
+}
 bool is_direction(const char* text)
 {
     return stricmp(text, "forward") == 0 || stricmp(text, "backward") == 0 || stricmp(text, "rock") == 0;
@@ -100,8 +115,9 @@ int parse_args(int argc, char** argv, Options& options)
             usage();
             return 1;
         } else if (arg == "-wn" || arg == "-window_num") {
-            if (!take_value() || !string_is_num(value.c_str())) return -1;
-            options.window = std::atoi(value.c_str());
+            long window = 0;
+            if (!take_value() || !read_int(value.c_str(), 0, INT_MAX, window)) return -1;
+            options.window = static_cast<int>(window);
             if (options.window > 1000) options.window -= MQ_REELCTL_OFFSET;
         } else if (arg == "-qtype") {
             if (!take_value()) return -1;
