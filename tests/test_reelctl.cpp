@@ -414,6 +414,13 @@ TEST(Loopstub, HelpArgumentsAndCleanTermination)
         EXPECT_TRUE(queue_exists(key));
     }
     EXPECT_FALSE(queue_exists(key));
+
+    // Keys just above 1000 are below the base: still keys, not "find a free window".
+    int small_key = 1001 + static_cast<int>(getpid()) % 5000;
+    Stub small(small_key, false);
+    ASSERT_TRUE(small.ready());
+    EXPECT_TRUE(queue_exists(small_key));
+    EXPECT_EQ(run({kReelctl, "-wn=" + std::to_string(small_key), "frame"}).out, "frame=1\n");
 }
 
 TEST(Loopstub, StopTellsEveryClientAndCleansUpAfterThem)

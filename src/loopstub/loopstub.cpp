@@ -23,7 +23,8 @@ constexpr int kStopGraceMs = 2000;     // time given to clients to remove the qu
 enum class Mode { normal, not_running, silent };
 
 struct Options {
-    int window = -1;                   // -1: find a free one from kFirstWindow
+    bool window_given = false;         // otherwise: the first free one from kFirstWindow
+    int window = 0;
     int transport = 0;
     Mode mode = Mode::normal;
 };
@@ -117,8 +118,9 @@ int parse_args(int argc, char** argv, Options& options)
         } else if (arg == "-wn" || arg == "-window_num") {
             long window = 0;
             if (!take_value() || !read_int(value.c_str(), 0, INT_MAX, window)) return -1;
+            options.window_given = true;
             options.window = static_cast<int>(window);
-            if (options.window > 1000) options.window -= MQ_REELCTL_OFFSET;
+            if (options.window > 1000) options.window -= MQ_REELCTL_OFFSET;   // a key given directly
         } else if (arg == "-qtype") {
             if (!take_value()) return -1;
             if (value == "sock") options.transport = 1;
@@ -261,8 +263,8 @@ int main(int argc, char** argv)
 
     MQ_offset(MQ_REELCTL_OFFSET);
     MQ_settype(options.transport);
-    int window = options.window >= 0 ? options.window : MQ_find(kFirstWindow);
-    if (window < 0) {
+    int window = options.window_given ? options.window : MQ_find(kFirstWindow);
+    if (!options.window_given && window < 0) {
         std::fprintf(stderr, "loopstub: no free window\n");
         return 1;
     }
