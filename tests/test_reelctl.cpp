@@ -240,6 +240,13 @@ TEST_P(ReelctlEndToEnd, InteractiveInputEndingAtEndOfFile)
     EXPECT_NE(r.out.find("   Type help for help\nMessage:1: frame=42\nMessage:2: \n"), std::string::npos) << r.out;
     EXPECT_LT(r.seconds, 2.0);
 
+    const std::string longest = "title " + std::string(73, 't');   // 79 characters
+    Result longer = run(reelctl(address(5), {}), "frame " + std::string(74, '9') + "\nframe\n" + longest + "\ntitle\n");
+    EXPECT_EQ(longer.status, 0);
+    EXPECT_NE(longer.err.find("Line longer than 79 characters ignored"), std::string::npos) << longer.err;
+    EXPECT_NE(longer.out.find("Message:1: Message:1: frame=42\n"), std::string::npos) << longer.out;
+    EXPECT_EQ(count_of(longer.out, "title=" + std::string(73, 't') + "\n"), 2) << longer.out;
+
     Result q = run(reelctl(address(5), {}), "quit\nframe 7\n");
     EXPECT_EQ(q.status, 0);
     EXPECT_EQ(q.out.find("Message:2:"), std::string::npos) << "nothing is read after quit:\n" << q.out;

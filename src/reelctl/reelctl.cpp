@@ -18,8 +18,7 @@ constexpr int kExitFailed = 7;
 constexpr int kExitNotRunning = 14;
 constexpr int kFirstWindow = 20;
 constexpr int kMessageSize = 120;        // command buffer
-constexpr int kLineSize = 80;            // one interactive line: 79 characters
-constexpr M_type kLevelOut2 = M_out2;
+constexpr int kLineChars = 79;          // longest interactive line, newline not counted
 
 int qid = -1;
 int connect_id = 2;                      // this client's connection id
@@ -45,7 +44,7 @@ int process_mess(M_type level, const char* item)
 
 [[noreturn]] void allocate(bool create)
 {
-    MESS_print(kLevelOut2, "Allocating new message queue\n");
+    MESS_print(M_out2, "Allocating new message queue\n");
     int window = MQ_find(kFirstWindow);
     if (window >= 0 && create && MQ_create(window) < 0) window = -1;
     if (window < 0) {
@@ -58,7 +57,7 @@ int process_mess(M_type level, const char* item)
 
 [[noreturn]] void test_queue()
 {
-    MESS_print(kLevelOut2, "Testing for queue existence\n");
+    MESS_print(M_out2, "Testing for queue existence\n");
     if (MQ_open(window_num) == -1) {
         MESS_print(M_print, "not found\n");
         QAZ_exit(kExitFailed);
@@ -89,11 +88,19 @@ int interactive()
     while (qazlooping && status >= 0) {
         MESS_print(M_print, "Message:%d: ", messnum);
         std::fflush(stdout);
-        char line[kLineSize];
+        char line[kLineChars + 2];           // text, newline, terminator
         if (std::fgets(line, sizeof line, stdin) == nullptr) {
             MESS_print(M_print, "\n");   // end the prompt's line
             status = process_mess(M_print, "quit");
             break;
+        }
+        if (std::strchr(line, '\n') == nullptr && !std::feof(stdin)) {
+            // Sending the pieces of an overlong line as separate commands would run
+            // commands nobody typed.
+            for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
+            }
+            MESS_print(M_error, "Line longer than %d characters ignored\n", kLineChars);
+            continue;
         }
         if (line[0] != '\0') {
             ++messnum;
