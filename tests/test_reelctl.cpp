@@ -312,6 +312,18 @@ TEST(Reelctl, HelpListingAndOverlongCommand)
     EXPECT_NE(longer.err.find("longer than 118"), std::string::npos) << longer.err;
 }
 
+TEST(Reelctl, LoadsNoDataFormatLibraries)
+{
+    FILE* listing = popen(("ldd " + kReelctl + " 2>&1").c_str(), "r");
+    ASSERT_NE(listing, nullptr);
+    std::string libraries;
+    for (int c; (c = std::fgetc(listing)) != EOF;) libraries += static_cast<char>(c);
+    pclose(listing);
+    EXPECT_NE(libraries.find("libc.so"), std::string::npos) << libraries;
+    for (const char* name : {"netcdf", "openjp2", "jasper", "hdf5"})
+        EXPECT_EQ(libraries.find(name), std::string::npos) << name << " in\n" << libraries;
+}
+
 int first_free_window(int from)
 {
     for (int w = from; w < from + 50; ++w)
