@@ -348,6 +348,9 @@ TEST_F(DecodeTimeTest, RequestedClockAndItsOverrides) {
     EXPECT_EQ(hhmm(decode(nullptr, at_1445)), 1545);  // 12 + 3
     EXPECT_EQ(hhmm(decode("9", at_1445)), 900);
     RES_clear();
+    // A stray clock field at the int limit: the cycle arithmetic must not overflow.
+    const Date stray = decode(nullptr, make(2026, 12, 7, 2147483647, 2147483647));
+    EXPECT_TRUE(stray.hour >= 0 && stray.hour <= 23 && stray.min >= 0 && stray.min <= 59);
     EXPECT_EQ(hhmm(decode(":-5+5", at_1445)), 1545);
 }
 

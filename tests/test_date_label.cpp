@@ -140,8 +140,12 @@ TEST_F(LabelTest, ForecastLabelsByPacking) {
     };
     for (const auto& c : cases) EXPECT_EQ(forecast(c.fhour, c.model, ref), c.text) << c.fhour;
 
-    // Without an hour the day forms start at 12 hours and no clock is shown.
+    // Without an hour the day forms start at 12 hours and no clock is shown; the year of
+    // such a day is blank-led, not zero-filled.
     EXPECT_EQ(forecast(24, "GFS", make(2026, 12, 7)), "1 day GFS valid TUE  8 DEC 26");
+    EXPECT_EQ(forecast(24, "GFS", make(2005, 1, 3)), "1 day GFS valid TUE  4 JAN  5");
+    EXPECT_EQ(forecast(7006000, "GFS", make(2005, 1, 3)), "6 hour GFS analysis valid  3 JAN  5");
+    EXPECT_EQ(forecast(12, "GFS", make(2005, 1, 3, 12)), "12 hour GFS valid 0Z TUE  4 JAN 05");
     // A month code moves the calendar month and stops at the month's last day.
     EXPECT_EQ(forecast(901, "CFS", make(2026, 1, 31, 0)), "1 month CFS valid 0Z SAT 28 FEB 26");
     EXPECT_EQ(forecast(901, "CFS", make(2024, 1, 31, 0)), "1 month CFS valid 0Z THU 29 FEB 24");
@@ -190,7 +194,7 @@ TEST_F(LabelTest, ForecastLabelsFromModelNumberAndSeconds) {
 }
 
 TEST_F(LabelTest, ValidTimeLabels) {
-    const Date at_12z = make(2026, 12, 7, 12), day = make(2026, 12, 7);
+    const Date at_12z = make(2026, 12, 7, 12), day = make(2026, 12, 7), day_2005 = make(2005, 1, 3);
     const struct {
         int fhour;
         const Date* date;
@@ -201,6 +205,7 @@ TEST_F(LabelTest, ValidTimeLabels) {
         {6012, &at_12z, nullptr, "00Z TUE  8 DEC 26"},
         {X, &at_12z, nullptr, "12Z MON  7 DEC 26"},
         {24, &day, nullptr, "TUE  8 DEC 26"},
+        {24, &day_2005, nullptr, "TUE  4 JAN 05"},  // zero-filled year, unlike the forecast label
         {12, &at_12z, "-CST:-6", "6 PM CST [00Z] MON  7 DEC 26"},
     };
     char buf[64];

@@ -112,6 +112,10 @@ TEST_F(NameConv, CodesCyclesAndLateOffsets) {
     EXPECT_EQ(name_for(c.tmpl, make_date(2026, 12, 7, c.hour, c.min)), c.name) << c.tmpl;
     EXPECT_EQ(FILE_get_late_off(), c.late_off) << c.tmpl;
   }
+  // A stray clock field at the int limit under a cycle: no overflow, the cycle still steps.
+  request(U, -306, -1530);
+  EXPECT_FALSE(name_for("%h%n", make_date(2026, 12, 7, 2147483647, 2147483647)).empty());
+  EXPECT_EQ(FILE_get_late_off(), 1800);
   FILE_reset_time();
   EXPECT_EQ(name_for("%Y%j", make_date(2024, 3, 1, 0)), "2024061");
   FILE_set_filename("");

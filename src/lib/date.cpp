@@ -450,7 +450,8 @@ bool resolve_cycle(int value, int current, int* out) {
     const int step = (-value) % 100;
     const int add = (-value) / 100;
     if (step == 0) return false;
-    *out = (current < 0 ? 0 : current) / step * step + add;
+    // Wide arithmetic: a stray clock field near the int limit must not overflow.
+    *out = clamp_to_int(std::int64_t{current < 0 ? 0 : current} / step * step + add);
     return true;
 }
 
@@ -717,14 +718,18 @@ std::string standard_label(const Date& date) {
                   year2(l.year));
 }
 
-// " [clock] [weekday] dd MON yy" of the valid time.
-std::string valid_part(const Date& valid, bool weekday, bool pad_hour) {
+// " [clock] [weekday] dd MON yy" of the valid time. The forecast label writes the year of
+// a day without clock as "%2d" (blank-led, " 5" for 2005); the other labels as "%2.2d".
+std::string valid_part(const Date& valid, bool weekday, bool pad_hour,
+                       bool blank_year_without_clock = false) {
     const Displayed shown = display(valid, pad_hour);
     const Date& l = shown.local;
     std::string s = " ";
     if (!shown.clock.empty()) s += shown.clock + " ";
     if (weekday) s += format("%3s ", DATE_weekday(l.wday));
-    s += format("%2d %3s %2.2d", l.day, DATE_month(l.month), year2(l.year));
+    const bool blank_year = blank_year_without_clock && shown.clock.empty();
+    s += format(blank_year ? "%2d %3s %2d" : "%2d %3s %2.2d", l.day, DATE_month(l.month),
+                year2(l.year));
     return s;
 }
 
@@ -834,7 +839,7 @@ int DATE_make_label_for_time_mod(int fhour, const char* model, const Date* date,
             out += have_model ? " analysis valid" : "Analysis valid";
         }
         const Date valid = with_weekday(shift_date(d, forecast_seconds(d, f.t3)));
-        out += valid_part(valid, weekday, false);
+        out += valid_part(valid, weekday, false, true);
     } else {
         out += have_model ? " analysis for " : "Analysis for ";
         out += standard_label(d);

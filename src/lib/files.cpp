@@ -485,7 +485,11 @@ int round_down(int value, int width) { return value < 0 ? value : value / width 
 int clock_field(int requested, int own, int width) {
   if (requested >= 0) return round_down(requested, width);
   const Cycle c = cycle_of(requested);
-  if (c.period > 0 && own >= 0) return own / c.period * c.period + c.offset;
+  if (c.period > 0 && own >= 0) {
+    // Wide arithmetic: a stray clock field near the int limit must not overflow.
+    const long long cycled = static_cast<long long>(own) / c.period * c.period + c.offset;
+    return static_cast<int>(std::min<long long>(cycled, INT_MAX));
+  }
   return round_down(own, width);
 }
 
