@@ -153,6 +153,35 @@ TEST_F(Mess, ReopenedCopyAndExtraOutputFile) {
   testing::internal::GetCapturedStderr();
 }
 
+// A copy file that cannot be opened must not take the console with it.
+TEST_F(Mess, UnopenableCopyFileLeavesTheConsole) {
+  for (const char* setting : {"fi=/dev/null/no/such.log", "fi", "@fi=/dev/null/x", "-fi="}) {
+    MESS_reset();
+    testing::internal::CaptureStderr();
+    MESS_set_str(setting);
+    const std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("MESS_set_str: "), std::string::npos) << setting;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(MESS_print(M_print, "still here\n"), 1) << setting;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "still here\n") << setting;
+  }
+}
+
+// Switching an open copy to the reopened mode closes the first copy before using the
+// remembered name.
+TEST_F(Mess, SwitchToReopenedCopy) {
+  testing::internal::CaptureStdout();
+  MESS_set_str(("dfi=" + path("each.log") + ",+fi=" + path("first.log")).c_str());
+  MESS_print(M_print, "one\n");
+  MESS_set_out(2);
+  MESS_print(M_print, "two\n");
+  MESS_print(M_print, "three\n");
+  testing::internal::GetCapturedStdout();
+  MESS_reset();
+  EXPECT_EQ(read_all(path("first.log")), "one\n");
+  EXPECT_EQ(read_all(path("each.log")), "two\nthree\n");
+}
+
 TEST_F(Mess, LineSettings) {
   MESS_set_str("line=5");
   EXPECT_EQ(MESS_get_max_lines(), 5);

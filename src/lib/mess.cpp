@@ -56,15 +56,18 @@ void close_copy_file() {
   pfile = nullptr;
 }
 
+// A copy file that cannot be opened is absent: messages then still reach the console,
+// also when the setting asked for the file alone.
 void open_copy_file(const char* name, const char* access, int mode) {
   close_copy_file();
   mess_out = mode;
-  if (!name || !*name) {
+  if (name && *name) pfile = FILE_open(name, access);
+  if (pfile) return;
+  if (mess_out == 0) mess_out = 1;
+  if (!name || !*name)
     MESS_print(M_warn, "MESS_set_str: no file name given for the message copy\n");
-    return;
-  }
-  pfile = FILE_open(name, access);
-  if (!pfile) MESS_print(M_warn, "MESS_set_str: Unable to open message file: %s\n", name);
+  else
+    MESS_print(M_warn, "MESS_set_str: Unable to open message file: %s\n", name);
 }
 
 // The text after the item's keyword and one separator character.
@@ -142,7 +145,10 @@ void write_file(FILE* fp, const std::string& text) {
 
 void write_copies(const std::string& text) {
   if (ofile) write_file(ofile, text);
-  if (mess_out == 2 && filename[0]) pfile = FILE_open(filename, "a");
+  if (mess_out == 2 && filename[0]) {
+    close_copy_file();  // a copy opened before the switch to mode 2 would leak
+    pfile = FILE_open(filename, "a");
+  }
   if (pfile) {
     if (mess_out == -1) {
       char stamp[DATE_CURRENT_LEN];
