@@ -12,6 +12,7 @@
 
 #include "date.hpp"
 #include "flag.hpp"
+#include "maptran.hpp"
 #include "mess.hpp"
 #include "resrc.hpp"
 #include "string.hpp"
@@ -132,6 +133,17 @@ TEST_F(ResrcTest, UnknownOptionsAreStoredAsTyped) {
     EXPECT_EQ(get("flag"), "");
     EXPECT_EQ(get("x"), "1");
     EXPECT_EQ(get("command"), "go");   // "5" was taken as the value, not as a command
+}
+
+TEST_F(ResrcTest, DoubleDashFollowingAnOptionIsItsValue) {
+    init({"reelctl", "-pa", "--", "go"});
+    EXPECT_EQ(get("parameter"), "--");
+    EXPECT_EQ(get("command"), "go");
+
+    RES_clear();
+    init({"reelctl", "-h", "--", "go"});   // a switch gives it back, and alone it is skipped
+    EXPECT_EQ(get("help"), "");
+    EXPECT_EQ(get("command"), "go");
 }
 
 TEST_F(ResrcTest, AbbreviationBeatsFullNameBeatsLeadingPart) {
@@ -506,6 +518,19 @@ TEST_F(ResrcTest, TextsAndPaths) {
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::strlen(target), RES_STRCPY_SIZE - 1);
     EXPECT_EQ(target[RES_STRCPY_SIZE], '#');   // nothing written past the target
+}
+
+TEST_F(ResrcTest, DomainsNeedAValue) {
+    for (const DEF_convert cvt : {CV_region, CV_domain}) {
+        Domain domain{};
+        domain.proj = 7;
+        domain.nx = 11;
+        EXPECT_EQ(RES_conv_data(nullptr, &domain, cvt), 0) << cvt;
+        EXPECT_EQ(domain.proj, 7) << cvt;   // left as the program set it
+        EXPECT_EQ(domain.nx, 11) << cvt;
+        EXPECT_EQ(RES_conv_data("miss", &domain, cvt), 1) << cvt;
+        EXPECT_EQ(domain.proj, -9999) << cvt;
+    }
 }
 
 TEST_F(ResrcTest, DeviceClasses) {

@@ -334,7 +334,9 @@ struct Option {
     bool value_from_next = false;
 };
 
-// Reads the option at words[i]; the value may come from words[i + 1].
+// Reads the option at words[i]; the value may come from words[i + 1]. Any following word
+// that is not itself an option is a value, "--" included: it is only skipped where it
+// stands alone.
 Option read_option(const std::vector<std::string>& words, std::size_t i) {
     const std::string& w = words[i];
     const std::size_t start = (w[1] == '-') ? 2 : 1;
@@ -344,7 +346,7 @@ Option read_option(const std::vector<std::string>& words, std::size_t i) {
     if (opt.name.size() > kMaxOptionName) opt.name.resize(kMaxOptionName);
     if (eq != std::string::npos) {
         opt.value = w.substr(eq + 1);
-    } else if (i + 1 < words.size() && !is_option_word(words[i + 1]) && words[i + 1] != "--") {
+    } else if (i + 1 < words.size() && !is_option_word(words[i + 1])) {
         opt.value = words[i + 1];
         opt.value_from_next = true;
     }
@@ -635,8 +637,10 @@ int conv_file_param(const char* data, void*) {
 }
 
 // --- regions and domains (wired by the region module) ---
-// A target is a Domain; an unset value ("miss") leaves it unset and counts as done.
+// A target is a Domain; "miss" leaves it unset and counts as done. An option given
+// without any value is no domain: the target keeps what it held.
 int conv_domain(const char* data, void* out) {
+    if (!has_value(data)) return 0;
     if (!out) return 1;
     return DOM_decode(data, static_cast<Domain*>(out)) == DOM_DECODE_INVALID ? 0 : 1;
 }
