@@ -141,7 +141,7 @@ TEST_F(QueueChannel, BodiesAreAlways120BytesAndTextIsCut)
 
 TEST_F(QueueChannel, ClientRefusesImpossibleConnectionIds)
 {
-    for (int bad : {2, 22, -2}) EXPECT_EQ(MQ_put(qid_, bad, "%s", "x"), -1) << bad;
+    for (int bad : {2, 22, -2, INT_MAX, INT_MIN}) EXPECT_EQ(MQ_put(qid_, bad, "%s", "x"), -1) << bad;
     EXPECT_EQ(pending(qid_), 0);
     // A receive for type 0 or 1 would take the server's requests.
     ASSERT_EQ(raw_send(qid_, MQ_TYPE_REQUEST, body_of('3', "rate")), 0);
@@ -416,6 +416,18 @@ TEST_F(StreamChannel, ServerHandshakeRequestAndReply)
     EXPECT_EQ(MQ_sput(1, from, 0, "rate=%d\n", 10), 10) << "L + 1 bytes";
     EXPECT_EQ(read_frame(fd, &code), "rate=10\n");
     EXPECT_EQ(code, '0');
+}
+
+TEST_F(StreamChannel, AStreamThatHangsUpFreesEverySlotItOpened)
+{
+    ASSERT_EQ(MQ_create(port_), 1);
+    int greedy = client();
+    for (int expected = MQ_FIRST_CONN; expected <= MQ_LAST_CONN; ++expected) ASSERT_EQ(handshake(greedy), expected);
+    shutdown(greedy, SHUT_RDWR);
+    int conn_id = 42;
+    char item[MQ_ITEM_SIZE];
+    EXPECT_EQ(sget(&conn_id, item), -1) << "client disconnect";
+    EXPECT_EQ(handshake(client()), MQ_FIRST_CONN) << "the next client must find every slot free";
 }
 
 TEST_F(StreamChannel, ServerDropsMalformedFramesAndFreesTheSlot)

@@ -42,7 +42,7 @@ int conn[kSlots] = {};
 int msgqid = -1;
 int sock1 = -1;
 int sock2 = -1;
-int stream_conn = -1;                     // connection id opened on the current sock2
+bool stream_slot[kSlots] = {};            // slots opened over the current client stream sock2
 
 bool queue_transport() { return transport == 0; }
 
@@ -66,6 +66,18 @@ void close_fd(int& fd)
 {
     if (fd >= 0) close(fd);
     fd = -1;
+}
+
+// The client stream is gone, and with it every connection it opened: their slots are
+// free again (otherwise one client could hold all of them for good by connecting
+// repeatedly before it hangs up).
+void close_stream()
+{
+    close_fd(sock2);
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (stream_slot[slot]) conn[slot] = 0;
+        stream_slot[slot] = false;
+    }
 }
 
 void install_alarm_handler(MQ_handler* handler)
@@ -306,7 +318,7 @@ int MQ_create(int num)
         msgqid = id;
         return id;
     }
-    close_fd(sock2);
+    close_stream();
     close_fd(sock1);
     sock1 = socket(AF_INET, SOCK_STREAM, 0);
     if (sock1 < 0) return -1;
@@ -329,7 +341,6 @@ int MQ_create(int num)
     int listening = listen(sock1, 100);
     MESS_print(M_trace, "Socket listen...: %d\n", listening);
     sock2 = -1;
-    stream_conn = -1;
     int on = 1;
     ioctl(sock1, FIONBIO, &on);
     return 1;
@@ -351,9 +362,8 @@ int MQ_find(int ind)
 int MQ_del(int id)
 {
     if (!queue_transport()) {
-        close_fd(sock2);
+        close_stream();
         close_fd(sock1);
-        stream_conn = -1;
         return 0;
     }
     if (id < 0) return 0;
@@ -405,11 +415,12 @@ int MQ_put(int id, int conn_id, const char* format, ...)
     va_end(args);
     // A cut command may mean something else to the server; say so.
     if (!whole) MESS_print(M_warn, "MQ_put: request cut to %d characters\n", MQ_TEXT_MAX);
-    int code = '0' + conn_id;
-    if (!request_code_valid(code)) {
+    // Range first: '0' + a huge id would overflow before the code could be checked.
+    if (conn_id != -1 && (conn_id < MQ_FIRST_CONN || conn_id > MQ_LAST_CONN)) {
         MESS_print(M_error, "MQ_put: bad connection id %d\n", conn_id);
         return -1;
     }
+    int code = '0' + conn_id;
     if (!queue_transport()) return send_frame(sock1, code, text);
 
     mqueuebuf buf;
@@ -516,21 +527,13 @@ int handle_request(int id, int code, const char* text, int* conn_id, char* item)
         int granted = accept_connect(id);
         if (granted > 0) {
             *conn_id = granted;
-            if (!queue_transport()) stream_conn = granted;
+            if (!queue_transport()) stream_slot[granted - 2] = true;
         }
         return 2;
     }
     *conn_id = code - '0';
     str_copy(item, MQ_ITEM_SIZE, text);
     return 1;
-}
-
-// The stream's client went away: free its slot so it does not stay taken for good.
-void drop_stream()
-{
-    close_fd(sock2);
-    if (stream_conn >= MQ_FIRST_CONN && stream_conn <= MQ_LAST_CONN) conn[stream_conn - 2] = 0;
-    stream_conn = -1;
 }
 
 int sget_stream(int id, int* conn_id, char* item)
@@ -560,11 +563,11 @@ int sget_stream(int id, int* conn_id, char* item)
     if (got == 1) code = read_frame_body(sock2, length, item, kStreamReadSecs, closed);
     if (closed) {
         MESS_print(M_debug, "Client disconnect\n");
-        drop_stream();
+        close_stream();
         return -1;
     }
     if (code < 0) {
-        drop_stream();
+        close_stream();
         return -1;
     }
     char text[MQ_ITEM_SIZE];
@@ -623,12 +626,12 @@ int MQ_sput(int id, int conn_id, int flag, const char* format, ...)
     va_start(args, format);
     format_text(text, format, args);
     va_end(args);
-    if (flag < 0) conn[conn_id - 2] = 0;
-    int code = '0' + flag;
-    if (!queue_transport()) {
-        if (flag < 0 && conn_id == stream_conn) stream_conn = -1;
-        return send_frame(sock2, code, text);
+    if (flag < 0) {
+        conn[conn_id - 2] = 0;
+        stream_slot[conn_id - 2] = false;
     }
+    int code = '0' + flag;
+    if (!queue_transport()) return send_frame(sock2, code, text);
     mqueuebuf buf;
     buf.mtype = conn_id;
     fill_body(buf, code, text);
