@@ -165,6 +165,11 @@ TEST_F(RegionTest, StationItemsCentreOnTheStation)
     domain = decode("ll," + at_denver + ",31,21,0.5,0.25", 1);  // P,LAT,LON,NX,NY,DX,DY
     EXPECT_EQ(domain.nx, 31);
     EXPECT_FLOAT_EQ(domain.dy, 0.25f);
+    // The layouts with a PL item take the station in their LAT place too.
+    domain = decode("ps,-100," + at_denver + ",31,21,0.5,0.25", 1);  // P,PL,LAT,LON,NX,NY,DX,DY
+    expect_domain(domain, {1, unset, -100, 39.85f, -104.66f, 31, 21, 0.5f, 0.25f, 0}, "P,PL,station,NX,NY,DX,DY");
+    domain = decode("lc:25:-95,-97," + at_denver + ",0.4,0.3", 1);  // P,PL,LAT,LON,DX,DY
+    expect_domain(domain, {4, 25, -97, 39.85f, -104.66f, 25, 17, 0.4f, 0.3f, 0}, "P,PL,station,DX,DY");
     decode("id:" + station_file + ":NOWHERE", 255);
     decode("id:", 255);
     // The default station file is looked for in the file_path directory.

@@ -435,7 +435,9 @@ int decode_items(const std::vector<std::string>& raw_items, Domain* domain)
         const int* fields = layout.fields;
         int num_fields = 0;
         while (num_fields < 8 && fields[num_fields] != 0) ++num_fields;
-        const bool has_station_slot = fields[0] == DOM_P_CLAT || (num_fields > 1 && fields[1] == DOM_P_CLAT);
+        // A station item may stand for LAT and LON together wherever LAT appears.
+        bool has_station_slot = false;
+        for (int f = 0; f < num_fields; ++f) has_station_slot = has_station_slot || fields[f] == DOM_P_CLAT;
         const std::size_t shortest = static_cast<std::size_t>(num_fields) - (has_station_slot ? 1 : 0);
         if (items.size() < shortest || items.size() > static_cast<std::size_t>(num_fields)) {
             ++index;
