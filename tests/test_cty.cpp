@@ -250,6 +250,11 @@ TEST_F(CtyTest, LocationIdentifiersFollowTheIdType)
     EXPECT_NEAR(denver.y, 39.85f, 1e-4);
 }
 
+struct Row {
+    float lat, lon;
+    const char* id;
+};
+
 TEST_F(CtyTest, NearestLocationSearchesGrowingSquares)
 {
     ASSERT_GT(CTY_store(fixture, CTY_STORE_XY_LOC, &globe, 10), 0);
@@ -266,6 +271,13 @@ TEST_F(CtyTest, NearestLocationSearchesGrowingSquares)
         {-60.0f, -30.0f, ""},        {1e30f, 0.0f, ""},
     };
     for (const auto& row : table) {
+        CTY_locate where{};
+        EXPECT_EQ(found_id(CTY_search_loc(row.lat, row.lon, &where), where.id), row.id) << row.lat << " " << row.lon;
+    }
+    // Within one ring the straight neighbour wins over a diagonal one entered before it;
+    // a station alone on the south-west diagonal is still found.
+    ASSERT_GT(CTY_store("cty_ring.cty", CTY_STORE_XY_LOC, &globe, 10), 0);
+    for (const auto& row : {Row{30.0f, 30.0f, "XNTH"}, Row{-9.8f, -9.8f, "XSWD"}, Row{-9.5f, -9.5f, "XSWD"}}) {
         CTY_locate where{};
         EXPECT_EQ(found_id(CTY_search_loc(row.lat, row.lon, &where), where.id), row.id) << row.lat << " " << row.lon;
     }

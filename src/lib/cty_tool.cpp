@@ -396,22 +396,26 @@ int CTY_search_loc(float lat, float lon, CTY_locate* data)
     const long lat10 = std::lround(10.0 * lat);
     const long lon10 = std::lround(10.0 * lon);
     char key[key_size];
-    // Square rings of growing size; every ring is walked whole, corners included.
+    const auto try_place = [&](long place_lat10, long place_lon10) {
+        location_key(place_lat10, place_lon10, key, sizeof key);
+        void* found = TAB_search(&city_tbl, key_location, key);
+        if (!found) return false;
+        stat_XY_ptr = static_cast<stat_XY_data*>(found);
+        if (data) *data = *stat_XY_ptr;
+        return true;
+    };
+    // Square rings of growing size. Within a ring the four sides are walked together, each
+    // from one cell past its first corner to its last, so in the first ring a station
+    // straight north, east, south or west wins over one on a diagonal.
     for (long ring = 0; ring < ring_count; ++ring) {
-        for (long step = -ring; step <= ring; ++step) {
-            const long tries[4][2] = {{lat10 + ring, lon10 + step},
-                                      {lat10 + step, lon10 + ring},
-                                      {lat10 - ring, lon10 + step},
-                                      {lat10 + step, lon10 - ring}};
-            for (const auto& place : tries) {
-                location_key(place[0], place[1], key, sizeof key);
-                if (void* found = TAB_search(&city_tbl, key_location, key)) {
-                    stat_XY_ptr = static_cast<stat_XY_data*>(found);
-                    if (data) *data = *stat_XY_ptr;
-                    return 1;
-                }
-            }
+        for (long step = ring > 0 ? 1 - ring : 0; step <= ring; ++step) {
+            if (try_place(lat10 + ring, lon10 + step) || try_place(lat10 + step, lon10 + ring) ||
+                try_place(lat10 - ring, lon10 + step) || try_place(lat10 + step, lon10 - ring))
+                return 1;
         }
+        // The sides above leave out the south-west corner; a station there is as near as
+        // the other corners and must not be skipped.
+        if (ring > 0 && try_place(lat10 - ring, lon10 - ring)) return 1;
     }
     return 0;
 }
