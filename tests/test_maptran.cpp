@@ -373,6 +373,16 @@ TEST(MapPlotGrid, RefusesSecondPlotInACell)
     EXPECT_EQ(MAP_plot_grid(-0.2f, 0.1f), 1);
     EXPECT_EQ(MAP_plot_grid(0.2f, 0.1f), 1);
     EXPECT_EQ(MAP_plot_grid(0.3f, 0.2f), 0);
+    EXPECT_EQ(MAP_plot_grid(std::numeric_limits<float>::quiet_NaN(), 0.0f), 0);
+    // A grid size whose cell count overflows an int is refused, not wrapped round; plots
+    // then go unchecked as without a grid.
+    Domain huge = make_domain(2, 0, 0, 0, 0, 1.0f, 1.0f, 1000000, 1000000);
+    MAP_domain(&huge);
+    EXPECT_EQ(MAP_plot_grid_init(), -1);
+    EXPECT_EQ(MAP_plot_grid(0.0f, 0.0f), 1);
+    huge.nx = huge.ny = 50000;  // 2.5e9 cells: fits no int either
+    MAP_domain(&huge);
+    EXPECT_EQ(MAP_plot_grid_init(), -1);
     Domain none = make_domain(2, 0, 0, 0, 0, 1.0f, 1.0f, 0, 0);  // without a grid all may plot
     MAP_domain(&none);
     EXPECT_EQ(MAP_plot_grid_init(), -1);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "mess.hpp"
@@ -24,6 +25,7 @@ constexpr float missing = -9999.0f;
 constexpr int no_projection = -9999;
 constexpr double tiny = 1e-10;
 constexpr double kappa_inverse = 1.0 / 0.286;  // undoes the potential-temperature exponent
+constexpr long long max_plot_cells = 1LL << 26;  // occupancy cells; far beyond any plot's needs
 
 bool is_missing(double value) { return value == static_cast<double>(missing); }
 
@@ -1108,12 +1110,25 @@ int MAP_plot_grid_init()
     st.grid.clear();
     st.plot_grid_len = 0;
     if (dom.nx < 1 || dom.ny < 1) return -1;
-    int sub = st.grid_limit > 1 ? st.grid_limit : 1;
-    st.grid_sub = sub;
-    st.grid_cols = dom.nx * sub;
-    st.grid_rows = dom.ny * sub;
-    st.plot_grid_len = st.grid_cols * st.grid_rows;
-    st.grid.assign(static_cast<std::size_t>(st.plot_grid_len), 0);
+    const long long sub = st.grid_limit > 1 ? st.grid_limit : 1;
+    // Sizes come from domain strings and callers: count in 64 bits and refuse a grid that
+    // would overflow the cell index or exhaust memory instead of wrapping around.
+    const long long cols = dom.nx * sub, rows = dom.ny * sub;
+    if (cols > max_plot_cells || rows > max_plot_cells || cols * rows > max_plot_cells) {
+        MESS_print(M_error, "MAP_plot_grid_init: Plot grid of %lld x %lld cells is too large\n", cols, rows);
+        return -1;
+    }
+    try {
+        st.grid.assign(static_cast<std::size_t>(cols * rows), 0);
+    } catch (const std::bad_alloc&) {
+        MESS_print(M_error, "MAP_plot_grid_init: Out of memory for %lld x %lld cells\n", cols, rows);
+        st.grid.clear();
+        return -1;
+    }
+    st.grid_sub = static_cast<int>(sub);
+    st.grid_cols = static_cast<int>(cols);
+    st.grid_rows = static_cast<int>(rows);
+    st.plot_grid_len = static_cast<int>(cols * rows);
     return 0;
 }
 
@@ -1121,7 +1136,7 @@ int MAP_plot_grid(float x, float y)
 {
     if (st.grid.empty()) return 1;
     float gx, gy;
-    if (MAP_grid_untran(x, y, &gx, &gy) < 0) return 0;
+    if (MAP_grid_untran(x, y, &gx, &gy) < 0 || !std::isfinite(gx) || !std::isfinite(gy)) return 0;
     int sub = st.grid_sub;
     // Cells are centred on grid points; each is split into sub x sub plot cells.
     double col = std::floor((gx + 0.5) * sub), row = std::floor((gy + 0.5) * sub);
