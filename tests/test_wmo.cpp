@@ -17,6 +17,11 @@ TEST(WmoToId, PrefixesAndDigitForms)
         {1001, "EN001"},  {1499, "EN499"},  {2000, "ES000"},  {3949, "EG949"},  {20000, "U0000"},
         {29999, "U9999"}, {38880, "X8880"}, {54511, "Z4511"}, {72503, "K2503"}, {74494, "K4494"},
         {71628, "CY628"}, {94767, "Y4767"}, {16716, "LG716"}, {98429, "RP429"},
+        // Small territories inside a neighbour's block take their own prefix.
+        {8495, "LX495"},  {8594, "GV594"},  {61980, "FM980"}, {61990, "FI990"}, {63980, "FS980"},
+        {78397, "MK397"}, {91245, "PW245"}, {91376, "PK376"}, {91334, "PT334"},
+        // Antarctic stations at the end of block 88 keep their digits.
+        {88963, "88963"},
         // Blocks without a national prefix (05, 18, Antarctica, ships) keep their digits.
         {0, "00000"},     {5123, "05123"},  {89001, "89001"}, {99999, "99999"},
     };

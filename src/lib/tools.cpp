@@ -208,8 +208,11 @@ constexpr WmoRange wmo_ranges[] = {
     { 6500,  6599, "EL"}, // Luxembourg
     { 6600,  6999, "LS"}, // Switzerland
     { 7000,  7999, "LF"}, // France
-    { 8000,  8499, "LE"}, // Spain
-    { 8500,  8599, "LP"}, // Portugal, Azores, Madeira
+    { 8000,  8494, "LE"}, // Spain
+    { 8495,  8495, "LX"}, // Gibraltar
+    { 8496,  8499, "LE"}, // Spain
+    { 8500,  8579, "LP"}, // Portugal, Azores, Madeira
+    { 8580,  8599, "GV"}, // Cape Verde
     { 9000,  9999, "ET"}, // eastern Germany (former series)
     {10000, 10999, "ED"}, // Germany
     {11000, 11399, "LO"}, // Austria
@@ -282,7 +285,11 @@ constexpr WmoRange wmo_ranges[] = {
     {61750, 61799, "GG"}, // Guinea-Bissau
     {61800, 61849, "GU"}, // Guinea
     {61850, 61899, "GF"}, // Sierra Leone
-    {61900, 61999, "FH"}, // Ascension, Saint Helena
+    {61900, 61959, "FH"}, // Ascension, Saint Helena
+    {61960, 61969, "FJ"}, // Chagos Archipelago
+    {61970, 61985, "FM"}, // Reunion, Scattered Islands
+    {61986, 61995, "FI"}, // Mauritius, Rodrigues
+    {61996, 61999, "FM"}, // Amsterdam, Crozet, Kerguelen
     {62000, 62299, "HL"}, // Libya
     {62300, 62599, "HE"}, // Egypt
     {62600, 62999, "HS"}, // Sudan, South Sudan
@@ -292,7 +299,8 @@ constexpr WmoRange wmo_ranges[] = {
     {63300, 63599, "HA"}, // Ethiopia
     {63600, 63699, "HU"}, // Uganda
     {63700, 63799, "HK"}, // Kenya
-    {63800, 63999, "HT"}, // Tanzania
+    {63800, 63974, "HT"}, // Tanzania
+    {63975, 63999, "FS"}, // Seychelles
     {64000, 64399, "FZ"}, // Democratic Republic of the Congo
     {64400, 64499, "FC"}, // Congo
     {64500, 64599, "FO"}, // Gabon
@@ -321,7 +329,9 @@ constexpr WmoRange wmo_ranges[] = {
     {74000, 74999, "K"},  // United States
     {76000, 76999, "MM"}, // Mexico
     {78000, 78099, "MY"}, // Bahamas, Bermuda, Turks and Caicos
-    {78100, 78399, "MU"}, // Cuba, Cayman Islands, Jamaica
+    {78100, 78383, "MU"}, // Cuba
+    {78384, 78385, "MW"}, // Cayman Islands
+    {78386, 78399, "MK"}, // Jamaica
     {78400, 78449, "MT"}, // Haiti
     {78450, 78499, "MD"}, // Dominican Republic
     {78500, 78549, "TJ"}, // Puerto Rico, Virgin Islands
@@ -347,11 +357,14 @@ constexpr WmoRange wmo_ranges[] = {
     {86000, 86299, "SG"}, // Paraguay
     {86300, 86599, "SU"}, // Uruguay
     {87000, 87999, "SA"}, // Argentina
-    {88800, 88999, "SF"}, // Falkland Islands
+    {88800, 88949, "SF"}, // Falkland Islands, South Georgia
     {91000, 91199, "PH"}, // Hawaii
-    {91200, 91249, "PG"}, // Guam, Northern Mariana Islands
-    {91250, 91299, "PK"}, // Marshall Islands, Wake
-    {91300, 91499, "PT"}, // Micronesia, Palau
+    {91200, 91239, "PG"}, // Guam, Northern Mariana Islands
+    {91240, 91249, "PW"}, // Wake Island
+    {91250, 91299, "PK"}, // Marshall Islands
+    {91300, 91359, "PT"}, // Micronesia
+    {91360, 91399, "PK"}, // Marshall Islands (Kwajalein, Majuro)
+    {91400, 91499, "PT"}, // Palau, Yap
     {91500, 91549, "AG"}, // Solomon Islands
     {91550, 91579, "NV"}, // Vanuatu
     {91580, 91599, "NW"}, // New Caledonia
