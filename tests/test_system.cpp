@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -226,6 +227,10 @@ TEST(Timing, SleepAndElapsedTime) {
   QAZ_init_time();
   EXPECT_EQ(QAZ_sleep(0.0f), -1);
   EXPECT_EQ(QAZ_sleep(-1.0f), -1);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(QAZ_sleep(1e30f), -1);  // no time value holds it: refused, not cut short
+  EXPECT_EQ(QAZ_sleep(std::numeric_limits<float>::infinity()), -1);
+  testing::internal::GetCapturedStderr();
   EXPECT_EQ(QAZ_sleep_total(), 0.0f);  // refused sleeps do not count
   const float first = QAZ_elapse_time();
   EXPECT_GE(first, 0.0f);

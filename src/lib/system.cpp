@@ -32,6 +32,7 @@ namespace {
 
 constexpr const char* kVersion = "4.2.0-LINUX-X11";
 constexpr std::size_t kPromptLine = 80;  // 79 characters and a terminator
+constexpr double kLongestSleep = 1e15;   // seconds; well inside time_t, far past any use
 
 struct proc_item {
   int index;
@@ -357,7 +358,8 @@ int QAZ_promptd(const char* prompt) {
 
 int QAZ_sleep(float secs) {
   if (!(secs > 0.0f)) return -1;
-  if (!std::isfinite(secs)) {
+  // Beyond what the clock's seconds field holds the conversion itself would be undefined.
+  if (!std::isfinite(secs) || static_cast<double>(secs) >= kLongestSleep) {
     MESS_print(M_error, "QAZ_sleep: no sleep for ever\n");
     return -1;
   }

@@ -56,7 +56,7 @@ float QAZ_promptf(const char* prompt);
 int QAZ_promptd(const char* prompt);
 
 // Sleeps secs seconds (microsecond resolution) and adds them to the elapsed total:
-// 0, or -1 for secs <= 0.
+// 0, or -1 for secs <= 0 or not finite or too long for the clock (1e15 s and more).
 int QAZ_sleep(float secs);
 void QAZ_init_time();        // starts the elapsed-time clock; the slept total becomes 0
 float QAZ_sleep_total();     // seconds slept through QAZ_sleep since QAZ_init_time
