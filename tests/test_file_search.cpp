@@ -261,6 +261,13 @@ TEST_F(FileSearch, SeriesAroundTheFirstDate) {
     while (FILE_get_next(out) && got.size() < 10) got.emplace_back(out);
     EXPECT_EQ(got, std::vector<std::string>(names.begin(), names.end())) << num_hour;
   }
+  // A late offset near the int limit with a long backward series: rounded, not overflowed.
+  FILE_set_late_off(2000000000);
+  RES_put("num_hour", "-1000000");
+  FILE_first(&first);
+  EXPECT_EQ(FILE_get_nsecs(), -2000000000);
+  FILE_set_name("@%y%m%d%3h");
+  FILE_set_date(&first, out);
   RES_put("num_hour", "6");
   FILE_first(&first);
   EXPECT_EQ(FILE_next_file(out), 1);

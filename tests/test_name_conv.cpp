@@ -282,6 +282,15 @@ TEST_F(NameConv, ConventionFileLookup) {
   EXPECT_EQ(interpret("26120707.synop"), "26120707.synop");
   EXPECT_EQ(build(make_date(2026, 12, 7, 8)), "26120708.synop");
 
+  // An extension longer than its field is remembered cut, but the name read stays whole.
+  EXPECT_EQ(FILE_set_name("ext"), 1);
+  const std::string long_ext = "26120707.extension_longer_than_twenty";
+  EXPECT_EQ(interpret(long_ext.c_str()), long_ext);
+  // A new selection forgets the extension of the last one: the name read is the name given.
+  FILE_set_name("sfc_metar");
+  EXPECT_EQ(FILE_set_name("@%y%m%d%h.%e"), 1);
+  EXPECT_EQ(interpret("26120707.synop"), "26120707.synop");
+
   EXPECT_EQ(FILE_set_name("None"), 0);
   EXPECT_EQ(build(d), "filename");
   RES_put("file_path", "/nonexistent/dir");

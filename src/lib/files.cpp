@@ -850,8 +850,14 @@ std::string match_name(const std::string& tmpl, const std::string& name) {
           ended = true;
           break;
         }
-        if (ext.empty()) ext = cut(name.substr(ni, at - ni), FILE_EXT_SIZE);
-        out += ext;
+        if (ext.empty()) {
+          // The name keeps its own text even when the remembered extension is cut.
+          const std::string text = name.substr(ni, at - ni);
+          ext = cut(text, FILE_EXT_SIZE);
+          out += text;
+        } else {
+          out += ext;
+        }
         ni = at;
       } else {
         if (keys[static_cast<unsigned char>(c.code)].empty()) {
@@ -1174,8 +1180,10 @@ int choose_without_prompt(char* outfile, bool force_end) {
 
 int FILE_set_name(const char* type) {
   set_filename("", 0);
-  // The minimum size belongs to the convention line; a new selection starts without one.
+  // The minimum size and the extension belong to the convention line; a new selection
+  // starts without them, so no extension of an earlier type renames the files of this one.
   min_size = 0;
+  ext.clear();
   if (!type) {
     MESS_print(M_error, "FILE_set_name: no data type given\n");
     current.conv.clear();
@@ -1225,7 +1233,6 @@ int FILE_set_name(const char* type) {
     return 0;
   }
   MESS_print(M_debug, "Opening name convention file: %s\n", path);
-  ext.clear();
   char line[FILE_NAME_SIZE + 1];
   int length;
   while ((length = fgetline(table.get(), line)) >= 0) {
@@ -1567,10 +1574,12 @@ int FILE_first(const Date* datim) {
   skip = FILE_get_skip();
   offset = FILE_get_offset();
   if (skip > 0 && skip >= offset) offset *= skip / offset;
+  // Wide arithmetic: a late offset set near the int limit must not overflow the rounding.
   if (num_hour >= 0)
     secs = 0;
   else
-    secs = -((-num_hour + offset - 1) / offset) * offset;
+    secs = static_cast<int>(std::max<long long>(
+        -((-static_cast<long long>(num_hour) + offset - 1) / offset) * offset, INT_MIN));
   nsecs = secs;
   return 0;
 }
