@@ -122,6 +122,18 @@ TEST_F(QueueChannel, ServerRefusesRepliesToClosedOrImpossibleIds)
     EXPECT_EQ(MQ_sput(qid_, open_id, 0, "still open"), 0) << "a refused status must not close the slot";
 }
 
+TEST_F(QueueChannel, ServerTraceFormats)
+{
+    MESS_set(1, 0x80000000u);
+    testing::internal::CaptureStdout();
+    int conn_id = connect_client();
+    std::string trace = testing::internal::GetCapturedStdout();
+    MESS_set(0, M_warn);
+    ASSERT_EQ(conn_id, MQ_FIRST_CONN);
+    EXPECT_NE(trace.find("PUT:-1:/1000\nSGET:/1000\nSPUT:2:23:"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("GET:23\n"), std::string::npos) << trace;
+}
+
 TEST_F(QueueChannel, BodiesAreAlways120BytesAndTextIsCut)
 {
     ASSERT_EQ(MQ_put(qid_, 5, "%s", std::string(200, 'a').c_str()), 0);
@@ -404,9 +416,20 @@ TEST_F(StreamChannel, PortsOutsideTheirRangeAreNoWindow)
 
 TEST_F(StreamChannel, ServerHandshakeRequestAndReply)
 {
+    MESS_set(1, 0x80000000u);
+    testing::internal::CaptureStdout();
     ASSERT_EQ(MQ_create(port_), 1);
     int fd = client();
+    sockaddr_in local{};
+    socklen_t local_size = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_size);
     ASSERT_EQ(handshake(fd), MQ_FIRST_CONN);
+    std::string trace = testing::internal::GetCapturedStdout();
+    MESS_set(0, M_warn);
+    const std::string expected = "Socket bind on port: " + std::to_string(port_) + " - 0\nSocket listen...: 0\n" +
+                                 "Connection made from 7F000001 on port " + std::to_string(ntohs(local.sin_port)) +
+                                 "\nReceived: 6 5 47 => 1000\nSend: 3 2 50 => 3\n";
+    EXPECT_EQ(trace, expected);
     raw_write(fd, frame('3', "show"));
     int from = -1;
     char item[MQ_ITEM_SIZE], code;

@@ -277,6 +277,41 @@ TEST_P(ReelctlEndToEnd, MalformedTrafficLeavesTheWindowServing)
     EXPECT_EQ(r.out, "frame=1\n");
 }
 
+// The channel's trace (top debug bit) in the order of the exchange: connect, the
+// command, its reply, "quit" and its goodbye.
+TEST_P(ReelctlEndToEnd, ChannelTraceFormats)
+{
+    Stub stub(address(7), socket());
+    ASSERT_TRUE(stub.ready());
+    Result r = run(reelctl(address(7), {"-me", "print,error,warn,+debugd", "frame"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string uid = std::to_string(getuid());
+    const int uid_length = static_cast<int>(uid.size()) + 1;
+    std::vector<std::string> expected;
+    if (socket()) {
+        expected = {"Opened socket\n",
+                    "Connected to socket\n",
+                    "Send: " + std::to_string(uid_length + 1) + " " + std::to_string(uid_length) + " 47 => " + uid + "\n",
+                    "Received: 3 2 50 => 3\n",
+                    "Send: 7 6 51 => frame\n",
+                    "Received: 10 9 48 => frame=1\n\n",
+                    "frame=1\n",
+                    "Send: 6 5 51 => quit\n",
+                    "Received: 10 9 47 => Goodbye\n\n"};
+    } else {
+        expected = {"PUT:-1:/" + uid + "\n", "GET-MSG:2 120 0 1\n", "GET:23\n",
+                    "PUT:3:3frame\n",         "GET-MSG:3 120 0 1\n", "GET:0frame=1\n\n",
+                    "frame=1\n",              "PUT:3:3quit\n",       "GET-MSG:3 120 0 1\n",
+                    "GET:/Goodbye\n\n"};
+    }
+    std::size_t at = 0;
+    for (const auto& line : expected) {
+        auto found = r.out.find(line, at);
+        ASSERT_NE(found, std::string::npos) << line << "after offset " << at << " in:\n" << r.out;
+        at = found + line.size();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, ReelctlEndToEnd,
                          ::testing::Values(Transport{"mqueue", false}, Transport{"sock", true}),
                          [](const auto& info) { return std::string(info.param.name); });
