@@ -178,6 +178,44 @@ TEST_F(RegionTest, StationItemsCentreOnTheStation)
     EXPECT_NEAR(domain.clat, 39.87f, 0.05f);
 }
 
+TEST_F(RegionTest, OneLayoutAtATime)
+{
+    const auto set = [](std::vector<std::string> items, Domain* domain, int i1, int i2 = 0, int i3 = 0, int i4 = 0,
+                        int i5 = 0, int i6 = 0) {
+        std::vector<char*> argv;
+        for (std::string& item : items) argv.push_back(item.data());
+        return DOM_set_params(static_cast<int>(argv.size()), argv.data(), domain, i1, i2, i3, i4, i5, i6);
+    };
+    Domain domain;
+    DOM_init(&domain);
+    EXPECT_EQ(set({"lc:25:-95", "38", "-98", "0.4", "0.3"}, &domain, DOM_P_PROJ, DOM_P_CLAT, DOM_P_CLON, DOM_P_DX,
+                  DOM_P_DY),
+              0);
+    EXPECT_EQ(domain.proj, 4);
+    EXPECT_FLOAT_EQ(domain.plat, 25);
+    EXPECT_FLOAT_EQ(domain.plon, -95);
+    EXPECT_FLOAT_EQ(domain.clat, 38);
+    EXPECT_FLOAT_EQ(domain.clon, -98);
+    EXPECT_FLOAT_EQ(domain.dx, 0.4f);
+    EXPECT_FLOAT_EQ(domain.dy, 0.3f);
+    // An item left over, an item missing or one that does not read: non-zero.
+    EXPECT_NE(set({"40", "-100", "5"}, &domain, DOM_P_CLAT, DOM_P_CLON), 0);
+    EXPECT_NE(set({"40"}, &domain, DOM_P_CLAT, DOM_P_CLON), 0);
+    EXPECT_NE(set({"40", "west"}, &domain, DOM_P_CLAT, DOM_P_CLON), 0);
+    domain.proj = 4;
+    EXPECT_EQ(set({"none", "1"}, &domain, DOM_P_CLAT, DOM_P_CLON), 0);
+    EXPECT_EQ(domain.proj, -9999);
+    EXPECT_EQ(set({"MISS"}, &domain, DOM_P_PROJ), 0);
+
+    // A station is looked up afresh on every call: after the directory changes the
+    // station file there answers.
+    const std::string item = "id:KDEN";
+    EXPECT_NE(set({item}, &domain, DOM_P_STATION), 0);  // no station file among the fixtures
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    ASSERT_EQ(set({item}, &domain, DOM_P_STATION), 0);
+    EXPECT_NEAR(domain.clat, 39.87f, 0.05f);
+}
+
 TEST_F(RegionTest, RegionItemsAndTheRegionFile)
 {
     const Expected colorado{1, unset, unset, 39, -105.5f, 25, 17, 0.6f, 0.6f, 0};

@@ -528,6 +528,9 @@ int DOM_set_params(int paramc, char** paramv, Domain* domain, int i1, int i2, in
         DOM_init(domain);
         return 0;
     }
+    // Each call stands alone: the station file or its directory may have changed since the
+    // last decode, so a remembered station lookup must not answer for this one.
+    last_station = StationLookup{};
     const int fields[8] = {i1, i2, i3, i4, i5, i6, i7, i8};
     std::vector<std::string> items;
     for (int i = 0; i < paramc; ++i) items.push_back(trimmed(paramv[i]));
