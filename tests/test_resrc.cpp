@@ -165,6 +165,42 @@ TEST_F(ResrcTest, AbbreviationBeatsFullNameBeatsLeadingPart) {
     EXPECT_FLOAT_EQ(interval, 2.5f);
 }
 
+// Leading parts of "name" (exact case) and words beginning "default"/"df" name the
+// program and the search path; they never reach a definition by abbreviation.
+TEST_F(ResrcTest, NameAndDefaultOptionsAreNoLeadingParts) {
+    const res_type keys[] = {RES_name_conv, RES_decode_hour, RES_null};
+    const res_type none[] = {RES_null};
+    struct Case {
+        std::vector<const char*> words;
+        const char* name;
+        const char* name_conv;
+    };
+    const Case cases[] = {
+        {{"prog", "-n", "foo"}, "foo", "<absent>"},
+        {{"prog", "-nam=foo"}, "foo", "<absent>"},
+        {{"prog", "-name_", "conv"}, "<absent>", "conv"},   // longer than "name"
+        {{"prog", "-Na", "conv"}, "<absent>", "conv"},      // "name" is matched in its own case
+        {{"prog", "-nc", "conv", "-na", "foo"}, "foo", "conv"},
+    };
+    for (const Case& c : cases) {
+        RES_clear();
+        init(c.words, keys, none);
+        EXPECT_EQ(get("name"), c.name) << c.words[1];
+        EXPECT_EQ(get("name_conv"), c.name_conv) << c.words[1];
+    }
+
+    RES_clear();
+    init({"prog", "-dfx", "/nonexistent/qaz_resrc_test/b", "-dec", "6"}, keys, none);
+    EXPECT_EQ(get("default"), "/nonexistent/qaz_resrc_test/b");
+    EXPECT_EQ(get("decode_hour"), "6");
+}
+
+TEST_F(ResrcTest, OptionNamesAreCutAt49Characters) {
+    const std::string word = "-" + std::string(49, 'k') + "tail=v";
+    init({"reelctl", word.c_str()});
+    EXPECT_EQ(get(std::string(49, 'k').c_str()), "v");
+}
+
 TEST_F(ResrcTest, PositionalOnlyDefinitionsIgnoreOptions) {
     init({"reelctl", "-command", "x"});
     EXPECT_EQ(get("command"), "x");   // stored as an unknown option, not via the positional definition
