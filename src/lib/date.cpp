@@ -403,9 +403,11 @@ bool parse_decode_hour_fields(const char* text, DecodeRequest* r) {
     if (starts_with_nocase(p, "cu")) {
         p += 2;
         r->from_date = true;
-        if (*p == ':') {
+        if (*p == ':') {  // cu:M, cu:M-P+Q: the window only with both numbers
             ++p;
-            return read_int(p, &r->min) && read_window(p, r);
+            if (!read_int(p, &r->min) || !read_window(p, r)) return false;
+            if (r->pre == DATE_MISSING || r->post == DATE_MISSING) r->pre = r->post = DATE_MISSING;
+            return true;
         }
         int first = DATE_MISSING;
         if (!read_after(p, '-', &first)) return *p == '\0';
