@@ -137,6 +137,23 @@ TEST_F(ResrcWindowTest, ValuesComeFromTheWindowAndGoBackToIt) {
     EXPECT_EQ(get("direction"), "rock");
 }
 
+// A window has 19 connection slots: a search path naming it more often than that only
+// works when every connection but the last is ended before the next one is made.
+TEST_F(ResrcWindowTest, EarlierWindowsInThePathAreLeft) {
+    const int key = unused_key(0);
+    Loopstub stub(key, nullptr);
+    ASSERT_TRUE(stub.ready());
+    MQ_timeout(3);
+    std::string path;
+    for (int i = 0; i < 25; ++i) path += (i ? ":#" : "#") + std::to_string(key);
+    testing::internal::CaptureStderr();
+    decode(path, {"-rate", "9"});
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("unable to connect"), std::string::npos) << err;
+    EXPECT_EQ(rate_, 9);
+    EXPECT_EQ(get("title"), "loopstub");
+}
+
 TEST_F(ResrcWindowTest, OverlongRequestIsNotSent) {
     const int key = unused_key(1);
     Loopstub stub(key, nullptr);

@@ -401,6 +401,9 @@ void exchange_with_window(const char* number_text, const RES_defobj* defs, int n
         MESS_print(M_warn, "RES_decode: bad loop window number in search path: %s\n", number_text);
         return;
     }
+    // Only the last window named stays connected; an earlier one is left properly, or
+    // its connection slot would stay taken for as long as that window runs.
+    if (window.connected()) send_and_drain("quit");
     window.drop();
     const int qid = MQ_open(static_cast<int>(number));
     if (qid == -1) {
