@@ -325,6 +325,26 @@ TEST_F(QueueChannel, ManagementOpenCreateFindClear)
     EXPECT_EQ(pending(qid_), 0);
 }
 
+TEST(ChannelFind, FiftyCandidatesThenNone)
+{
+    MESS_set(0, M_warn);
+    MQ_settype(0);
+    MQ_offset(0);
+    // A key range of its own, apart from the fixtures' keys.
+    const int base = 0x51400000 + (static_cast<int>(getpid()) & 0xffff) * 64;
+    std::vector<int> ids;
+    for (int w = base; w < base + 51; ++w) {
+        remove_queue(w);
+        if (w < base + 50) ids.push_back(MQ_create(w));
+    }
+    for (int id : ids) ASSERT_GE(id, 0);
+    EXPECT_EQ(MQ_find(base), -1) << "the 51st window is not a candidate";
+    EXPECT_EQ(MQ_find(base + 1), base + 50);
+    MQ_del(ids.back());
+    EXPECT_EQ(MQ_find(base), base + 49) << "the 50th is";
+    for (int id : ids) MQ_del(id);
+}
+
 TEST(ChannelParams, ParameterResourceSetsTransportAndTimeout)
 {
     MESS_set(0, M_warn);
