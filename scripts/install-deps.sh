@@ -2,7 +2,7 @@
 # Installs the build and test dependencies on Debian 12 (run as root). Quick when all is present.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libgtest-dev libbenchmark-dev libnetcdf-dev libopenjp2-7-dev
-          netcdf-bin proj-bin weather-util-data)
+          netcdf-bin proj-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -11,7 +11,7 @@ The source has no elevations or WMO numbers: ELEVATION is written as 9999 (read 
 missing) and WMO as 99999 (no number). PRIORITY 2 marks international airports, 4 other
 stations outside the dense North American network, 5 stations inside it.
 
-Usage: make_sao_cty.py [stations.gz] [output]
+Usage: make_sao_cty.py [stations.gz] [output]   (apt-get install weather-util-data first)
 """
 import gzip
 import math
