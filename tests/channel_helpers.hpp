@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -16,7 +17,45 @@ namespace chan_test {
 
 // Keys and ports private to this test process (n < 64).
 inline int unique_key(int n) { return 0x51000000 + (static_cast<int>(getpid()) & 0xffff) * 64 + n; }
-inline int unique_port(int n) { return 21000 + (static_cast<int>(getpid()) % 1400) * 30 + n; }
+
+// Ports must stay out of the kernel's ephemeral range: a client stream of another test
+// can hold any port there, and then binding it fails. The block of 32 is probed once,
+// so a port some other program holds moves this process to the next free block.
+inline int port_block()
+{
+    static const int base = [] {
+        int lo = 32768, hi = 60999;
+        if (FILE* f = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+            if (std::fscanf(f, "%d %d", &lo, &hi) != 2) lo = 32768, hi = 60999;
+            std::fclose(f);
+        }
+        // The wider free span of [10000, lo) and (hi, 65500).
+        int first = 10000, last = lo - 1;
+        if (65500 - (hi + 1) > last - first) first = hi + 1, last = 65500;
+        const int blocks = (last - first + 1) / 32;
+        if (blocks <= 0) return 20000;
+        const int start = static_cast<int>(getpid()) % blocks;
+        for (int i = 0; i < blocks; ++i) {
+            const int candidate = first + ((start + i) % blocks) * 32;
+            bool free = true;
+            for (int p = candidate; p < candidate + 32 && free; ++p) {
+                int fd = socket(AF_INET, SOCK_STREAM, 0);
+                int on = 1;
+                setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+                sockaddr_in addr{};
+                addr.sin_family = AF_INET;
+                addr.sin_port = htons(static_cast<uint16_t>(p));
+                addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+                close(fd);
+            }
+            if (free) return candidate;
+        }
+        return first + start * 32;
+    }();
+    return base;
+}
+inline int unique_port(int n) { return port_block() + n; }
 
 struct RawMessage {
     long mtype;
