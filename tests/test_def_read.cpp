@@ -90,6 +90,25 @@ TEST_F(DefReadTest, KeysMatchProgramNameTitleAndWildcards) {
     EXPECT_EQ(DEF_cmp("window_num", nullptr), 0);
 }
 
+// Keys come out of a file in lower case; a program or title with capitals must still be
+// reachable by its own name.
+TEST_F(DefReadTest, KeysReachProgramsAndTitlesWithCapitals) {
+    DEF_name("Radar");
+    EXPECT_EQ(DEF_cmp("window_num", "radar.window_num"), 1);
+    EXPECT_EQ(DEF_cmp("window_num", "Radar.window_num"), 1);
+    EXPECT_EQ(DEF_cmp("window_num", "radars.window_num"), 0);
+    EXPECT_EQ(DEF_valid("radar.color"), 1);
+    DEF_title("+Sat");
+    EXPECT_EQ(DEF_cmp("window_num", "radar.sat.window_num"), 1);
+    DEF_title("MyLoop");
+    EXPECT_EQ(DEF_cmp("window_num", "myloop.window_num"), 1);
+
+    const std::string file = write_temp("capitals.def", "MyLoop.Window_Num: 4\n");
+    const Entries got = read_all(file);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(DEF_cmp("window_num", got[0].first.c_str()), 1);
+}
+
 TEST_F(DefReadTest, ValidKeysAndLastComponent) {
     struct Case {
         const char* key;
@@ -159,6 +178,12 @@ TEST_F(DefReadTest, LineLengthLimit) {
 TEST_F(DefReadTest, WindowsLineEndsAndBlankSeparators) {
     const std::string file = write_temp("crlf.def", "*.a\t1\r\n\r\n  *.B:   2  \r\n");
     EXPECT_EQ(read_all(file), (Entries{{"*.a", "1"}, {"*.b", "2"}}));
+}
+
+// A byte-order mark is skipped at the start of the file only.
+TEST_F(DefReadTest, ByteOrderMarkBeforeTheFirstKey) {
+    const std::string file = write_temp("bom.def", "\xEF\xBB\xBF*.a 1\n\xEF\xBB\xBF*.b 2\n");
+    EXPECT_EQ(read_all(file), (Entries{{"*.a", "1"}, {"\xEF\xBB\xBF*.b", "2"}}));
 }
 
 TEST_F(DefReadTest, DirectoriesUseTheirResourceFile) {

@@ -39,6 +39,8 @@ std::string prog_title;
 std::vector<std::string> tags;
 std::unique_ptr<std::FILE, FileCloser> def_file;
 std::vector<Block> blocks;
+// True until the first line of the open file has been read.
+bool at_file_start = false;
 
 bool all_blocks_active() {
     return std::all_of(blocks.begin(), blocks.end(), [](const Block& b) { return b.active; });
@@ -139,7 +141,13 @@ bool handle_directive(const std::string& key, const std::string& value) {
     return true;
 }
 
-// Glob match where '*' stands for any text (also empty); both must end together.
+bool same_letter(char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+}
+
+// Glob match where '*' stands for any text (also empty); both must end together. Keys
+// are read in lower case, so letters compare without regard to case: a program or title
+// named "Radar" is still reached by a key written "Radar.window_num".
 bool wildcard_match(const char* key, const char* text) {
     const char* star = nullptr;   // last '*' seen in key
     const char* resume = nullptr; // text position that '*' currently covers up to
@@ -147,7 +155,7 @@ bool wildcard_match(const char* key, const char* text) {
         if (*key == '*') {
             star = key++;
             resume = text;
-        } else if (*key && *key == *text) {
+        } else if (*key && same_letter(*key, *text)) {
             ++key;
             ++text;
         } else if (star) {
@@ -220,6 +228,7 @@ int DEF_open(const char* filename) {
     if (is_directory(name)) return -1;
     def_file.reset(std::fopen(name.c_str(), "r"));
     if (!def_file) return -1;
+    at_file_start = true;
     MESS_print(0x80000000u, "DEF_open: reading %s\n", name.c_str());
     return 0;
 }
@@ -228,6 +237,10 @@ int DEF_get(char* resrc, char* value) {
     if (!def_file) return -1;
     std::string line, key, val;
     while (read_line(def_file.get(), line)) {
+        // Editors that save UTF-8 with a byte-order mark would otherwise hide the first
+        // key behind three invisible bytes.
+        if (at_file_start && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+        at_file_start = false;
         if (line.size() > kMaxLine) {
             MESS_print(M_warn, "DEF_get: line longer than %zu characters skipped: %.40s...\n",
                        kMaxLine, line.c_str());
