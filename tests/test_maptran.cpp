@@ -197,6 +197,18 @@ TEST(MapGrid, DomainToDomainTransformRestoresActiveDomain)
     EXPECT_EQ(MAP_domain_tran(&latlon, &ortho, 80.0f, -40.0f, &tx, &ty), 0);  // hidden there
     EXPECT_EQ(tx, kMissing);
     EXPECT_EQ(MAP_domain_tran(nullptr, &ortho, 1.0f, 1.0f, &tx, &ty), 0);
+
+    // The active record itself may be either domain: a grid point onto the map in use.
+    MAP_domain(&target);
+    ASSERT_EQ(MAP_domain_tran(&source, MAP_get_domain(nullptr), s.x, s.y, &tx, &ty), 1);
+    EXPECT_NEAR(tx, expected.x, 1e-4);
+    EXPECT_NEAR(ty, expected.y, 1e-4);
+    EXPECT_EQ(MAP_get_proj(), 4);
+    MAP_domain(&source);
+    ASSERT_EQ(MAP_domain_tran(MAP_get_domain(nullptr), &target, s.x, s.y, &tx, &ty), 1);
+    EXPECT_NEAR(tx, expected.x, 1e-4);
+    EXPECT_NEAR(ty, expected.y, 1e-4);
+    EXPECT_EQ(MAP_get_proj(), 1);
 }
 
 TEST(MapDirections, OffsetMovesAlongTheEarth)

@@ -982,15 +982,19 @@ int MAP_domain_tran(const Domain* domain1, const Domain* domain2, float x1, floa
         *y2 = y1;
         return 1;
     }
+    // Either domain may be the module's own record (MAP_get_domain(nullptr)), which the
+    // activations below overwrite: work on copies.
+    const Domain from = *domain1;
+    const Domain to = *domain2;
     // Save the whole module view of the active domain, not just the record, so that true
     // latitudes set by MAP_proj_coord survive.
     Domain saved_domain = st.domain;
     MAP_limits saved_limits = st.limits;
     double saved_tlat1 = st.tlat1, saved_tlat2 = st.tlat2, saved_sat = st.sat_rad;
     float lat, lon;
-    MAP_domain(domain1);
+    MAP_domain(&from);
     int shown = MAP_untran(x1, y1, &lat, &lon);
-    MAP_domain(domain2);
+    MAP_domain(&to);
     if (shown) shown = MAP_tran(lat, lon, x2, y2);
     if (!shown) set_missing(x2, y2);
     st.domain = saved_domain;
