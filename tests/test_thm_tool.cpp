@@ -232,6 +232,8 @@ TEST(ThmGuards, MissingAndZeroResults)
         {"lcl_pres(100.0f, 90.0f, 1000.0f)", lcl_pres(100.0f, 90.0f, 1000.0f), kMissing},
         {"lcl_pres(300.0f, 290.0f, 0.0f)", lcl_pres(300.0f, 290.0f, 0.0f), kMissing},
         {"lcl_pres(300.0f, 290.0f, 1200.0f)", lcl_pres(300.0f, 290.0f, 1200.0f), kMissing},
+        {"lcl_pres(300.0f, 290.0f, 10.0f)", lcl_pres(300.0f, 290.0f, 10.0f), kMissing}, // e(290 K) is 19 mb
+        {"lcl_pres(385.0f, 380.0f, 1000.0f)", lcl_pres(385.0f, 380.0f, 1000.0f), kMissing},
         {"eq_pot_temp(0.0f, 280.0f, 850.0f)", eq_pot_temp(0.0f, 280.0f, 850.0f), kMissing},
         {"eq_pot_temp(290.0f, 280.0f, 0.0f)", eq_pot_temp(290.0f, 280.0f, 0.0f), kMissing},
         {"wet_bulb(290.0f, 0.0f, 1000.0f)", wet_bulb(290.0f, 0.0f, 1000.0f), 0.0f},

@@ -102,6 +102,9 @@ double lcl_pres_d(double ts, double tds, double ps)
 {
     if (ts <= 100.0 || tds <= 100.0 || ps <= 0.0 || ps > 1100.0) return missing;
     double w = mix_ratio_d(tds, ps);
+    // A dew point whose vapour pressure reaches the air pressure has no mixing-ratio line to
+    // meet: the iteration would only halve the pressure towards zero.
+    if (w == missing) return missing;
     double theta = pot_temp_d(ts, ps);
     double p = ps;
     double x = temp_on_mixrat_d(w, p) - temp_on_dryad_d(theta, p);

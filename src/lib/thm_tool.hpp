@@ -35,7 +35,7 @@ float thetae_on_satad(float temp, float pr);
 // most (the last estimate when they do not converge). -9999 for pot <= 0, pr <= 0 or pr > 2000.
 float temp_on_satad(float pot, float pr);
 // Lifting condensation level pressure (mb) of a parcel ts, tds (K) at ps (mb).
-// -9999 for ts or tds <= 100, ps <= 0 or ps > 1100.
+// -9999 for ts or tds <= 100, ps <= 0, ps > 1100, or a dew point saturated beyond ps.
 float lcl_pres(float ts, float tds, float ps);
 // Temperature (K) at the LCL pressure pl of a parcel of ts (K) at ps (mb); 0 when invalid.
 float lcl_temp(float ts, float ps, float pl);
