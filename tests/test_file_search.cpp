@@ -11,24 +11,14 @@
 
 #include "date.hpp"
 #include "files.hpp"
+#include "files_helpers.hpp"
 #include "flag.hpp"
 #include "resrc.hpp"
 
 namespace {
 
-constexpr int U = -9999;
-
-Date make_date(int year, int month, int day, int hour, int min = U) {
-  Date d{};
-  DATE_init(&d);
-  d.year = year;
-  d.month = month;
-  d.day = day;
-  d.hour = hour;
-  d.min = min;
-  d.sec = 0;
-  return d;
-}
+using files_test::make_date;
+using files_test::U;
 
 long long seconds_of(int year, int month, int day, int hour) {
   Date d = make_date(year, month, day, hour, 0);

@@ -607,43 +607,56 @@ bool extracted_path(const std::string& tmpl, std::string& path) {
   return false;
 }
 
-// Expands a template for date d; the late offset of its time codes goes to late.
-std::string expand(const std::string& tmpl, const Date& d, LateOffset& late) {
-  std::string path;
-  const bool use_path = extracted_path(tmpl, path);
+// Literal template text as it appears in a name: a blank is written "_", braces vanish.
+void append_literal(char ch, std::string& out) {
+  if (ch == ' ')
+    out += '_';
+  else if (ch != '{' && ch != '}')
+    out += ch;
+}
+
+// Walks a template: each code is handed to on_code(code, out), literal text is copied.
+// The name builder and the listing pattern differ only in what a code writes.
+template <typename OnCode>
+std::string walk_template(const std::string& tmpl, OnCode on_code) {
   std::string out;
   const char* p = tmpl.c_str();
   while (*p) {
     if (*p == '%') {
       const Code c = read_code(p);
       p = c.next;
-      if (is_date_code(c.code)) {
-        write_date_code(c, d, out);
-        note_time_code(c.code, c.width, late);
-      } else if (const char* res = path_resource(c.code)) {
-        out += use_path ? path : directory_text(resource_value(res), p);
-      } else if (c.code == '{') {
-        if (use_path) {
-          out += path;
-        } else if (const char* value = resource_value(c.name.c_str())) {
-          out += value;
-        }
-      } else if (c.code == 'e') {
-        out += ext;
-      } else if (c.code == '%') {
-        out += '%';
-      } else {
-        out += key_text(c);
-      }
+      on_code(c, out);
       continue;
     }
-    if (*p == ' ')
-      out += '_';
-    else if (*p != '{' && *p != '}')
-      out += *p;
-    ++p;
+    append_literal(*p++, out);
   }
   return out;
+}
+
+// Expands a template for date d; the late offset of its time codes goes to late.
+std::string expand(const std::string& tmpl, const Date& d, LateOffset& late) {
+  std::string path;
+  const bool use_path = extracted_path(tmpl, path);
+  return walk_template(tmpl, [&](const Code& c, std::string& out) {
+    if (is_date_code(c.code)) {
+      write_date_code(c, d, out);
+      note_time_code(c.code, c.width, late);
+    } else if (const char* res = path_resource(c.code)) {
+      out += use_path ? path : directory_text(resource_value(res), c.next);
+    } else if (c.code == '{') {
+      if (use_path) {
+        out += path;
+      } else if (const char* value = resource_value(c.name.c_str())) {
+        out += value;
+      }
+    } else if (c.code == 'e') {
+      out += ext;
+    } else if (c.code == '%') {
+      out += '%';
+    } else {
+      out += key_text(c);
+    }
+  });
 }
 
 // Builds a name for d (null: file_date) with the data or header template.
@@ -741,10 +754,7 @@ bool decode_date_code(char code, const std::string& text) {
 // The literal template text after pos, up to the next code.
 std::string literal_run(const char* p) {
   std::string text;
-  while (*p && *p != '%') {
-    if (*p != '{' && *p != '}') text += (*p == ' ' ? '_' : *p);
-    ++p;
-  }
+  for (; *p && *p != '%'; ++p) append_literal(*p, text);
   return text;
 }
 
@@ -1085,41 +1095,28 @@ void print_columns(const std::vector<std::string>& names) {
 }
 
 std::string list_pattern() {
-  std::string out;
-  const char* p = current.conv.c_str();
-  while (*p) {
-    if (*p == '%') {
-      const Code c = read_code(p);
-      p = c.next;
-      switch (c.code) {
-        case 'Y': out += "?[0-9]??"; break;
-        case 'y': case 'm': case 'd': case 'h': case 'n': out += "[0-9]?"; break;
-        case 'b': out += "?[a-z]?"; break;
-        case 'j': out += "?[0-9]?"; break;
-        case 'e': out += ext.empty() ? "*" : ext; break;
-        case '%': out += '%'; break;
-        case '{': {
-          if (const char* v = resource_value(c.name.c_str())) out += v;
-          break;
-        }
-        default:
-          if (const char* res = path_resource(c.code)) {
-            out += directory_text(resource_value(res), p);
-          } else if (!keys[static_cast<unsigned char>(c.code)].empty()) {
-            out += key_text(c);
-          } else {
-            out += c.has_width ? std::string(static_cast<std::size_t>(c.width), '?') : "*";
-          }
+  return walk_template(current.conv, [](const Code& c, std::string& out) {
+    switch (c.code) {
+      case 'Y': out += "?[0-9]??"; break;
+      case 'y': case 'm': case 'd': case 'h': case 'n': out += "[0-9]?"; break;
+      case 'b': out += "?[a-z]?"; break;
+      case 'j': out += "?[0-9]?"; break;
+      case 'e': out += ext.empty() ? "*" : ext; break;
+      case '%': out += '%'; break;
+      case '{': {
+        if (const char* v = resource_value(c.name.c_str())) out += v;
+        break;
       }
-      continue;
+      default:
+        if (const char* res = path_resource(c.code)) {
+          out += directory_text(resource_value(res), c.next);
+        } else if (!keys[static_cast<unsigned char>(c.code)].empty()) {
+          out += key_text(c);
+        } else {
+          out += c.has_width ? std::string(static_cast<std::size_t>(c.width), '?') : "*";
+        }
     }
-    if (*p == ' ')
-      out += '_';
-    else if (*p != '{' && *p != '}')
-      out += *p;
-    ++p;
-  }
-  return out;
+  });
 }
 
 // The interactive choice; tries answers, returns true when the file exists.
