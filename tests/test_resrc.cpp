@@ -354,6 +354,36 @@ TEST_F(ResrcTest, ConversionIntoProgramTargets) {
     free_parsed_array(ncommands, commands);
 }
 
+// Values left from an earlier decoding must not land in the target that a later table
+// keeps at the same place; a full program path still selects the keys of its base name.
+TEST_F(ResrcTest, SecondDecodingWithAnotherTable) {
+    const std::string file = write_file("second.def", "reelctl.title radar\n");
+    setenv("qazdefault", file.c_str(), 1);
+    int window = -1;
+    char* title = nullptr;
+    RES_defobj first[3];
+    RES_fill_obj(&first[0], "window_num", "qazwindownum", "wn", CV_int, &window, nullptr);
+    RES_fill_obj(&first[1], "title", "qaztitle", "ti", CV_string, &title, nullptr);
+    first[2] = RES_defobj{};
+    const char* words[] = {"reelctl", "-wn", "5"};
+    RES_decode("/usr/local/bin/reelctl", nullptr, 3, words, first);
+    EXPECT_EQ(window, 5);
+    EXPECT_STREQ(title, "radar");
+
+    setenv("qazdefault", "/nonexistent/qaz_resrc_test", 1);
+    int count = -1;
+    float scale = -1.0f;
+    RES_defobj second[3];
+    RES_fill_obj(&second[0], "count", "qazcount", "co", CV_int, &count, nullptr);
+    RES_fill_obj(&second[1], "plot_scale", "qazscale", "sc", CV_float, &scale, nullptr);
+    second[2] = RES_defobj{};
+    const char* more[] = {"other", "-sc", "2"};
+    RES_decode(nullptr, nullptr, 3, more, second);
+    EXPECT_EQ(count, -1);
+    EXPECT_FLOAT_EQ(scale, 2.0f);
+    EXPECT_EQ(get("window_num"), "5");   // still readable by name
+}
+
 TEST_F(ResrcTest, TimeZoneFromEnvironment) {
     setenv("qaztz", "+EST:-5", 1);
     init({"reelctl"});

@@ -810,6 +810,9 @@ void convert_all(const RES_defobj* defs, int ndefs) {
     for (resource& r : res_list) {
         if (r.index < 0 || r.index >= ndefs) continue;
         const RES_defobj& d = defs[r.index];
+        // A value kept from an earlier decoding carries the index of that table: it must
+        // not be converted into the target of whatever this table holds at that place.
+        if (!d.def || r.name != d.def || r.cvt != d.cvt) continue;
         char* data = r.data ? r.data->data() : nullptr;
         if (r.cvt == CV_strings) {
             if (!d.out) continue;
@@ -849,7 +852,7 @@ int RES_init(int argc, const char* const* argv, const res_type* res_key, const r
 
 int RES_decode(const char* progname, const char*, int argc, const char* const* argv, RES_defobj* def_table) {
     RES_setCL(argc, argv);
-    const std::string prog = progname ? std::string(progname) : base_name(RES_get_prog());
+    const std::string prog = base_name(progname ? progname : RES_get_prog());
     DEF_name(prog.c_str());
     DEF_title(nullptr);
     int ndefs = 0;

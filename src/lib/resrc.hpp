@@ -171,8 +171,9 @@ struct RES_defobj {
 // applies the "qaztz" time zone. Returns 1.
 int RES_init(int argc, const char* const* argv, const res_type* res_key, const res_type* res_pos);
 // Reads resource files, environment and command line against def_table (ended by a null
-// def; kept by reference until the next call). progname null: base name of argv[0].
-// res_class is accepted for compatibility and unused. Returns 0.
+// def; kept by reference until the next call). File keys name the base name of progname,
+// or of argv[0] when progname is null. res_class is accepted for compatibility and
+// unused. Returns 0.
 int RES_decode(const char* progname, const char* res_class, int argc, const char* const* argv,
                RES_defobj* def_table);
 // Stores a copy of data (null: no value) under name; an existing name keeps its place and
