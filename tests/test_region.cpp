@@ -77,6 +77,10 @@ TEST_F(RegionTest, EveryLayoutOfTheTable)
         {"lc,-95,38,-98,0.4,0.3", {4, unset, -95, 38, -98, 25, 17, 0.4f, 0.3f, 0}},
         // P,LAT,LON,NX,NY,DX is shadowed: six items after a keyword always read as P,PL,LAT,LON,DX,DY.
         {"ll,10,20,30,40,0.5", {2, unset, 10, 20, 30, 25, 17, 40, 0.5f, 0}},
+        // ... unless its LAT would lie beyond a pole: then the items are P,LAT,LON,NX,NY,DX.
+        {"lc,40,-100,25,17,0.5", {4, unset, unset, 40, -100, 25, 17, 0.5f, 0.5f, 0}},
+        // A diagram's centre is no latitude and may take any value.
+        {"skewt,-100,575,81,951,1,1", {40, unset, unset, -100, 575, 81, 951, 1, 1, 0}},
         {"40,-100,30,20,0.5,0.25", {1, unset, unset, 40, -100, 30, 20, 0.5f, 0.25f, 0}},
         {"lc:25:-95,38,-98,0.4,0.4", {4, 25, -95, 38, -98, 25, 17, 0.4f, 0.4f, 0}},
         {"40,-100,30,20,0.5", {1, unset, unset, 40, -100, 30, 20, 0.5f, 0.5f, 0}},
@@ -101,6 +105,9 @@ TEST_F(RegionTest, ProjectionValuesFillPoleThenParameters)
     for (int i = 0; i < 5; ++i) EXPECT_FLOAT_EQ(domain.param[i], want[i]) << i;
     decode("lc:1:2:3:4:5:6:7,38,-98", 255);  // more values than the record holds
     decode("lc:abc,38,-98", 255);
+    const Domain empty_plon = decode("ps:,40,-100", 1);  // a single empty value keeps the default too
+    EXPECT_EQ(empty_plon.plon, unset);
+    EXPECT_EQ(empty_plon.proj, 1);
 }
 
 TEST_F(RegionTest, AmbiguousStringsTakeTheEarlierLayout)
@@ -144,7 +151,8 @@ TEST_F(RegionTest, HostileStringsFailCleanly)
 {
     // Grids without points or spacing would divide by zero in the grid transforms.
     for (const char* text : {"40,-100,0,17", "40,-100,25,-3", "40,-100,0", "40,-100,1,0", "40,-100,1e40",
-                             "40,-100,99999999,2", "size,1e20,5", "size,-3,5", ",,,,", ":::", "id:", "ps:e:e:e,1,2", "40,nan"})
+                             "40,-100,99999999,2", "size,1e20,5", "size,-3,5", ",,,,", ":::", "id:", "ps:e:e:e,1,2", "40,nan",
+                             "merc,91,0", "-95,-100", "ps,40,-100,0,17,1"})
         decode(text, 255);
     std::string many = "40";
     for (int i = 0; i < 5000; ++i) many += ",1";

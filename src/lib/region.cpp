@@ -356,7 +356,7 @@ bool read_proj_item(const std::string& item, Domain* domain)
         next = 2;
     }
     const std::size_t values = parts.size() - next;
-    if (values == 1) return read_float(parts[next], &domain->plon);
+    if (values == 1) return trimmed(parts[next]).empty() || read_float(parts[next], &domain->plon);
     float* targets[] = {&domain->plat, &domain->plon, &domain->param[0], &domain->param[1],
                         &domain->param[2], &domain->param[3]};
     if (values > std::size(targets)) return false;
@@ -412,6 +412,10 @@ int apply_layout(const std::vector<std::string>& items, const int* fields, int n
         if (!read) return 1;
     }
     if (item != items.size()) return 1;
+    // On a map (polar stereographic when no keyword is given) a centre beyond a pole means
+    // the items were meant for another layout, as "lc,40,-100,25,17,0.5" is P,LAT,LON,NX,NY,DX.
+    const bool on_earth = work.proj == -9999 || (work.proj >= 1 && work.proj <= 9);
+    if (on_earth && work.clat != missing && std::fabs(work.clat) > 90.0f) return 1;
     *domain = work;
     return result == DOM_DECODE_REGION ? -DOM_DECODE_REGION : 0;
 }
