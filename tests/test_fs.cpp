@@ -168,6 +168,15 @@ TEST_F(FileSystem, OpenStreamsPipesAndDirectories) {
 
   EXPECT_EQ(FILE_open(path("missing").c_str(), "r"), nullptr);
   EXPECT_EQ(FILE_open(nullptr, "r"), nullptr);
+  // A directory named as input is refused, not handed out as a stream that reads nothing.
+  EXPECT_EQ(FILE_open(dir_.c_str(), "r"), nullptr);
+
+  // A name written with "\" is opened where its directories were made.
+  FILE* back = FILE_open(path("p\\q\\r.dat").c_str(), "w");
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(FILE_close(back), 0);
+  EXPECT_TRUE(fs::is_regular_file(path("p/q/r.dat")));
+  EXPECT_FALSE(fs::exists(path("p\\q\\r.dat")));
 }
 
 TEST_F(FileSystem, TypeFromMagic) {
@@ -194,6 +203,11 @@ TEST_F(FileSystem, TypeFromMagic) {
   EXPECT_EQ(FILE_type(path("run-2/raw-x").c_str()), FILE_TYPE_RAW);
   EXPECT_EQ(FILE_type(path("run-2/upa").c_str()), -1);
   EXPECT_EQ(FILE_type(path("none").c_str()), -1);
+  // A FIFO is not opened: that would wait for a writer and consume its data.
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(FILE_type(path("fifo").c_str()), -1);
+  EXPECT_EQ(FILE_type(path("fifo-1").c_str()), -1);
+  EXPECT_EQ(FILE_type(dir_.c_str()), -1);
 }
 
 TEST_F(FileSystem, OverwriteDecisions) {

@@ -230,6 +230,10 @@ TEST_F(NameConv, ConventionFileLookup) {
       "upa_cvt %D/%y%m%d%h.upa %D/%y%m%d.hdr\n"
       "sfc_syn %D/never\n"
       "skip " + std::string(155, 'x') + "upa_long %y\n"  // its tail is no line of its own
+      "full " + std::string(155, 'x') + "\n"  // exactly as long as a line may be
+      "after160 %y.a\n"
+      "full " + std::string(315, 'x') + "\n"
+      "after320 %y.b\n"
       "ext %y%m%d%h.%e\n");
   const Date d = make_date(2026, 12, 7, 7);
   char out[FILE_NAME_SIZE];
@@ -251,6 +255,12 @@ TEST_F(NameConv, ConventionFileLookup) {
   EXPECT_EQ(FILE_hdr_set_date(&d, out), 1);
   EXPECT_STREQ(out, "./261207.hdr");
   EXPECT_STREQ(FILE_get_filename(nullptr), "./26120707.upa") << "the header name is apart";
+  // So is its date: the data file's hour survives a header template without one.
+  Date last{};
+  FILE_get_date(&last);
+  EXPECT_EQ(last.hour, 7);
+  EXPECT_EQ(FILE_set_date(nullptr, out), 0);
+  EXPECT_STREQ(out, "./26120707.upa");
   std::strcpy(out, "keep");
   const Date no_year = make_date(U, U, U, U);
   EXPECT_EQ(FILE_hdr_set_date(&no_year, out), 0);
@@ -258,6 +268,11 @@ TEST_F(NameConv, ConventionFileLookup) {
 
   // No matching line: the type text becomes the template.
   EXPECT_EQ(FILE_set_name("upa_long"), 0);
+  // A line that fills the limit exactly does not swallow the line after it.
+  EXPECT_EQ(FILE_set_name("after160"), 1);
+  EXPECT_EQ(build(d), "26.a");
+  EXPECT_EQ(FILE_set_name("after320"), 1);
+  EXPECT_EQ(build(d), "26.b");
   EXPECT_EQ(FILE_set_name("%y_raw"), 0);
   EXPECT_EQ(build(d), "26_raw");
   // Keys written into the type are cut off before the lookup.

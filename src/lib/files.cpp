@@ -223,6 +223,12 @@ FILE* FILE_open(const char* file, const char* access) {
     std::vector<char> dir(name.begin(), name.end());
     dir.push_back('\0');
     FILE_make_dir(dir.data(), 1);
+    // The directories were made for the name with "\" read as "/": the file goes there.
+    name = dir.data();
+  } else if (struct stat info; stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    // A directory opens for reading but yields nothing: a reader would see an empty file.
+    MESS_print(M_debug, "FILE_open: %s is a directory\n", name.c_str());
+    return nullptr;
   }
   FILE* fp = std::fopen(name.c_str(), access);
   if (!fp) MESS_print(M_debug, "FILE_open: cannot open %s: %s\n", name.c_str(), std::strerror(errno));
@@ -261,15 +267,20 @@ int FILE_overwrite(const char* filename, int flag) {
 int FILE_type(const char* filename) {
   if (!filename || !*filename) return FILE_TYPE_UNKNOWN;
   std::string name = expand_user(filename);
-  FILE* fp = std::fopen(name.c_str(), "rb");
-  if (!fp) {
+  struct stat info;
+  if (stat(name.c_str(), &info) != 0) {
     // The suffix belongs to the file's own name: a "-" in a directory name is no suffix.
     const std::size_t base = name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1;
     const std::size_t dash = name.find('-', base);
     if (dash == std::string::npos || dash == base) return FILE_TYPE_UNKNOWN;
-    fp = std::fopen(name.substr(0, dash).c_str(), "rb");
-    if (!fp) return FILE_TYPE_UNKNOWN;
+    name.erase(dash);
+    if (stat(name.c_str(), &info) != 0) return FILE_TYPE_UNKNOWN;
   }
+  // Only regular files are read: a FIFO or terminal would wait for input, and whatever
+  // was read from it would be lost to the reader that follows.
+  if (!S_ISREG(info.st_mode)) return FILE_TYPE_UNKNOWN;
+  FILE* fp = std::fopen(name.c_str(), "rb");
+  if (!fp) return FILE_TYPE_UNKNOWN;
   char head[11] = "";
   const std::size_t got = std::fread(head, 1, 10, fp);
   std::fclose(fp);
@@ -1233,12 +1244,9 @@ int FILE_set_name(const char* type) {
   char line[FILE_NAME_SIZE + 1];
   int length;
   while ((length = fgetline(table.get(), line)) >= 0) {
-    if (length >= static_cast<int>(FILE_NAME_SIZE)) {
-      // Only the first 160 characters of a line count; the rest must not pass for a line.
-      char spill[FILE_NAME_SIZE + 1];
-      while (fgetline(table.get(), spill) >= static_cast<int>(FILE_NAME_SIZE)) {
-      }
-    }
+    // Only the first 160 characters of a line count; the rest must not pass for a line.
+    // Skipping to the newline also serves a line that fills the limit exactly.
+    if (length >= static_cast<int>(FILE_NAME_SIZE)) fskipline(table.get());
     if (line[0] == '#') continue;
     std::istringstream fields(line);
     std::string table_type, tmpl, htmpl, size_text;
@@ -1388,7 +1396,11 @@ int FILE_hdr_set_date(const Date* datim, char* out_file) {
     out_file[0] = '\0';
     return 0;
   }
+  // The header is a companion: its template may lack the data file's finer fields, and
+  // naming it must not change the date later names are built from.
+  const Date data_date = file_date;
   build_name(&d, out_file, true);
+  file_date = data_date;
   return out_file[0] != '\0' ? 1 : 0;
 }
 
