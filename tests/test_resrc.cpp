@@ -412,6 +412,14 @@ TEST_F(ResrcTest, StoreReplaceAppendAndList) {
     EXPECT_EQ(get("missing"), "<absent>");
     EXPECT_EQ(RES_new(0, nullptr, "x", CV_string), -1);
 
+    // a value appended or stored again from its own text (RES_get) is read before it moves
+    const std::string long_text(40, 'L');
+    RES_put("self", long_text.c_str());
+    EXPECT_EQ(RES_append(RES_NO_INDEX, "self", RES_get("self"), CV_string), 0);
+    EXPECT_EQ(get("self"), long_text + "\n" + long_text);
+    EXPECT_EQ(RES_new(RES_NO_INDEX, "self", RES_get("self") + 41, CV_string), 0);
+    EXPECT_EQ(get("self"), long_text);
+
     RES_clear();
     RES_put("a", "1");
     RES_new(RES_NO_INDEX, "b", nullptr, CV_string);

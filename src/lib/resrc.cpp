@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "date.hpp"
@@ -896,10 +897,12 @@ int RES_append(int index, const char* name, const char* data, DEF_convert cvt) {
     if (!r) return RES_new(index, name, data, cvt);
     if (!data) return 0;
     try {
+        // data may be this resource's own text (RES_get): copy it before the value grows.
+        std::string addition(data);
         if (r->data)
-            r->data->append("\n").append(data);
+            r->data->append("\n").append(addition);
         else
-            r->data = std::string(data);
+            r->data = std::move(addition);
     } catch (const std::bad_alloc&) {
         MESS_print(M_error, "RES_append: out of memory storing %s\n", name);
         return -1;
