@@ -260,6 +260,10 @@ TEST(ThmGuards, MissingAndZeroResults)
         {"sfc_pr_alt(1013.0f, 50000.0f)", sfc_pr_alt(1013.0f, 50000.0f), kMissing},
         {"pres_alt(0.0f)", pres_alt(0.0f), kMissing},
         {"pres_alt(-10.0f)", pres_alt(-10.0f), kMissing},
+        {"calc_earth_dist(kMissing, 10.0f, 45.0f, 10.0f)", calc_earth_dist(kMissing, 10.0f, 45.0f, 10.0f), kMissing},
+        {"calc_earth_dist(45.0f, 10.0f, 45.0f, kMissing)", calc_earth_dist(45.0f, 10.0f, 45.0f, kMissing), kMissing},
+        {"calc_earth_dist(95.0f, 10.0f, 45.0f, 10.0f)", calc_earth_dist(95.0f, 10.0f, 45.0f, 10.0f), kMissing},
+        {"calc_earth_dist(45.0f, NaN, 45.0f, 10.0f)", calc_earth_dist(45.0f, std::nanf(""), 45.0f, 10.0f), kMissing},
     };
     for (const auto& row : table) EXPECT_EQ(row.actual, row.expected) << row.call;
 }

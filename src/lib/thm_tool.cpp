@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 namespace {
 
@@ -310,6 +311,10 @@ float pres_alt(float pres)
 
 float calc_earth_dist(float lat1, float lon1, float lat2, float lon2)
 {
+    // A missing or off-globe position has no distance; a number here would pass a distance test.
+    for (float value : {lat1, lon1, lat2, lon2})
+        if (is_missing(value) || !std::isfinite(value)) return missing;
+    if (std::fabs(lat1) > 90.0f || std::fabs(lat2) > 90.0f) return missing;
     // In double: a single-precision cosine of nearby points is off by kilometres.
     double phi1 = lat1 * deg_to_rad, phi2 = lat2 * deg_to_rad;
     double dlon = (static_cast<double>(lon1) - lon2) * deg_to_rad;

@@ -69,5 +69,6 @@ float wind_chill(float temp, float ws);
 float sfc_pr_alt(float alt, float el);
 // Pressure altitude (m) in the standard atmosphere. -9999 for pres <= 0.
 float pres_alt(float pres);
-// Great-circle distance (km) between two points (degrees).
+// Great-circle distance (km) between two points (degrees). -9999 for a missing or non-finite
+// argument or a latitude beyond a pole.
 float calc_earth_dist(float lat1, float lon1, float lat2, float lon2);
