@@ -48,8 +48,12 @@ std::string slurp(FILE* file)
     return text;
 }
 
-// Runs a program to its end (killed after 30 s) with input on its standard input.
-Result run(const std::vector<std::string>& args, const std::string& input = "")
+constexpr int kOwnUser = -1;
+constexpr int kNobody = 65534;
+
+// Runs a program to its end (killed after 30 s) with input on its standard input, as
+// user as_user when one is given (the test must then run as root).
+Result run(const std::vector<std::string>& args, const std::string& input = "", int as_user = kOwnUser)
 {
     FILE* out = std::tmpfile();
     FILE* err = std::tmpfile();
@@ -62,6 +66,7 @@ Result run(const std::vector<std::string>& args, const std::string& input = "")
         dup2(fileno(out), 1);
         dup2(fileno(err), 2);
         close(in[1]);
+        if (as_user != kOwnUser && (setgid(as_user) != 0 || setuid(as_user) != 0)) _exit(126);
         exec_child(args);
     }
     close(in[0]);
@@ -427,6 +432,39 @@ TEST(Reelctl, CleanAndClearMesg)
     Result missing = run({kReelctl, window, "clean"});
     EXPECT_EQ(missing.status, 7);
     EXPECT_EQ(missing.err, "Message queue not found!\nQAZloop program not running or no message queue exists\n");
+}
+
+// A window whose queue belongs to another user: it is there, but nothing may be drained
+// or removed, and a drain that could not read the queue is no success.
+TEST(Reelctl, QueueOfAnotherUser)
+{
+    if (getuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+    int key = unique_key(33);
+    QueueGuard guard{{key}};
+    remove_queue(key);
+    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(qid, 0);
+    ASSERT_EQ(raw_send(qid, 2, body_of('2', "3")), 0);
+    const std::string window = "-wn=" + std::to_string(key);
+
+    Result test = run({kReelctl, window, "test"}, "", kNobody);
+    EXPECT_EQ(test.status, 0);
+    EXPECT_EQ(test.out, "found\n") << test.err;
+
+    Result clear = run({kReelctl, window, "clear mesg"}, "", kNobody);
+    EXPECT_EQ(clear.status, 7) << "nothing was drained";
+    EXPECT_EQ(clear.err, "Unable to clear message queue: Permission denied\n");
+
+    Result talk = run({kReelctl, window, "-pa", "to=5", "frame"}, "", kNobody);
+    EXPECT_EQ(talk.status, 7);
+    EXPECT_EQ(talk.err, "Unable to connect to QAZloop program\n");
+    EXPECT_LT(talk.seconds, 3.0) << "no wait for an answer that cannot come";
+
+    Result clean = run({kReelctl, window, "clean"}, "", kNobody);
+    EXPECT_EQ(clean.status, 7);
+    EXPECT_EQ(clean.err, "Unable to clean up queue!\n");
+    EXPECT_TRUE(queue_exists(key));
+    EXPECT_EQ(pending(qid), 1);
 }
 
 // Connect request written by hand; the id granted, or -1.

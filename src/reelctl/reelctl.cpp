@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/msg.h>
+
 #include "flag.hpp"
 #include "mess.hpp"
 #include "mqueue.hpp"
@@ -77,6 +79,20 @@ void clean_queue()
     MESS_print(M_mess, "Cleaning up message queue\n");
     if (MQ_del(id) < 0) MESS_print(M_error, "Unable to clean up queue!\n");
     QAZ_exit(kExitFailed);
+}
+
+// Drains every message of the window's queue and exits. A drain that could not read
+// the queue (another user's window, a queue removed meanwhile) left everything in place:
+// that is a failure, not an empty queue.
+[[noreturn]] void clear_messages()
+{
+    if (MQ_clear(qid, 0) == 0) QAZ_exit(kExitOk);   // stream transport: nothing is queued
+    struct msqid_ds info {};
+    if (msgctl(qid, IPC_STAT, &info) < 0) {
+        MESS_print(M_error, "Unable to clear message queue: %s\n", std::strerror(errno));
+        QAZ_exit(kExitFailed);
+    }
+    QAZ_exit(kExitOk);
 }
 
 // Reads lines until the conversation ends. End of input closes the conversation
@@ -164,10 +180,7 @@ int main(int argc, char** argv)
         QAZ_exit(kExitFailed);
     }
     if (!have_command) MESS_print(M_mess, "Message queue opened (id:%d)\n", qid);
-    else if (std::strncmp(message, "clear mesg", 10) == 0) {
-        MQ_clear(qid, 0);
-        QAZ_exit(kExitOk);
-    }
+    else if (std::strncmp(message, "clear mesg", 10) == 0) clear_messages();
 
     messnum = 1;
     MQ_clear(qid, MQ_TYPE_CONNECT);
