@@ -346,10 +346,35 @@ TEST_F(NameConv, ExtraInformationCutFromGridNames) {
   char early[] = "-+x";  // searching starts at the third character
   EXPECT_EQ(FILE_extract_extra_info(early), 0);
 
+  // Marks in a directory's name are no extra information: only the file's own name has it.
+  char in_dir[] = "/data/nam-12km/2026-12/26120707.grd#500";
+  EXPECT_EQ(FILE_extract_extra_info(in_dir), 1);
+  EXPECT_STREQ(in_dir, "/data/nam-12km/2026-12/26120707.grd");
+  EXPECT_STREQ(FILE_get_ext_info(), "#500");
+  char plain_in_dir[] = "/data/gfs-0p25/26120707.grd";
+  EXPECT_EQ(FILE_extract_extra_info(plain_in_dir), 0);
+  EXPECT_STREQ(plain_in_dir, "/data/gfs-0p25/26120707.grd");
+  char short_base[] = "/d/a-b";  // the search starts at the file name's third character
+  EXPECT_EQ(FILE_extract_extra_info(short_base), 0);
+  char base_mark[] = "/d/ab-c";
+  EXPECT_EQ(FILE_extract_extra_info(base_mark), 1);
+  EXPECT_STREQ(base_mark, "/d/ab");
+  char ends_in_slash[] = "/d-x/";
+  EXPECT_EQ(FILE_extract_extra_info(ends_in_slash), 0);
+
   FILE_set_type(1);
   FILE_set_name("@%y%m%d%h.grd");
   EXPECT_EQ(interpret("26120707.grd:vort"), "26120707.grd");
   EXPECT_STREQ(FILE_get_ext_info(), ":vort");
+  FILE_set_name("@%D/%y%m%d%h.grd");
+  EXPECT_EQ(interpret("/data/nam-12km/26120707.grd+12"), "/data/nam-12km/26120707.grd");
+  EXPECT_STREQ(FILE_get_ext_info(), "+12");
+  // A time expression keeps its offsets: they are no extra information. Its neighbours
+  // come from the directory of the name given before.
+  setenv("qazcurtime", "202612071234", 1);
+  EXPECT_EQ(interpret("#2026120712-6"), "/data/nam-12km/26120706.grd");
+  EXPECT_EQ(interpret("cu-1d"), "/data/nam-12km/26120612.grd");
+  unsetenv("qazcurtime");
   FILE_set_type(0);
 }
 

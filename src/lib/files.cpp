@@ -1376,7 +1376,11 @@ int FILE_get_date(Date* date) {
 
 int FILE_extract_extra_info(char* name) {
   if (!name || std::strlen(name) < 3) return 0;
-  char* mark = std::strpbrk(name + 2, "#-+:");
+  // Directory names such as "nam-12km" or "2026-12" carry no extra information: the
+  // search starts in the file's own name, at its third character.
+  const char* slash = std::strrchr(name, '/');
+  char* base = slash ? name + (slash - name) + 1 : name;
+  char* mark = std::strpbrk(base + std::min<std::size_t>(2, std::strlen(base)), "#-+:");
   if (!mark) return 0;
   str_copy(ext_info, sizeof ext_info, mark);
   *mark = '\0';
@@ -1433,7 +1437,7 @@ int FILE_set_file(const char* file, char* out_file) {
       set = requested;
       name.erase(hash);
     }
-  } else if (file_type == 1 && name.size() > 1) {
+  } else if (file_type == 1 && name.size() > 1 && !expression && name[0] != '#') {
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
     FILE_extract_extra_info(buffer.data() + 1);

@@ -117,8 +117,9 @@ int FILE_set_type(int type);
 char* FILE_get_ext_info();               // the extra information cut from the last name
 int FILE_set_ext_info(const char* str);  // at most 39 characters. Returns 0.
 int FILE_get_date(Date* date);           // the date of the last name built or read
-// Cuts name (in place) at the first "#", "-", "+" or ":" from its third character on and
-// keeps the cut text as extra information. 1 when something was cut, else 0.
+// Cuts name (in place) at the first "#", "-", "+" or ":" from the third character of its
+// last path component on, and keeps the cut text as extra information. 1 when something
+// was cut, else 0.
 int FILE_extract_extra_info(char* name);
 
 // Naming, interpreting, listing.
