@@ -173,6 +173,12 @@ TEST_F(DefReadTest, LineLengthLimit) {
     const Entries got = read_all(file);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(got, (Entries{{"*.a", fits_value}, {"*.d", "4"}}));
+
+    // a huge line (a binary file named by mistake) is skipped like any long one
+    const std::string huge = write_temp("huge.def", "*.e " + std::string(200000, 'h') + "\n*.f 6");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(read_all(huge), (Entries{{"*.f", "6"}}));
+    testing::internal::GetCapturedStderr();
 }
 
 TEST_F(DefReadTest, WindowsLineEndsAndBlankSeparators) {

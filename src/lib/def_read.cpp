@@ -58,15 +58,18 @@ bool exists(const std::string& name) {
     return ::stat(name.c_str(), &st) == 0;
 }
 
-// Reads one line without its end-of-line characters; false at end of file.
+// Reads one line without its end-of-line characters; false at end of file. Only the start
+// of an over-long line is kept (it is skipped anyway), so a file without line ends, such
+// as a binary file named by mistake, cannot take the memory with it.
 bool read_line(std::FILE* f, std::string& line) {
+    constexpr std::size_t kKeep = 4 * DEF_LINE_SIZE;
     line.clear();
     int c;
     bool any = false;
     while ((c = std::fgetc(f)) != EOF) {
         any = true;
         if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
+        if (line.size() < kKeep) line.push_back(static_cast<char>(c));
     }
     while (!line.empty() && line.back() == '\r') line.pop_back();
     return any;
