@@ -135,6 +135,43 @@ TEST_F(CtyTest, ReaderRefusesBadModesAndLongFields)
     std::remove(path);
 }
 
+TEST_F(CtyTest, LongNamesAreCutWithoutShiftingTheRecord)
+{
+    char path[] = "/tmp/cty_names_XXXXXX";
+    FILE* out = fdopen(mkstemp(path), "w");
+    ASSERT_NE(out, nullptr);
+    std::fprintf(out, "Minneapolis-St_Paul_International MN US KMSP *2 44.88 -93.22 255 72658 1\r\n");
+    std::fprintf(out, "Somewhere XX US TOOLONGID1 2 44.00 -93.00 255 72000 2\n");
+    std::fprintf(out, "Elsewhere\tMN\tUS\tKXYZ\t3\t45.00\t-94.00\tnan\t72001\t3\n");
+    std::fprintf(out, "Halfway MN US KHLF 3 45.5 -94.5 300 7200x 4\n");
+    std::fclose(out);
+    const int fd = CTY_open(path, 0, 0);
+    ASSERT_GT(fd, 0);
+    CTY_data city;
+    ASSERT_EQ(CTY_read(fd, &city), 10);  // a whole record, not a shifted one
+    EXPECT_STREQ(city.name, "Minneapolis-St_Paul_");
+    EXPECT_STREQ(city.state, "MN");
+    EXPECT_STREQ(city.id, "KMSP");
+    EXPECT_EQ(city.prior, 2);
+    EXPECT_EQ(city.mos, '*');
+    EXPECT_FLOAT_EQ(city.lat, 44.88f);
+    EXPECT_FLOAT_EQ(city.el, 255.0f);
+    EXPECT_EQ(city.wmo, 72658);
+    EXPECT_EQ(city.num, 1);
+    // An identifier cut short would be another station's key: the record stops there.
+    EXPECT_EQ(CTY_read(fd, &city), 3);
+    EXPECT_STREQ(city.id, "");
+    EXPECT_FLOAT_EQ(city.lat, -9999.0f);
+    ASSERT_EQ(CTY_read(fd, &city), 10);  // tabs separate too; an elevation that is no number is missing
+    EXPECT_STREQ(city.id, "KXYZ");
+    EXPECT_FLOAT_EQ(city.el, -9999.0f);
+    EXPECT_EQ(CTY_read(fd, &city), 8);   // a damaged number ends the record
+    EXPECT_EQ(city.wmo, -9999);
+    EXPECT_EQ(CTY_read(fd, &city), -1);
+    CTY_close(fd);
+    std::remove(path);
+}
+
 TEST_F(CtyTest, GetFindsByIdentifierNameOrNumber)
 {
     CTY_data city;

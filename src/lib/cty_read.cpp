@@ -2,9 +2,11 @@
 // line costs only its own record instead of shifting every field of the rest of the file.
 #include "cty_read.hpp"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "mess.hpp"
@@ -22,7 +24,9 @@ int cty_fd = -1;
 int last_fd = 0;
 
 constexpr int line_limit = 500;
+constexpr int record_fields = 10;
 constexpr float max_elevation = 9000.0f;
+const char* const blanks = " \t\r\n\v\f";
 
 bool is_open(int city_fd)
 {
@@ -48,6 +52,25 @@ bool decode_priority(const char* field, CTY_data* city)
         ++c;
     }
     return *c == '\0';
+}
+
+// A whole field as a number; a field such as "12abc" is no number.
+bool read_real(const char* field, float* value)
+{
+    char* end = nullptr;
+    const float read = std::strtof(field, &end);
+    if (end == field || *end != '\0') return false;
+    *value = read;
+    return true;
+}
+
+bool read_whole(const char* field, int* value)
+{
+    char* end = nullptr;
+    const long read = std::strtol(field, &end, 10);
+    if (end == field || *end != '\0' || read < INT_MIN || read > INT_MAX) return false;
+    *value = static_cast<int>(read);
+    return true;
 }
 
 // Reads the next line that is neither blank nor a comment into line. false at the end.
@@ -134,22 +157,49 @@ int CTY_read(int city_fd, CTY_data* city)
     if (!next_line(city_file.get(), line, sizeof line)) return -1;
 
     CTY_data_init(city);
-    char priority[8] = "";
-    float elevation = -9999.0f;
-    const int fields = std::sscanf(line, "%20s %2s %2s %9s %7s %f %f %f %d %d", city->name, city->state,
-                                   city->region, city->id, priority, &city->lat, &city->lon, &elevation,
-                                   &city->wmo, &city->num);
-    if (fields >= 5 && !decode_priority(priority, city)) {
-        MESS_print(M_warn, "CTY_read: Invalid priority \"%s\" for station %s\n", priority, city->id);
-        city->lat = city->lon = -9999.0f;
-        city->wmo = city->num = -9999;
-        return 4;
+    char* fields[record_fields] = {};
+    int count = 0;
+    for (char* token = std::strtok(line, blanks); token && count < record_fields; token = std::strtok(nullptr, blanks))
+        fields[count++] = token;
+
+    // Fields are taken whole, each up to its own blank: a long name is cut to its array
+    // instead of spilling into the fields after it, which would shift the whole record.
+    int read = 0;
+    if (read < count) {
+        str_copy(city->name, sizeof city->name, fields[read]);
+        ++read;
     }
-    if (fields >= 7 && !(std::fabs(city->lat) <= 90.0f && std::fabs(city->lon) <= 360.0f)) {
+    char* const codes[] = {city->state, city->region, city->id};
+    const std::size_t code_sizes[] = {sizeof city->state, sizeof city->region, sizeof city->id};
+    for (int code = 0; code < 3 && read < count; ++code, ++read) {
+        // A code that does not fit would be a different key once cut: refuse the record.
+        if (str_copy(codes[code], code_sizes[code], fields[read]) != 0) {
+            MESS_print(M_warn, "CTY_read: Field too long \"%s\" for station %s\n", fields[read], city->name);
+            codes[code][0] = '\0';
+            return read;
+        }
+    }
+    if (read < count) {
+        if (!decode_priority(fields[read], city)) {
+            MESS_print(M_warn, "CTY_read: Invalid priority \"%s\" for station %s\n", fields[read], city->id);
+            return 4;
+        }
+        ++read;
+    }
+    float elevation = -9999.0f;
+    float* const reals[] = {&city->lat, &city->lon, &elevation};
+    for (int real = 0; real < 3 && read < count; ++real, ++read)
+        if (!read_real(fields[read], reals[real])) break;
+    if (read == 8)
+        for (int* number : {&city->wmo, &city->num}) {
+            if (read >= count || !read_whole(fields[read], number)) break;
+            ++read;
+        }
+    if (read >= 7 && !(std::fabs(city->lat) <= 90.0f && std::fabs(city->lon) <= 360.0f)) {
         MESS_print(M_warn, "CTY_read: Invalid position %g %g for station %s\n", city->lat, city->lon, city->id);
         city->lat = city->lon = -9999.0f;
         return 5;
     }
-    if (fields >= 8) city->el = elevation > max_elevation ? -9999.0f : elevation;
-    return fields;
+    if (read >= 8) city->el = elevation <= max_elevation ? elevation : -9999.0f;  // 9999 and NaN are missing
+    return read;
 }

@@ -35,8 +35,10 @@ int CTY_getinfo(int city_fd, CTY_info* info);
 int CTY_rewind(int city_fd);
 int CTY_close(int city_fd);
 // Reads the next station line into city (blank lines and lines beginning "#" are
-// skipped). Returns the number of fields read (10 for a complete record; fields not read
-// keep their CTY_data_init values), or -1 at the end of the file or without that file.
+// skipped). Fields are separated by blanks; a name longer than 20 characters is cut, while
+// a state, region or identifier too long for its array ends the record there (warning).
+// Returns the number of fields read (10 for a complete record; fields not read keep their
+// CTY_data_init values), or -1 at the end of the file or without that file.
 int CTY_read(int city_fd, CTY_data* city);
 // Empties name, id, state and region; wmo and num -9999; lat, lon, el -9999.0; prior 9;
 // mos and ua blank.
