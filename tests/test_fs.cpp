@@ -240,4 +240,13 @@ TEST_F(FileSystem, OverwriteDecisions) {
                                       : "exists overwrite (Y,N,Use,Over): "),
               std::string::npos);
   }
+  // A name longer than a file-name buffer still gets the whole question.
+  const std::string long_name = path(std::string(200, 'n'));
+  write(std::string(200, 'n'), "x");
+  write("answer", "a\n");
+  ASSERT_NE(std::freopen(path("answer").c_str(), "r", stdin), nullptr);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(FILE_overwrite(long_name.c_str(), 2), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            long_name + ": exists overwrite (Y,N,Use,Over,App): ");
 }

@@ -251,13 +251,11 @@ int FILE_overwrite(const char* filename, int flag) {
   if (const int answer = FLAG_get(15); answer > 0) return answer;
   if (FLAG_batch()) return 3;
   if (flag != 1 && flag != 2) return 0;
-  char prompt[FILE_NAME_SIZE + 48];
-  str_format(prompt, sizeof prompt,
-             flag == 2 ? "%s: exists overwrite (Y,N,Use,Over,App): "
-                       : "%s: exists overwrite (Y,N,Use,Over): ",
-             filename);
+  // Built whole: a long name must not cut off the question the answer refers to.
+  const std::string prompt = std::string(filename) + (flag == 2 ? ": exists overwrite (Y,N,Use,Over,App): "
+                                                                : ": exists overwrite (Y,N,Use,Over): ");
   char answer[10] = "";
-  QAZ_prompts(prompt, answer, sizeof answer);
+  QAZ_prompts(prompt.c_str(), answer, sizeof answer);
   const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(answer[0])));
   if (first == 'Y' || first == 'O') return 1;
   if (flag == 2 && first == 'A') return 2;
