@@ -2,6 +2,8 @@
 // and loopback TCP. Keys and ports derive from the test's process id (window numbers
 // above 1000 are keys); guards kill the loopstub child and remove every queue, also on
 // failure. Build the reelctl and loopstub targets before running these.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -371,9 +373,24 @@ int first_free_window(int from)
     return -1;
 }
 
-// The only test on the fixed window numbers from 20, where alloc searches.
+// Held while a test uses the fixed window numbers from 20, where alloc searches: the
+// same test run from another build tree at the same time would take the same windows.
+struct FixedWindowLock {
+    int fd = open("/tmp/qaz_fixed_windows.lock", O_RDONLY | O_CREAT, 0644);
+    FixedWindowLock()
+    {
+        if (fd >= 0) flock(fd, LOCK_EX);
+    }
+    ~FixedWindowLock()
+    {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// The only test on the fixed window numbers from 20.
 TEST(Reelctl, FixedWindowsAllocAndTest)
 {
+    FixedWindowLock lock;
     QueueGuard guard;
     int first = first_free_window(20);
     ASSERT_GE(first, 20);
