@@ -219,3 +219,28 @@ TEST_F(Mess, PagingHoldsOnceAndNeverInBatch) {
   MESS_hold(M_print, "hold\n");
   EXPECT_EQ(std::ftell(stdin), 0);
 }
+
+// A requested hold waits with the default paging setting; its prompt goes to standard
+// error only for a type with both error and warning bits; disabled types, file-only
+// output and batch mode never wait.
+TEST_F(Mess, RequestedHoldsAndTheirStream) {
+  const std::string input = path("answers");
+  { std::ofstream(input) << "abcdef"; }
+  ASSERT_NE(std::freopen(input.c_str(), "r", stdin), nullptr);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  MESS_hold(M_print, "to out\n");
+  MESS_hold(M_error, "error only\n");
+  MESS_hold(M_error | M_warn, "to err\n");
+  MESS_hold(M_debug, "disabled\n");
+  FLAG_set_batch(1);
+  MESS_hold(M_print, "batch\n");
+  FLAG_set_batch(0);
+  MESS_set_str(("fi=" + path("only.log")).c_str());
+  MESS_hold(M_print, "file only\n");
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(out, "to out\nerror only\n");
+  EXPECT_EQ(err, "to err\n");
+  EXPECT_EQ(std::ftell(stdin), 3);
+}

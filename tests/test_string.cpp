@@ -220,6 +220,10 @@ TEST(NumberHelpers, ChkArgByNameOrNumber) {
   EXPECT_EQ(chk_arg("3", items, 2), -9999);
   EXPECT_EQ(chk_arg("0", items, 2), -9999);
   EXPECT_EQ(chk_arg("2x", items, 2), -9999);
+  EXPECT_EQ(chk_arg("2\n", items, 2), 2);   // an answer read with its line end
+  EXPECT_EQ(chk_arg(" 1 ", items, 2), 1);
+  EXPECT_EQ(chk_arg("Temp \r\n", items, 2), 0);
+  EXPECT_EQ(chk_arg(" ", items, 2), -9999);
   EXPECT_EQ(chk_arg("wind", items, 2), -9999);
 }
 

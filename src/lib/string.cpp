@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -365,16 +366,20 @@ char* set_num(char* str, const char* format, double x) {
   return str;
 }
 
+// An answer read with its line end ("2\n", "dewp\n") or trailing blanks is still that
+// choice.
 int chk_arg(const char* arg, char** items, int num_items) {
   if (!arg) return -9999;
+  std::string answer(arg);
+  while (!answer.empty() && std::isspace(static_cast<unsigned char>(answer.back()))) answer.pop_back();
   if (items)
     for (int i = 0; i < num_items; ++i)
-      if (items[i] && stricmp(items[i], arg) == 0) return i;
-  if (!*arg) return -9999;
+      if (items[i] && stricmp(items[i], answer.c_str()) == 0) return i;
+  if (answer.empty()) return -9999;
   errno = 0;
   char* end = nullptr;
-  const long value = std::strtol(arg, &end, 10);
-  if (errno != 0 || *end != '\0') return -9999;
+  const long value = std::strtol(answer.c_str(), &end, 10);
+  if (errno != 0 || end == answer.c_str() || *end != '\0') return -9999;
   if (value >= 1 && value <= num_items) return static_cast<int>(value);
   return -9999;
 }

@@ -53,7 +53,7 @@ inline constexpr std::size_t SET_NUM_SIZE = 32;
 // format "width.digits.min_decimals" (e.g. "6.3.0"); writes x into str (SET_NUM_SIZE bytes).
 char* set_num(char* str, const char* format, double x);
 // Index (from 0) of the item equal to arg ignoring case; else arg as a number 1..num_items;
-// else -9999.
+// else -9999. Trailing blanks and line ends of arg are ignored.
 int chk_arg(const char* arg, char** items, int num_items);
 
 // Bounded copy into a caller's fixed array of dst_size bytes: always terminates, never
