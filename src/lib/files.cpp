@@ -783,6 +783,7 @@ std::string match_name(const std::string& tmpl, const std::string& name) {
     ni = name.size();
   };
   bool ended = false;
+  int julian = 0;  // day of year read from the name, 0 when none
   // A literal character of the template against the name; false when matching ends.
   auto literal = [&](char ch) {
     const bool name_left = ni < name.size();
@@ -822,6 +823,7 @@ std::string match_name(const std::string& tmpl, const std::string& name) {
           ended = true;
           break;
         }
+        if (c.code == 'j') julian = std::atoi(text.c_str());
         out += text;
         ni += width;
         w = 2;
@@ -914,6 +916,9 @@ std::string match_name(const std::string& tmpl, const std::string& name) {
   }
   // Text after the end of the template is kept: the name is never shortened.
   rest_of_name();
+  // A year read after the day of year decides whether that day falls in a leap year.
+  if (julian > 0 && file_date.year != kUnset)
+    DATE_julian_monday(file_date.year, julian, &file_date.month, &file_date.day);
   if (late.value != kLateUnset) current.late_off = late.value;
   MESS_print(M_debug, "FILES:%s:%s:%d\n", tmpl.c_str(), out.c_str(), w);
   DATE_print(M_debug, &file_date);
