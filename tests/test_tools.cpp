@@ -79,6 +79,9 @@ TEST(LineInput, StringSkipAndRawCleaning) {
   auto raw = [](std::FILE* f, char* s) { return fget_rawstring(f, s, 160); };
   EXPECT_EQ(read_all("AB\tC\r\nx\x01y\xc3z  \r\n\r\nlast", raw),
             (Lines{{1, "AB C"}, {1, "x y z  "}, {1, ""}, {1, "last"}, {-1, ""}}));
+  // NUL padding is a control character like any other: the text after it stays.
+  EXPECT_EQ(read_all(std::string("AB\0CD\0\0\r\n\0\n", 10), raw),
+            (Lines{{1, "AB CD  "}, {1, " "}, {-1, ""}}));
 }
 
 TEST(LineInput, BadArgumentsFailWithoutTouchingMemory) {

@@ -104,16 +104,18 @@ int fgetstring(std::FILE* ifile, char* string, int len) {
 }
 
 int fget_rawstring(std::FILE* ifile, char* string, int len) {
-  const int result = fgetstring(ifile, string, len);
-  if (result <= 0) return result;
-  for (auto i = static_cast<long>(std::strlen(string)) - 1; i >= 0; --i) {
+  // Clean every character read, not only those before a NUL: raw feeds pad with NULs, and
+  // the text after one must not vanish.
+  const int count = fgetnline(ifile, string, len);
+  if (count <= 0) return count < 0 ? -1 : 0;
+  for (int i = count - 1; i >= 0; --i) {
     const auto c = static_cast<unsigned char>(string[i]);
     if (c == '\r')
       string[i] = '\0';
     else if (c < '!' || c > 0x7f)
       string[i] = ' ';
   }
-  return result;
+  return 1;
 }
 
 int swap_setup(int flag) {
