@@ -192,6 +192,16 @@ TEST_F(DateTest, ExtremeInputsStayDefined) {
     const std::int64_t beyond = INT64_MAX / 2;
     EXPECT_EQ(DATE_get_gmdate(&beyond, &out), -1);
     EXPECT_EQ(out.year, X);
+    // The C library still breaks down the day after the last one a Date can hold; its
+    // year must be refused, not wrapped.
+    Date last = make(INT32_MAX, 12, 31, 23, 59, 59);
+    const std::int64_t past_last = DATE_num_sec(&last) + 1;
+    EXPECT_EQ(DATE_get_gmdate(&past_last, &out), -1);
+    EXPECT_EQ(out.year, X);
+    EXPECT_EQ(DATE_get_localdate(&past_last, &out), -1);
+    const std::int64_t at_last = past_last - 1;
+    EXPECT_EQ(DATE_get_gmdate(&at_last, &out), 0);
+    EXPECT_EQ(out.year, INT32_MAX);
 }
 
 TEST_F(DateTest, NamesSharedRecordAndCurrentTexts) {

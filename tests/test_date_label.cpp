@@ -2,6 +2,7 @@
 // labels back, and cutting at the caller's buffer size.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -151,6 +152,10 @@ TEST_F(LabelTest, ForecastLabelsByPacking) {
     EXPECT_EQ(forecast(901, "CFS", make(2024, 1, 31, 0)), "1 month CFS valid 0Z THU 29 FEB 24");
     // Stray fields are read as 1 (month, day) and 0 (hour).
     EXPECT_EQ(forecast(0, "GFS", make(2026, 14, 40, 30)), "GFS analysis for 00Z  1 JAN 26");
+    // Months added to the last year a Date holds must not wrap the year (the sanitizer
+    // build traps the overflow).
+    const Date last_year = make(INT32_MAX, 12, 7, 12);
+    EXPECT_EQ(forecast(999, "CFS", last_year).substr(0, 22), "99 month CFS valid 12Z");
 }
 
 TEST_F(LabelTest, ForecastLabelsInDisplayZone) {
@@ -270,6 +275,14 @@ TEST_F(LabelTest, ReadsEveryLabelForm) {
         // reader's own zone.
         {"9 PM CST [03Z]  7 DEC 26", "2026-12-08 03:xx:xx"},
         {"11:59 PM CST [0559Z] 31 DEC 26", "2027-01-01 05:59:xx"},
+        // Trailing blanks and line ends, as read from a file, change nothing: the windows
+        // at the end must not shift onto the minutes.
+        {"1200Z  7 DEC 26 ", "2026-12-07 12:00:xx"},
+        {"header 1230Z  7 DEC 26\r\n", "2026-12-07 12:30:xx"},
+        {"12:30:05Z  7 DEC 26\t", "2026-12-07 12:30:05"},
+        {"GFS analysis for 06Z 31 may 99  ", "1999-05-31 06:xx:xx"},
+        // A four-digit year at the start is read whole, not as its first two digits.
+        {"12Z  7 DEC 2026", "2026-12-07 12:xx:xx"},
     };
     for (const auto& c : cases) {
         Date d{};
@@ -277,7 +290,8 @@ TEST_F(LabelTest, ReadsEveryLabelForm) {
         EXPECT_EQ(fields(d), c.date) << c.text;
     }
     // Without brackets an unknown zone cannot be undone: refused, not guessed.
-    for (const char* bad : {"", "hello", "12Z  7 XYZ 26", "1 2 3 4", "7 AM EST  7 DEC 26"}) {
+    for (const char* bad : {"", "hello", "12Z  7 XYZ 26", "1 2 3 4", "7 AM EST  7 DEC 26",
+                            "12Z  7 DEC 261", "12Z  7 DEC 202612", "x 1230Z  7 DEC 2026"}) {
         Date d = make(1, 1, 1, 1, 1);
         EXPECT_EQ(DATE_decode_label(bad, &d), -1) << bad;
         EXPECT_EQ(d.year, X) << bad;

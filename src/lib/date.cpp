@@ -85,7 +85,9 @@ int clamp_to_int(std::int64_t v) {
     return static_cast<int>(v);
 }
 
-void fill_from_tm(const struct tm& t, Date* date) {
+// False when the year does not fit the record (the C library counts from 1900).
+bool fill_from_tm(const struct tm& t, Date* date) {
+    if (t.tm_year > INT32_MAX - 1900) return false;
     date->year = t.tm_year + 1900;
     date->month = t.tm_mon + 1;
     date->day = t.tm_mday;
@@ -94,6 +96,7 @@ void fill_from_tm(const struct tm& t, Date* date) {
     date->hour = t.tm_hour;
     date->min = t.tm_min;
     date->sec = t.tm_sec;
+    return true;
 }
 
 // A date shifted by secs, keeping which of hour and minute were set.
@@ -169,13 +172,12 @@ int DATE_get_gmdate(const std::int64_t* secs, Date* date) {
     if (!date) return -1;
     const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
     struct tm b {};
-    if (!gmtime_r(&t, &b)) {
+    if (!gmtime_r(&t, &b) || !fill_from_tm(b, date)) {
         MESS_print(M_error, "DATE_get_gmdate: Time out of range: %lld\n",
                    static_cast<long long>(t));
         DATE_init(date);
         return -1;
     }
-    fill_from_tm(b, date);
     return 0;
 }
 
@@ -183,13 +185,12 @@ int DATE_get_localdate(const std::int64_t* secs, Date* date) {
     if (!date) return -1;
     const std::time_t t = secs ? static_cast<std::time_t>(*secs) : std::time(nullptr);
     struct tm b {};
-    if (!localtime_r(&t, &b)) {
+    if (!localtime_r(&t, &b) || !fill_from_tm(b, date)) {
         MESS_print(M_error, "DATE_get_localdate: Time out of range: %lld\n",
                    static_cast<long long>(t));
         DATE_init(date);
         return -1;
     }
-    fill_from_tm(b, date);
     return 0;
 }
 
@@ -634,7 +635,8 @@ std::int64_t forecast_seconds(const Date& date, int t3) {
         Date copy = date;
         const std::int64_t start = DATE_num_sec(&copy);
         const int months = copy.month - 1 + (t3 - 900);
-        copy.year += months / 12;
+        // Wide: a year near the int limit must not wrap into the past.
+        copy.year = clamp_to_int(std::int64_t{copy.year} + months / 12);
         copy.month = months % 12 + 1;
         const int* table = day_table(copy.year);
         const int last = table[copy.month] - table[copy.month - 1];
@@ -973,22 +975,50 @@ const char* last_chars(const char* str, std::size_t n) {
     return len > n ? str + (len - n) : str;
 }
 
-// The forms written in the 24-hour UTC clock.
+// The forms written in the 24-hour UTC clock. Labels read from files often carry trailing
+// blanks or a line end; the forms anchored at the end are matched against the text without
+// them and must use up their whole window, so that a shifted window cannot read the
+// minutes as the hour. A year followed by more digits is no two-digit year: read at the
+// start, a four-digit year is taken whole, anything else is refused.
 bool decode_utc_forms(const char* str, Date* date) {
+    std::string text(str);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    const auto is_digit = [&](std::size_t i) {
+        return i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]));
+    };
     int h = 0, m = 0, s = 0, day = 0, yy = 0;
+    int year_at = -1, used = -1;
     char mon[4] = {};
-    if (std::sscanf(str, "%2dZ %2d %3s %2d", &h, &day, mon, &yy) == 4 &&
-        accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
+    if (std::sscanf(text.c_str(), "%2dZ %2d %3s %n%4d%n", &h, &day, mon, &year_at, &yy, &used) ==
+            4 &&
+        year_at >= 0 && used >= 0) {
+        std::size_t width = 0;
+        while (is_digit(year_at + width)) ++width;
+        if (static_cast<int>(width) == used - year_at && (width == 2 || width == 4) &&
+            accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
+            return true;
+    }
+    // When the window starts on a blank, the hour was written with one digit.
+    const std::string last15 = last_chars(text.c_str(), 15);
+    const bool one_digit_hour = last15[0] == ' ';
+    const std::string window = one_digit_hour ? last15.substr(1) : last15;
+    used = -1;
+    const int n = std::sscanf(window.c_str(),
+                              one_digit_hour ? "%1d%2dZ %2d %3s %2d%n" : "%2d%2dZ %2d %3s %2d%n",
+                              &h, &m, &day, mon, &yy, &used);
+    if (n == 5 && used == static_cast<int>(window.size()) &&
+        accept(date, yy, mon, day, h, m, DATE_MISSING))
         return true;
-    const char* p = last_chars(str, 15);
-    const int n = *p == ' ' ? std::sscanf(p + 1, "%1d%2dZ %2d %3s %2d", &h, &m, &day, mon, &yy)
-                            : std::sscanf(p, "%2d%2dZ %2d %3s %2d", &h, &m, &day, mon, &yy);
-    if (n == 5 && accept(date, yy, mon, day, h, m, DATE_MISSING)) return true;
-    if (std::sscanf(last_chars(str, 19), "%2d:%2d:%2dZ %2d %3s %2d", &h, &m, &s, &day, mon,
-                    &yy) == 6 &&
-        accept(date, yy, mon, day, h, m, s))
+    const std::string last19 = last_chars(text.c_str(), 19);
+    used = -1;
+    if (std::sscanf(last19.c_str(), "%2d:%2d:%2dZ %2d %3s %2d%n", &h, &m, &s, &day, mon, &yy,
+                    &used) == 6 &&
+        used == static_cast<int>(last19.size()) && accept(date, yy, mon, day, h, m, s))
         return true;
-    if (std::sscanf(last_chars(str, 13), "%2dZ %2d %3s %2d", &h, &day, mon, &yy) == 4 &&
+    const std::string last13 = last_chars(text.c_str(), 13);
+    used = -1;
+    if (std::sscanf(last13.c_str(), "%2dZ %2d %3s %2d%n", &h, &day, mon, &yy, &used) == 4 &&
+        used == static_cast<int>(last13.size()) &&
         accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
         return true;
     return false;
