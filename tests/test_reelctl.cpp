@@ -354,6 +354,16 @@ TEST(Reelctl, HelpListingAndOverlongCommand)
     EXPECT_NE(longer.err.find("longer than 118"), std::string::npos) << longer.err;
 }
 
+TEST(Reelctl, WindowNumberThatIsNoNumberIsRefused)
+{
+    for (const char* bad : {"abc", "99999999999", "-"}) {
+        Result r = run({kReelctl, std::string("-wn=") + bad, "test"});
+        EXPECT_EQ(r.status, 7) << bad;
+        EXPECT_EQ(r.out, "") << bad << ": window 0 must not be looked at";
+        EXPECT_NE(r.err.find(std::string("reelctl: bad window number: ") + bad + "\n"), std::string::npos) << r.err;
+    }
+}
+
 TEST(Reelctl, LoadsNoDataFormatLibraries)
 {
     FILE* listing = popen(("ldd " + kReelctl + " 2>&1").c_str(), "r");

@@ -154,7 +154,13 @@ int main(int argc, char** argv)
 
     MQ_params();
     MQ_offset(MQ_REELCTL_OFFSET);
-    RES_getval("window_num", &window_num, CV_int);
+    // A window number that is no number must not fall back to window 0, which may well
+    // be somebody's running window.
+    const char* window_text = RES_get("window_num");
+    if (RES_getval("window_num", &window_num, CV_int) != 1 && window_text != nullptr && *window_text != '\0') {
+        MESS_print(M_error, "reelctl: bad window number: %s\n", window_text);
+        QAZ_exit(kExitFailed);
+    }
     if (window_num > 1000) window_num -= MQ_REELCTL_OFFSET;   // a key given directly
 
     char message[kMessageSize] = "";
