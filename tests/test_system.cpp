@@ -213,6 +213,11 @@ TEST_F(System, PromptsAskAgainAfterCommands) {
   std::free(made);
   input(std::string(200, 'a') + "\n7\n");  // an over-long line is dropped whole
   EXPECT_EQ(QAZ_promptd("Number: "), 7);
+  // Answers outside the range of the type are no value: never a wrapped or infinite one.
+  input("99999999999\n-99999999999\n2147483647\n");
+  EXPECT_EQ(QAZ_promptd("Number: "), 2147483647);
+  input("1e999\nnan\ninf\n-2.5e3\n");
+  EXPECT_FLOAT_EQ(QAZ_promptf("Value: "), -2500.0f);
   input("");  // end of input: no endless asking
   EXPECT_EQ(QAZ_promptd("Number: "), -9999);
   EXPECT_FLOAT_EQ(QAZ_promptf("Value: "), -9999.0f);

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -340,8 +341,10 @@ float QAZ_promptf(const char* prompt) {
     MESS_print(M_print, "%s", prompt ? prompt : "");
     if (!read_prompt_line(line)) return -9999.0f;
     if (QAZ_set_command(line)) continue;
-    float value = 0.0f;
-    if (std::sscanf(line, "%f", &value) == 1) return value;
+    // An answer out of the float range or "nan" is no value: ask again.
+    char* end = nullptr;
+    const float value = std::strtof(line, &end);
+    if (end != line && std::isfinite(value)) return value;
   }
 }
 
@@ -351,8 +354,11 @@ int QAZ_promptd(const char* prompt) {
     MESS_print(M_print, "%s", prompt ? prompt : "");
     if (!read_prompt_line(line)) return -9999;
     if (QAZ_set_command(line)) continue;
-    int value = 0;
-    if (std::sscanf(line, "%d", &value) == 1) return value;
+    // A number too large for an int is no value (scanning it would wrap it silently).
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(line, &end, 10);
+    if (end != line && errno == 0 && value >= INT_MIN && value <= INT_MAX) return static_cast<int>(value);
   }
 }
 
