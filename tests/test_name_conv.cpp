@@ -96,6 +96,10 @@ TEST_F(NameConv, CodesCyclesAndLateOffsets) {
       {"%d", 7, U, -5, U, U, "05", 432000},
       {"%m%d", 7, U, 20, U, U, "1220", 86400},
       {"%h", 7, U, U, -300, U, "07", 3600},  // a period of 0 is no cycle
+      // A period that does not divide the day: its last block has no cycle time.
+      {"%h", 23, U, U, -910, U, "19", 36000},
+      {"%h", 19, U, U, -910, U, "19", 36000},
+      {"%h%n", 7, 59, U, U, -1525, "0740", 1500},
   };
   for (const auto& c : cases) {
     request(c.rday, c.rhour, c.rmin);

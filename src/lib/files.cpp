@@ -490,13 +490,17 @@ void note_time_code(char code, int width, LateOffset& late) {
 
 int round_down(int value, int width) { return value < 0 ? value : value / width * width; }
 
-// The value written for an hour or minute: requested, cycled or the date's own.
-int clock_field(int requested, int own, int width) {
+// The value written for an hour or minute (limit 24 or 60): requested, cycled or the
+// date's own.
+int clock_field(int requested, int own, int width, int limit) {
   if (requested >= 0) return round_down(requested, width);
   const Cycle c = cycle_of(requested);
   if (c.period > 0 && own >= 0) {
     // Wide arithmetic: a stray clock field near the int limit must not overflow.
-    const long long cycled = static_cast<long long>(own) / c.period * c.period + c.offset;
+    long long cycled = static_cast<long long>(own) / c.period * c.period + c.offset;
+    // A period that does not divide the day (or hour) has no cycle time in its last
+    // block: take the one before rather than write an hour 29 or a minute 65.
+    if (own < limit && cycled >= limit && cycled - c.period >= 0) cycled -= c.period;
     return static_cast<int>(std::min<long long>(cycled, INT_MAX));
   }
   return round_down(own, width);
@@ -571,13 +575,13 @@ void write_date_code(const Code& c, const Date& d, std::string& out) {
       break;
     }
     case 'h': {
-      const int hour = clock_field(set.hour, d.hour, n);
+      const int hour = clock_field(set.hour, d.hour, n, 24);
       out += two_digits(hour);
       file_date.hour = hour;
       break;
     }
     case 'n': {
-      const int minute = clock_field(set.min, d.min, n);
+      const int minute = clock_field(set.min, d.min, n, 60);
       out += two_digits(minute);
       file_date.min = minute;
       break;
