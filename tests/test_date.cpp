@@ -326,6 +326,8 @@ TEST_F(DecodeTimeTest, DecodeHourForms) {
         {"-306", make(2026, 12, 7, 11), 20261207, 900, -15, 10},
         {"-2306", make(2026, 12, 7, 23), 20261208, 1700, -15, 10},  // carried, not wrapped
         {"12:-1530", make(2026, 12, 7, 8, 44), 20261207, 1245, -15, 10},
+        {" 12:30-20+5 \n", at_1445, 20261207, 1230, -20, 5},  // blanks around the form
+        {"\tcu-2 ", at_1445, 20261207, 1245, -15, 10},
     };
     // An observation time minutes away from hhmm, on the 24-hour clock.
     auto moved = [](int time, int minutes) {
@@ -366,7 +368,8 @@ TEST_F(DecodeTimeTest, RequestedClockAndItsOverrides) {
 }
 
 TEST_F(DecodeTimeTest, UnusableValuesAreIgnored) {
-    for (const char* bad : {"garbage", "12:xx", ":-30", "12-5+", "cu-", "-300", "12+5-3"}) {
+    for (const char* bad :
+         {"garbage", "12:xx", ":-30", "12-5+", "cu-", "-300", "12+5-3", "12 30", " "}) {
         SetUp();
         EXPECT_EQ(decode(bad, make(2026, 12, 7, 14, 45)).hour, 14) << bad;
         EXPECT_EQ(DATE_chk_range(1430), 1) << bad;  // the default window still holds

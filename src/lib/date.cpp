@@ -469,8 +469,13 @@ Date requested_time() {
 // Applies a "decode_hour" value to file_date's day and the clock to decode for; true when
 // the value was usable. window_given tells whether it set the acceptance window.
 bool apply_decode_hour(const char* value, int* hour, int* min, bool* window_given) {
+    // A quoted or "set" value may carry blanks around the form.
+    std::string text(value);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    const std::size_t first = text.find_first_not_of(" \t\r\n\v\f");
+    text.erase(0, first == std::string::npos ? text.size() : first);
     DecodeRequest r;
-    if (!parse_decode_hour(value, &r)) {
+    if (!parse_decode_hour(text.c_str(), &r)) {
         MESS_print(M_warn, "DATE_set_datim: Unreadable decode_hour, ignored: %s\n", value);
         return false;
     }
