@@ -131,9 +131,10 @@ int DATE_make_seq(Date* date, char* str, std::size_t size = DATE_SEQ_LEN);
 // Reads the sequence form back into date. 0, or -1 for a null str or date.
 int DATE_decode_seq(const char* str, Date* date);
 // Reads a date label back as UTC: "12Z  7 DEC 26", "1230Z  7 DEC 26", "12:30:05Z  7 DEC 26"
-// (also at the end of a longer text), a display-zone label with the UTC clock in brackets,
-// or one in the current display zone. Unread fields stay -9999. 0, or -1 (date cleared)
-// when no form matches or str is null.
+// (also at the end of a longer text; trailing blanks and line ends are ignored), a
+// display-zone label with the UTC clock in brackets, or one in the current display zone.
+// The year has two digits; four only in a label at the start of str. Unread fields stay
+// -9999. 0, or -1 (date cleared) when no form matches or str is null.
 int DATE_decode_label(const char* str, Date* date);
 // Month number 1-12 from "JAN".."DEC" (all upper or all lower case); 0 when unknown.
 int DATE_decode_month(const char* str);
