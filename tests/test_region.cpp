@@ -243,6 +243,24 @@ TEST_F(RegionTest, RegionItemsAndTheRegionFile)
     decode("no_such.reg:co", 255);
 }
 
+TEST_F(RegionTest, LongAbbreviationsAreFoundWhole)
+{
+    // The menu shows five characters of an abbreviation; the file still answers to all of it.
+    char path[] = "/tmp/qaz_reg_XXXXXX";
+    FILE* out = fdopen(mkstemp(path), "w");
+    ASSERT_NE(out, nullptr);
+    std::fprintf(out, "europe Europe 1 lc:50:10,52,10,41,33,1.5,1.5\n");
+    std::fclose(out);
+    char text[DOM_LINE_SIZE] = "";
+    EXPECT_EQ(DOM_search_file(path, "europe", text), 1);
+    EXPECT_STREQ(text, "lc:50:10,52,10,41,33,1.5,1.5");
+    text[0] = '\0';
+    EXPECT_EQ(DOM_search_file(path, "EUROP", text), 1);  // the menu's answer
+    EXPECT_STREQ(text, "lc:50:10,52,10,41,33,1.5,1.5");
+    EXPECT_EQ(DOM_search_file(path, "euro", text), 0);
+    std::remove(path);
+}
+
 TEST_F(RegionTest, BuiltInRegionsWhenTheFileHasNone)
 {
     const Expected us{1, unset, -97, 39, -97, 25, 17, 2.3f, 2.3f, 0};

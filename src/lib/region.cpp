@@ -209,7 +209,8 @@ std::string region_file_path(const char* file)
 }
 
 struct RegionLine {
-    std::string abbr;
+    std::string abbr;       // cut to the menu's five characters
+    std::string full_abbr;  // as written: a longer abbreviation is still found by its whole name
     std::string description;
     int display = 0;
     std::string domain;
@@ -250,6 +251,7 @@ bool read_region_file(const char* file, std::vector<RegionLine>* lines)
         if (fields.size() == 1) {
             region.domain = fields[0];
         } else if (fields.size() == 4 && read_int(fields[2], &region.display)) {
+            region.full_abbr = fields[0];
             region.abbr = fields[0].substr(0, max_abbreviation);
             region.description = fields[1].substr(0, max_description);
             for (char& c : region.description)
@@ -603,7 +605,7 @@ int DOM_search_file(const char* file, const char* str, char* domstr, std::size_t
     std::vector<RegionLine> lines;
     if (!read_region_file(file, &lines)) return 0;
     for (const RegionLine& line : lines) {
-        if (str ? stricmp(line.abbr.c_str(), str) != 0 : false) continue;
+        if (str && stricmp(line.abbr.c_str(), str) != 0 && stricmp(line.full_abbr.c_str(), str) != 0) continue;
         if (str_copy(domstr, size, line.domain.c_str()) != 0) {
             MESS_print(M_warn, "DOM_search_file: Domain of %s too long\n", line.abbr.c_str());
             return 0;
