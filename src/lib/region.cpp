@@ -346,6 +346,7 @@ bool read_station_item(const std::string& item, float* lat, float* lon)
 bool read_proj_item(const std::string& item, Domain* domain)
 {
     std::vector<std::string> parts = split(trimmed(item), ':');
+    for (std::string& part : parts) part = trimmed(part);
     const int code = DOM_proj_str(parts[0].c_str());
     if (code == -1) {
         domain->proj = proj_ps;
