@@ -139,6 +139,17 @@ TEST_F(System, RunRedirectsEnvironmentAndDirectory) {
   where.pop_back();
   EXPECT_EQ(fs::canonical(where), fs::canonical("/bin"));
 
+  // A name longer than the field is refused: its cut form would be some other file.
+  const std::string long_name = path("") + std::string(80, 'o');
+  const std::string cut_name = long_name.substr(0, QAZ_PROC_FILE_SIZE - 1);
+  testing::internal::CaptureStderr();
+  QAZ_set_outfile(long_name.c_str());
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("ignored"), std::string::npos);
+  char* true_argv[] = {const_cast<char*>("true"), nullptr};
+  EXPECT_EQ(QAZ_run("true", true_argv, nullptr, 0), 0);
+  EXPECT_FALSE(fs::exists(cut_name)) << cut_name;
+  EXPECT_FALSE(fs::exists(long_name));
+
   QAZ_set_infile(path("missing").c_str());
   testing::internal::CaptureStderr();
   EXPECT_EQ(QAZ_run("cat", cat_argv, nullptr, 0), 1);  // redirection failed

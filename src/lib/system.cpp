@@ -196,15 +196,26 @@ int QAZ_chk_proc(int proc) {
   return 0;
 }
 
+namespace {
+
+// A name too long for the field is refused, not cut: a cut name is some other file,
+// which a child would then overwrite or read.
+void set_proc_file(char (&field)[QAZ_PROC_FILE_SIZE], const char* name, const char* caller) {
+  if (str_copy(field, sizeof field, name) != 0) {
+    MESS_print(M_warn, "%s: name longer than %zu characters ignored: %s\n", caller, sizeof field - 1, name);
+    field[0] = '\0';
+  }
+}
+
+}  // namespace
+
 int QAZ_set_outfile(const char* name) {
-  if (str_copy(proc_outfile, sizeof proc_outfile, name) != 0)
-    MESS_print(M_warn, "QAZ_set_outfile: name cut to %s\n", proc_outfile);
+  set_proc_file(proc_outfile, name, "QAZ_set_outfile");
   return 1;
 }
 
 int QAZ_set_infile(const char* name) {
-  if (str_copy(proc_infile, sizeof proc_infile, name) != 0)
-    MESS_print(M_warn, "QAZ_set_infile: name cut to %s\n", proc_infile);
+  set_proc_file(proc_infile, name, "QAZ_set_infile");
   return 1;
 }
 

@@ -27,7 +27,8 @@ void QAZ_clr_proc(int proc);           // frees the slot
 // 1 when the slot's process still exists; otherwise frees the slot and returns 0.
 int QAZ_chk_proc(int proc);
 
-// Files for the standard output / input of children (at most 69 characters; "" clears). 1.
+// Files for the standard output / input of children (at most 69 characters; a longer
+// name is refused and leaves none set; "" clears). 1.
 int QAZ_set_outfile(const char* name);
 int QAZ_set_infile(const char* name);
 
