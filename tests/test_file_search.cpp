@@ -2,6 +2,7 @@
 // series of files, against files made in a temporary directory.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -162,6 +163,18 @@ TEST_F(FileSearch, ListingMatchesWithoutAShell) {
   EXPECT_NE(listed.find(in_dir("26120708.dat")), std::string::npos);
   EXPECT_NE(listed.find(in_dir("26120710.dat")), std::string::npos);
   EXPECT_EQ(listed.find("notes.txt"), std::string::npos);
+
+  // A directory written with "~" lists the files the readers would find there.
+  const passwd* user = getpwuid(getuid());
+  ASSERT_NE(user, nullptr);
+  std::string up = "~";  // from the home directory back to the root
+  for (const char* p = user->pw_dir; *p; ++p)
+    if (*p == '/' && p[1] && p[1] != '/') up += "/..";
+  RES_put("data_path", (up + dir_).c_str());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(FILE_list_file(), 3);
+  testing::internal::GetCapturedStdout();
+  RES_put("data_path", dir_.c_str());
 
   // Shell syntax in a template is never run.
   FILE_set_name(("@" + dir_ + "/$(touch " + dir_ + "/ran)%y;touch " + dir_ + "/ran2").c_str());

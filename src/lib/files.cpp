@@ -1542,7 +1542,8 @@ int FILE_list_file() {
   const std::string pattern = list_pattern();
   MESS_print(M_debug, "SEARCH: %s\n", pattern.c_str());
   glob_t found{};
-  const int status = glob(pattern.c_str(), 0, nullptr, &found);
+  // A path resource written "~/data" must list what the readers would open there.
+  const int status = glob(expand_user(pattern.c_str()).c_str(), 0, nullptr, &found);
   std::vector<std::string> names;
   if (status == 0)
     for (std::size_t i = 0; i < found.gl_pathc; ++i) names.emplace_back(found.gl_pathv[i]);
