@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -317,6 +318,10 @@ TEST(TimeOptions, NumHourForms) {
   RES_clear();
   FILE_set_def_hours(2);
   EXPECT_EQ(FILE_num_hour(), 7200);
+  FILE_set_def_hours(1000000);  // as long as a written "num_hour" may be, no overflow
+  EXPECT_EQ(FILE_num_hour(), INT_MAX / 2);
+  FILE_set_def_hours(-1000000);
+  EXPECT_EQ(FILE_num_hour(), -(INT_MAX / 2));
   FILE_set_def_hours(0);
 }
 

@@ -1657,7 +1657,11 @@ int FILE_get_skip() {
 int FILE_get_offset() { return current.late_off > 0 ? current.late_off : kNoLateStep; }
 
 int FILE_set_def_hours(int hours) {
-  def_hours = hours * 3600;
+  // Held to the range of the "num_hour" resource: hours * 3600 overflows an int beyond
+  // some 68 years, and the series adds its step to this length.
+  def_hours = static_cast<int>(std::clamp(static_cast<long long>(hours) * 3600,
+                                          static_cast<long long>(-(INT_MAX / 2)),
+                                          static_cast<long long>(INT_MAX / 2)));
   return 0;
 }
 
