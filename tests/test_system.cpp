@@ -67,6 +67,12 @@ int return_arg(int arg) { return arg; }
 int crash(int) {
   std::abort();
 }
+// Looks, as another user, at the slot of a process this user may not signal.
+int probe_as_nobody(int pid) {
+  if (setgid(65534) != 0 || setuid(65534) != 0) return 99;
+  QAZ_set_proc(0, pid);
+  return QAZ_chk_proc(0);
+}
 int detach_and_mark(int marker_index) {
   const int result = QAZ_back_proc();  // the caller's process exits with 0 here
   const std::string marker = "/tmp/qaz_sys_detached_" + std::to_string(marker_index);
@@ -175,6 +181,11 @@ TEST_F(System, BackgroundChildrenAndFullTable) {
   wait_until_ended(QAZ_proc_id(quick));
   EXPECT_EQ(QAZ_run("true", true_argv, nullptr, 0), 0);
   EXPECT_EQ(QAZ_proc_id(quick), -1);
+
+  // A process that may not be signalled still exists.
+  if (getuid() == 0) {
+    EXPECT_EQ(QAZ_run_func(probe_as_nobody, static_cast<int>(getpid())), 1);
+  }
 
   for (int i = 0; i < QAZ_MAX_PROCS; ++i) QAZ_add_proc(1000000 + i, "fake");
   EXPECT_EQ(QAZ_run("true", true_argv, nullptr, 2), 0);  // eleventh: not started

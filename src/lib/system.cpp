@@ -191,7 +191,8 @@ int QAZ_chk_proc(int proc) {
   if (!valid_slot(proc) || procs[proc].id <= 0) return 0;
   // An ended child stays a zombie (and answers the probe) until it is reaped.
   waitpid(procs[proc].id, nullptr, WNOHANG);
-  if (kill(procs[proc].id, 0) == 0) return 1;
+  // A refused probe (a process of another user) still means the process is there.
+  if (kill(procs[proc].id, 0) == 0 || errno == EPERM) return 1;
   QAZ_clr_proc(proc);
   return 0;
 }
