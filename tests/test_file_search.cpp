@@ -134,6 +134,8 @@ TEST_F(FileSearch, LatestFileAboveTheMinimumSize) {
   // Typed as a name, the "#" is still the count, not a requested time.
   FILE_set_file("la#3", out);
   EXPECT_EQ(std::string(out), in_dir("26120710.dat"));
+  FILE_set_file("#2026120710la#1", out);  // a base date and a count
+  EXPECT_EQ(std::string(out), in_dir("26120710.dat"));
   Date requested{};
   FILE_get_time(&requested);
   EXPECT_EQ(requested.year, U);

@@ -1434,7 +1434,8 @@ int FILE_set_file(const char* file, char* out_file) {
   clear_date_fields(&file_date);
   std::string name = file;
   // A time expression keeps its "#": there it is a base date or a search count.
-  const bool expression = starts_with_nocase(name.c_str(), "la") || starts_with_nocase(name.c_str(), "cu");
+  const bool expression = name[0] == '#' || starts_with_nocase(name.c_str(), "la") ||
+                          starts_with_nocase(name.c_str(), "cu");
   if (file_type == 0 && !expression) {
     const std::size_t hash = name.find('#', 1);
     if (hash != std::string::npos) {
@@ -1444,7 +1445,7 @@ int FILE_set_file(const char* file, char* out_file) {
       set = requested;
       name.erase(hash);
     }
-  } else if (file_type == 1 && name.size() > 1 && !expression && name[0] != '#') {
+  } else if (file_type == 1 && name.size() > 1 && !expression) {
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
     FILE_extract_extra_info(buffer.data() + 1);
