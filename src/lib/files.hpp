@@ -52,7 +52,8 @@ int FILE_delete(const char* file);
 int FILE_make_dir(char* dir, int flag);
 // Opens a file: a standard-stream name gives stdin (access "r...") or stdout; "|cmd" runs
 // cmd through the shell with a pipe; other names are "~" expanded and, for writing or
-// appending, their directories created. The stream or null. Close with FILE_close.
+// appending, their directories created ("\" read as "/"). The stream, or null (also for a
+// directory opened for reading). Close with FILE_close.
 FILE* FILE_open(const char* file, const char* access);
 // Closes a stream from FILE_open: pipes are waited for, standard streams stay open.
 // 0 on success (for a pipe: the command's wait status), -1 on failure.
@@ -61,8 +62,9 @@ int FILE_close(FILE* fp);
 // 0 no decision. flag 2 offers append, flag 1 does not; answer flag 15 and batch mode
 // decide without a prompt.
 int FILE_overwrite(const char* filename, int flag);
-// The file kind (FILE_TYPE_...) from the first bytes; a missing "name-suffix" is looked up
-// as "name". FILE_TYPE_UNKNOWN (-1) for other or unreadable files.
+// The file kind (FILE_TYPE_...) from the first bytes of a regular file; a missing
+// "name-suffix" is looked up as "name". FILE_TYPE_UNKNOWN (-1) for other or unreadable
+// files, directories, FIFOs and devices (they are not read).
 int FILE_type(const char* filename);
 // Sets the process-wide sharing mode (initially 1).
 void QAZ_share(int mode);
