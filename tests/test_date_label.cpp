@@ -291,7 +291,8 @@ TEST_F(LabelTest, ReadsEveryLabelForm) {
     }
     // Without brackets an unknown zone cannot be undone: refused, not guessed.
     for (const char* bad : {"", "hello", "12Z  7 XYZ 26", "1 2 3 4", "7 AM EST  7 DEC 26",
-                            "12Z  7 DEC 261", "12Z  7 DEC 202612", "x 1230Z  7 DEC 2026"}) {
+                            "12Z  7 DEC 261", "12Z  7 DEC 202612", "x 1230Z  7 DEC 2026",
+                            "12Z  7 DEC 0699"}) {
         Date d = make(1, 1, 1, 1, 1);
         EXPECT_EQ(DATE_decode_label(bad, &d), -1) << bad;
         EXPECT_EQ(d.year, X) << bad;

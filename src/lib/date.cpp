@@ -984,7 +984,7 @@ const char* last_chars(const char* str, std::size_t n) {
 // blanks or a line end; the forms anchored at the end are matched against the text without
 // them and must use up their whole window, so that a shifted window cannot read the
 // minutes as the hour. A year followed by more digits is no two-digit year: read at the
-// start, a four-digit year is taken whole, anything else is refused.
+// start, a four-digit year from 1900 on is taken whole, anything else is refused.
 bool decode_utc_forms(const char* str, Date* date) {
     std::string text(str);
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
@@ -999,7 +999,8 @@ bool decode_utc_forms(const char* str, Date* date) {
         year_at >= 0 && used >= 0) {
         std::size_t width = 0;
         while (is_digit(year_at + width)) ++width;
-        if (static_cast<int>(width) == used - year_at && (width == 2 || width == 4) &&
+        if (static_cast<int>(width) == used - year_at &&
+            (width == 2 || (width == 4 && yy >= 1900)) &&
             accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
             return true;
     }
