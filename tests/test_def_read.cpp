@@ -164,6 +164,24 @@ TEST_F(DefReadTest, StrayDirectivesWarnAndAreIgnored) {
     EXPECT_NE(err.find("DEF_get: end without an if\n"), std::string::npos);
 }
 
+// Blocks nested deeper than the limit are warned about but still opened and closed in
+// step: what follows the last END is read, a skipped inner branch stays skipped.
+TEST_F(DefReadTest, NestingBeyondTheLimit) {
+    DEF_tag("on");
+    std::string text;
+    for (int i = 0; i < DEF_MAX_NEST + 3; ++i) text += "IF on\n";
+    text += "*.deep 1\nIF off\n*.hidden 2\nELSE\n*.other 3\nEND\n";
+    for (int i = 0; i < DEF_MAX_NEST + 3; ++i) text += "END\n";
+    text += "*.after 4\nEND\n*.last 5\n";
+    const std::string file = write_temp("deep.def", text);
+    testing::internal::CaptureStderr();
+    const Entries got = read_all(file);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(got, (Entries{{"*.deep", "1"}, {"*.other", "3"}, {"*.after", "4"}, {"*.last", "5"}}));
+    EXPECT_NE(err.find("nested"), std::string::npos) << err;
+    EXPECT_NE(err.find("DEF_get: end without an if\n"), std::string::npos) << err;
+}
+
 TEST_F(DefReadTest, LineLengthLimit) {
     // 249 characters fit; a longer line is skipped whole instead of being read in pieces
     const std::string fits_value(249 - 4, 'v');
