@@ -7,14 +7,8 @@ namespace files_test {
 inline constexpr int U = -9999;  // unset field
 
 inline Date make_date(int year, int month, int day, int hour, int min = U) {
-  Date d{};
-  DATE_init(&d);
-  d.year = year;
-  d.month = month;
-  d.day = day;
-  d.hour = hour;
-  d.min = min;
-  d.sec = 0;
+  Date d = *DATE_to_struct(year, month, day, hour, min);
+  d.jday = d.wday = U;  // the shared date keeps whatever an earlier call left there
   return d;
 }
 
