@@ -283,6 +283,7 @@ TEST_F(LabelTest, ReadsEveryLabelForm) {
         {"GFS analysis for 06Z 31 may 99  ", "1999-05-31 06:xx:xx"},
         // A four-digit year at the start is read whole, not as its first two digits.
         {"12Z  7 DEC 2026", "2026-12-07 12:xx:xx"},
+        {"12Z  7 DEC  5 GFS", "2005-12-07 12:xx:xx"},  // a blank-led year as written
     };
     for (const auto& c : cases) {
         Date d{};

@@ -1000,7 +1000,7 @@ bool decode_utc_forms(const char* str, Date* date) {
         std::size_t width = 0;
         while (is_digit(year_at + width)) ++width;
         if (static_cast<int>(width) == used - year_at &&
-            (width == 2 || (width == 4 && yy >= 1900)) &&
+            (width <= 2 || (width == 4 && yy >= 1900)) &&
             accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
             return true;
     }
