@@ -252,8 +252,9 @@ int FILE_overwrite(const char* filename, int flag) {
   if (FLAG_batch()) return 3;
   if (flag != 1 && flag != 2) return 0;
   // Built whole: a long name must not cut off the question the answer refers to.
-  const std::string prompt = std::string(filename) + (flag == 2 ? ": exists overwrite (Y,N,Use,Over,App): "
-                                                                : ": exists overwrite (Y,N,Use,Over): ");
+  const char* question = flag == 2 ? ": exists overwrite (Y,N,Use,Over,App): "
+                                    : ": exists overwrite (Y,N,Use,Over): ";
+  const std::string prompt = std::string(filename) + question;
   char answer[10] = "";
   QAZ_prompts(prompt.c_str(), answer, sizeof answer);
   const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(answer[0])));
