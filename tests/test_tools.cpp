@@ -109,6 +109,18 @@ TEST(ByteOrder, ReadsFilesWrittenInBothOrders) {
     EXPECT_EQ(fread_long_swap(&value, in.file), 0);
     EXPECT_EQ(value, 258) << "a failed read leaves the value alone";
   }
+  // A file cut inside a value: nothing of it reaches the caller's variable.
+  for (const int flag : {-1, 1, 2}) {
+    swap_setup(flag);
+    TempStream cut(std::string("\x01\x02\x03", 3));
+    std::int32_t value = 77;
+    double real = 1.5;
+    EXPECT_EQ(fread_long_swap(&value, cut.file), 0);
+    EXPECT_EQ(value, 77) << "flag " << flag;
+    std::rewind(cut.file);
+    EXPECT_EQ(fread_double_swap(&real, cut.file), 0);
+    EXPECT_EQ(real, 1.5) << "flag " << flag;
+  }
   swap_setup(0);
 }
 

@@ -58,9 +58,12 @@ int swap_values(void* ptr, int size, int num) {
 
 int fread_swap(void* buf, int size, std::FILE* ifile) {
   if (!buf || !ifile) return 0;
-  const int count = static_cast<int>(std::fread(buf, static_cast<std::size_t>(size), 1, ifile));
-  if (count == 1) swap_values(buf, size, 1);
-  return count;
+  // A file cut inside a value must not leave half of it in the caller's variable.
+  unsigned char bytes[8];
+  if (std::fread(bytes, static_cast<std::size_t>(size), 1, ifile) != 1) return 0;
+  swap_values(bytes, size, 1);
+  std::memcpy(buf, bytes, static_cast<std::size_t>(size));
+  return 1;
 }
 
 int fwrite_swap(void* buf, int size, std::FILE* ofile) {
