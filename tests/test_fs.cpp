@@ -135,6 +135,18 @@ TEST_F(FileSystem, MakeDirCreatesMissingComponents) {
   std::string whole = path("a/b/d");  // flag 0: the directory itself is wanted too
   EXPECT_EQ(FILE_make_dir(whole.data(), 0), 1);
   EXPECT_TRUE(fs::is_directory(path("a/b/d")));
+
+  // "~" is the home directory, not a directory of that name where the program stands.
+  const std::string home = home_dir();
+  std::string up = "~";  // from the home directory back to the root
+  for (std::size_t i = 0; i + 1 < home.size(); ++i)
+    if (home[i] == '/' && home[i + 1] != '/') up += "/..";
+  const bool tilde_before = fs::exists("~");
+  std::string from_home = up + path("h/i.dat");
+  EXPECT_EQ(FILE_make_dir(from_home.data(), 1), 0);
+  EXPECT_TRUE(fs::is_directory(path("h")));
+  EXPECT_EQ(fs::exists("~"), tilde_before);
+  EXPECT_EQ(from_home, up + path("h/i.dat")) << "the caller's text keeps its ~";
 }
 
 TEST_F(FileSystem, OpenStreamsPipesAndDirectories) {

@@ -172,15 +172,17 @@ int FILE_delete(const char* file) {
 int FILE_make_dir(char* dir, int flag) {
   if (!dir || !*dir) return 0;
   fill_string(dir, '\\', '/');
-  const char* last = std::strrchr(dir + 1, '/');
-  const std::string parent = last ? std::string(dir, static_cast<std::size_t>(last - dir)) : "";
-  const bool parent_exists = last ? exists(parent) : true;
-  const std::string target = flag >= 1 ? parent : dir;
+  // "~/out" means the home directory's "out", never a directory named "~" where we stand.
+  const std::string whole = expand_user(dir);
+  const std::size_t last = whole.size() > 1 ? whole.rfind('/') : std::string::npos;
+  const bool has_parent = last != std::string::npos && last > 0;
+  const std::string parent = has_parent ? whole.substr(0, last) : "";
+  const bool parent_exists = has_parent ? exists(parent) : true;
+  const std::string target = flag >= 1 ? parent : whole;
   if (target.empty() || exists(target)) return parent_exists ? 1 : 0;
 
   std::vector<std::string> parts;
   std::size_t begin = 0;
-  const std::string whole(dir);
   for (;;) {
     const std::size_t slash = whole.find('/', begin);
     parts.push_back(whole.substr(begin, slash == std::string::npos ? slash : slash - begin));
