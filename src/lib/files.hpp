@@ -46,9 +46,9 @@ long long FILE_size(const char* file);
 long long FILE_modtime(const char* file);
 // Removes the file: 0 on success, -1 on failure (as unlink).
 int FILE_delete(const char* file);
-// Creates the missing directories of dir ("\" read as "/", rewritten in place); with flag 1
-// the last component is a file name and is not created. 1 when the parent already
-// existed, else 0.
+// Creates the missing directories of dir ("\" read as "/", rewritten in place; a leading
+// "~" is the home directory); with flag 1 the last component is a file name and is not
+// created. 1 when the parent already existed, else 0.
 int FILE_make_dir(char* dir, int flag);
 // Opens a file: a standard-stream name gives stdin (access "r...") or stdout; "|cmd" runs
 // cmd through the shell with a pipe; other names are "~" expanded and, for writing or
