@@ -1,5 +1,6 @@
 // Resource-file reader: key matching, tagged blocks, directories and the environment.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "def_read.hpp"
+#include "files.hpp"
 
 namespace {
 
@@ -219,6 +221,22 @@ TEST_F(DefReadTest, DirectoriesUseTheirResourceFile) {
     char key[DEF_LINE_SIZE];
     char value[DEF_LINE_SIZE];
     EXPECT_EQ(DEF_get(key, value), -1);       // nothing open
+}
+
+// A name beginning with "~" (a search path given in quotes) is the home directory's file.
+TEST_F(DefReadTest, HomeDirectoryNames) {
+    const std::string relative = "~/.qaz_def_read_test_" + std::to_string(getpid()) + ".def";
+    char expanded[4096];
+    FILE_add_user_path(relative.c_str(), expanded, sizeof expanded);
+    ASSERT_NE(std::string(expanded), relative);
+    {
+        std::ofstream out(expanded);
+        if (!out) GTEST_SKIP() << "home directory not writable";
+        out << "*.home yes\n";
+    }
+    const Entries got = read_all(relative);
+    std::filesystem::remove(expanded);
+    EXPECT_EQ(got, (Entries{{"*.home", "yes"}}));
 }
 
 TEST_F(DefReadTest, TagLimit) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "files.hpp"
 #include "mess.hpp"
 #include "string.hpp"
 
@@ -217,6 +218,11 @@ int DEF_is_tag(const char* str) {
 int DEF_open(const char* filename) {
     DEF_close();
     std::string name = (filename && *filename) ? filename : kDefaultFile;
+    // A search path set in quotes ("~/etc:.") reaches us with its "~" unexpanded.
+    if (name[0] == '~') {
+        std::vector<char> expanded(4096);
+        name = FILE_add_user_path(name.c_str(), expanded.data(), expanded.size());
+    }
     if (is_directory(name)) {
         const std::string dir = name.back() == '/' ? name : name + "/";
         name.clear();
