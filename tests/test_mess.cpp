@@ -66,6 +66,7 @@ TEST_F(Mess, LevelWordsWithLettersAndSigns) {
       {"print,+ERRORB", 0x2f},
       {"mess,-printa", 0xffe},
       {"bogus", 0xfffff},              // an unknown word is ignored, not "silence all"
+      {"warn, +debugd ", 0x800000ff},  // blanks around items, as in a quoted value
   };
   for (const auto& c : cases) {
     MESS_reset();

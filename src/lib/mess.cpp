@@ -192,7 +192,14 @@ void MESS_set_str(const char* str) {
   int count = 0;
   char** items = nullptr;
   if (parse_string(str, ',', &count, &items) != 0) return;
-  for (int i = 0; i < count; ++i) apply_setting(items[i]);
+  // "warn, +debug" as typed in a quoted resource value: blanks around items mean nothing.
+  for (int i = 0; i < count; ++i) {
+    char* item = items[i];
+    while (*item == ' ' || *item == '\t') ++item;
+    std::size_t len = std::strlen(item);
+    while (len > 0 && (item[len - 1] == ' ' || item[len - 1] == '\t')) item[--len] = '\0';
+    apply_setting(item);
+  }
   free_parsed_array(count, items);
 }
 

@@ -24,7 +24,8 @@ void MESS_set(int oper, M_type level);
 // Applies a comma-separated message setting, item by item: "@fi=name" (time-stamped copy),
 // "+fi=name" / "-fi=name" (copy appended / truncated), "dfi=name" (reopened per message),
 // "fi=name" (file only), "page", "nopage", "line=N", or a level word with optional +/- and
-// a-d letter ("warn", "+debugd", "-errora"). Unknown words are reported and ignored.
+// a-d letter ("warn", "+debugd", "-errora"). Blanks around items are ignored; unknown
+// words are reported and ignored.
 void MESS_set_str(const char* str);
 M_type MESS_get();
 int MESS_check(M_type level);        // 1 when level shares a bit with the current mask
