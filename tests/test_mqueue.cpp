@@ -534,6 +534,32 @@ TEST_F(StreamChannel, ServerDropsMalformedFramesAndFreesTheSlot)
     }
 }
 
+TEST_F(StreamChannel, AFrameTrickledByteByByteIsDroppedInTime)
+{
+    ASSERT_EQ(MQ_create(port_), 1);
+    int fd = client();
+    ASSERT_EQ(handshake(fd), MQ_FIRST_CONN);
+    // Every byte comes within the per-read wait, the whole frame does not.
+    const std::string bytes = frame('3', "rate 5");
+    pid_t child = fork();
+    if (child == 0) {
+        for (char byte : bytes) {
+            send(fd, &byte, 1, MSG_NOSIGNAL);
+            usleep(1500 * 1000);
+        }
+        _exit(0);
+    }
+    auto start = Clock::now();
+    int conn_id = 42;
+    char item[MQ_ITEM_SIZE] = "junk";
+    EXPECT_EQ(sget(&conn_id, item), -1);
+    EXPECT_LT(Clock::now() - start, milliseconds(7000));
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(conn_id, 42);
+    EXPECT_EQ(handshake(client()), MQ_FIRST_CONN) << "the slow stream is gone with its slot";
+}
+
 TEST_F(StreamChannel, ClientReadsFramesAndRejectsBadOnes)
 {
     EXPECT_EQ(MQ_open(port_), -1) << "nobody listens yet";

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdarg>
@@ -156,15 +157,20 @@ int send_frame(int fd, int code, const char* text)
     return written;
 }
 
-// Reads exactly size bytes; waits at most wait_secs for each piece when wait_secs > 0.
+// Reads exactly size bytes; when wait_secs > 0 the whole read must end within wait_secs
+// (a client that trickles a frame byte by byte cannot hold the server for long).
 // Returns size, 0 when the peer closed, -1 on failure or when the wait ran out.
 int recv_exact(int fd, char* data, int size, int wait_secs)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(wait_secs);
     int got = 0;
     while (got < size) {
         if (wait_secs > 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return -1;
             pollfd pfd{fd, POLLIN, 0};
-            int ready = poll(&pfd, 1, wait_secs * 1000);
+            int ready = poll(&pfd, 1, static_cast<int>(left));
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) return -1;
         }
