@@ -475,6 +475,7 @@ TEST(Reelctl, QueueOfAnotherUser)
     const std::string window = "-wn=" + std::to_string(key);
 
     Result test = run({kReelctl, window, "test"}, "", kNobody);
+    if (test.status == 127) GTEST_SKIP() << "the build tree is closed to other users";
     EXPECT_EQ(test.status, 0);
     EXPECT_EQ(test.out, "found\n") << test.err;
 
