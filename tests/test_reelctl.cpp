@@ -495,6 +495,47 @@ TEST(Reelctl, QueueOfAnotherUser)
     EXPECT_EQ(pending(qid), 1);
 }
 
+// The window's queue vanishes after the connect (the loop program went away): a command
+// typed then never reaches it, and the conversation must not end as a success.
+TEST(Reelctl, CommandThatCannotBeSentIsAFailure)
+{
+    int key = unique_key(34);
+    QueueGuard guard{{key}};
+    remove_queue(key);
+    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(qid, 0);
+    int in[2];
+    ASSERT_EQ(pipe(in), 0);
+    FILE* err = std::tmpfile();
+    ASSERT_NE(err, nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        close(in[1]);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(fileno(err), 2);
+        exec_child({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=3"});
+    }
+    close(in[0]);
+    // Play the window for the handshake, then take its queue away.
+    std::string request;
+    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
+    EXPECT_EQ(raw_send(qid, 2, body_of('2', "3")), 0);
+    for (int waited = 0; waited < 5000 && pending(qid) > 0; waited += 10) usleep(10000);
+    msgctl(qid, IPC_RMID, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    (void)!write(in[1], "frame\n", 6);
+    close(in[1]);
+    int wstatus = 0;
+    for (int waited_ms = 0; waitpid(pid, &wstatus, WNOHANG) == 0; waited_ms += 10) {
+        if (waited_ms == 10000) kill(pid, SIGKILL);
+        usleep(10000);
+    }
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 7) << wstatus;
+    EXPECT_EQ(slurp(err), "Unable to send to QAZloop program\n");
+}
+
 // Connect request written by hand; the id granted, or -1.
 int queue_connect(int qid)
 {

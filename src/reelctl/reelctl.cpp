@@ -32,16 +32,26 @@ char temp_str[kMessageSize];
 res_type res_key[] = {RES_help, RES_batch, RES_message, RES_file_path, RES_window_num, RES_parameter, RES_null};
 res_type res_pos[] = {RES_command, RES_null};
 
-// Sends one request and prints every reply line at level. Returns the last status.
+constexpr int kNotSent = -100;           // the request never left: the window said nothing
+
+// Sends one request and prints every reply line at level. Returns the last status, or
+// kNotSent when the request could not be sent (the window's queue is gone).
 int process_mess(M_type level, const char* item)
 {
-    MQ_put(qid, connect_id, "%s", item);
+    if (MQ_put(qid, connect_id, "%s", item) < 0) return kNotSent;
     char reply[MQ_ITEM_SIZE];
     int status;
     while ((status = MQ_get(qid, connect_id, reply)) > 0) MESS_print(level, "%s", reply);
     if (status == 0) MESS_print(level, "%s", reply);
     if (status == MQ_STATUS_STOPPED) qazlooping = 0;
     return status;
+}
+
+// A command the window never received is a failure, not the end of a conversation.
+[[noreturn]] void not_sent()
+{
+    MESS_print(M_error, "Unable to send to QAZloop program\n");
+    QAZ_exit(kExitFailed);
 }
 
 [[noreturn]] void allocate(bool create)
@@ -121,6 +131,7 @@ int interactive()
         if (line[0] != '\0') {
             ++messnum;
             status = process_mess(M_print, line);
+            if (status == kNotSent) not_sent();
         }
     }
     return status;
@@ -202,6 +213,7 @@ int main(int argc, char** argv)
     if (have_command) {
         MESS_print(M_mess, "Command:%s\n", message);
         status = process_mess(M_print, message);
+        if (status == kNotSent) not_sent();
         // A negative status means the server already closed this connection: a "quit"
         // would never be answered.
         if (qazlooping && status >= 0) status = process_mess(M_print, "quit");
