@@ -53,6 +53,7 @@ int QAZ_set_command(const char* string);
 char* QAZ_promptl(const char* prompt, char* str);
 // First word of up to length-1 characters into str (length bytes; null: malloc'd length+1).
 char* QAZ_prompts(const char* prompt, char* str, int length);
+// A number: an answer outside the type's range (or not finite) counts as no value.
 float QAZ_promptf(const char* prompt);
 int QAZ_promptd(const char* prompt);
 
