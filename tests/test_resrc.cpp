@@ -544,7 +544,14 @@ TEST_F(ResrcTest, Numbers) {
     };
     const IntCase cases[] = {
         {"20", CV_int, 1, 20},         {"-20", CV_int, 1, -20},       {"+7", CV_int, 1, 7},
-        {"0x1f", CV_int, 1, 31},       {"0XFF", CV_int, 1, 255},      {"12abc", CV_int, 1, 12},
+        {"0x1f", CV_int, 1, 31},       {"0XFF", CV_int, 1, 255},      {"12abc", CV_int, 0, 0},
+        // a typing slip after the digits refuses the value instead of keeping its start
+        {"2O", CV_int, 0, 0},          {"1.5", CV_int, 0, 0},         {"0x1fz", CV_int, 0, 0},
+        {"-0x10", CV_int, 0, 0},       {"3O0", CV_short, 0, 0},       {"12 34", CV_long, 0, 0},
+        {"5#", CV_color, 0, 0},
+        // blanks around the number are no error
+        {" 20 ", CV_int, 1, 20},       {"\t-4\n", CV_int, 1, -4},     {" 0x10", CV_int, 1, 16},
+        {" 300", CV_short, 1, 300},    {"77 ", CV_long, 1, 77},       {"  ", CV_int, 0, 0},
         {"abc", CV_int, 0, 0},         {"", CV_int, 0, 0},            {"-", CV_int, 0, 0},
         {"0x", CV_int, 0, 0},          {"99999999999", CV_int, 0, 0}, {nullptr, CV_int, 0, 0},
         {"300", CV_short, 1, 300},     {"-3", CV_short, 0, 0},        {"70000", CV_short, 0, 0},
@@ -579,7 +586,10 @@ TEST_F(ResrcTest, Numbers) {
         int result;
         float value;
     };
-    const FloatCase floats[] = {{"2.5", 1, 2.5f}, {"-1e3", 1, -1000.0f}, {"x", 0, -77.0f}, {"1e60", 0, -77.0f}};
+    const FloatCase floats[] = {{"2.5", 1, 2.5f},     {"-1e3", 1, -1000.0f}, {"x", 0, -77.0f},
+                                {"1e60", 0, -77.0f},  {" 2.5\t", 1, 2.5f},   {"2.5km", 0, -77.0f},
+                                {"1,5", 0, -77.0f},   {"2.O", 0, -77.0f},    {"nan", 0, -77.0f},
+                                {"-inf", 0, -77.0f},  {"", 0, -77.0f}};
     for (const FloatCase& c : floats) {
         float f = -77.0f;
         testing::internal::CaptureStderr();
@@ -588,6 +598,15 @@ TEST_F(ResrcTest, Numbers) {
         EXPECT_NEAR(f, c.value, 1e-4f) << c.text;
     }
     EXPECT_EQ(RES_conv_data("5", nullptr, CV_int), 1);   // no target: nothing to store
+
+    // the refusal says why
+    int target = -77;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RES_conv_data("2O", &target, CV_int), 0);
+    const std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("not a number"), std::string::npos) << warning;
+    EXPECT_NE(warning.find("2O"), std::string::npos) << warning;
+    EXPECT_EQ(target, -77);
 }
 
 TEST_F(ResrcTest, TextsAndPaths) {

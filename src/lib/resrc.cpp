@@ -479,23 +479,41 @@ int conv_bool(const char* data, void* out) {
     return 0;
 }
 
+bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+const char* skip_blanks(const char* text) {
+    while (is_blank(*text)) ++text;
+    return text;
+}
+
+// True when only blanks follow end. A number with text after it ("2O" typed for "20")
+// is refused whole: taking its leading digits would give a silently wrong value.
+bool only_blanks_after(const char* end, const char* data) {
+    if (*skip_blanks(end) == '\0') return true;
+    MESS_print(M_warn, "RES_conv_data: not a number (text after it): %s\n", data);
+    return false;
+}
+
 // Reads an integer that must start with a digit (or a sign when signs are allowed);
-// "0x.." is hexadecimal. False, with a warning, for text that is no number or too large.
+// "0x.." is hexadecimal. Blanks around it are ignored, nothing else may follow. False,
+// with a warning, for text that is no number or too large.
 bool read_integer(const char* data, bool allow_sign, long long low, long long high, long long& result) {
-    const unsigned char first = static_cast<unsigned char>(data[0]);
+    const char* text = skip_blanks(data);
+    const unsigned char first = static_cast<unsigned char>(text[0]);
     const bool starts_ok = std::isdigit(first) || (allow_sign && (first == '-' || first == '+'));
     if (!starts_ok) {
         MESS_print(M_warn, "RES_conv_data: not a number: %s\n", data);
         return false;
     }
-    const int base = (data[1] == 'x' || data[1] == 'X') ? 16 : 10;
+    const int base = (text[1] == 'x' || text[1] == 'X') ? 16 : 10;
     char* end = nullptr;
     errno = 0;
-    const long long v = std::strtoll(data, &end, base);
-    if (end == data || (base == 16 && end == data + 1)) {
+    const long long v = std::strtoll(text, &end, base);
+    if (end == text || (base == 16 && end == text + 1)) {
         MESS_print(M_warn, "RES_conv_data: not a number: %s\n", data);
         return false;
     }
+    if (!only_blanks_after(end, data)) return false;
     if (errno == ERANGE || v < low || v > high) {
         MESS_print(M_warn, "RES_conv_data: number out of range: %s\n", data);
         return false;
@@ -536,13 +554,20 @@ int conv_float(const char* data, void* out) {
     if (!out) return 1;
     char* end = nullptr;
     errno = 0;
-    const float v = std::strtof(data, &end);
-    if (end == data) {
+    const char* text = skip_blanks(data);
+    const float v = std::strtof(text, &end);
+    if (end == text) {
         MESS_print(M_warn, "RES_conv_data: not a number: %s\n", data);
         return 0;
     }
+    if (!only_blanks_after(end, data)) return 0;
     if (errno == ERANGE && std::isinf(v)) {
         MESS_print(M_warn, "RES_conv_data: number out of range: %s\n", data);
+        return 0;
+    }
+    // "inf" and "nan" read as numbers but are no usable scale or interval.
+    if (!std::isfinite(v)) {
+        MESS_print(M_warn, "RES_conv_data: not a finite number: %s\n", data);
         return 0;
     }
     *static_cast<float*>(out) = v;
@@ -624,7 +649,10 @@ int conv_help(const char*, void*) {
 // 21Z) becomes the requested time of the file search.
 int conv_hour(const char* data, void*) {
     if (!has_value(data)) return 0;
-    return FILE_set_hour(data) == 0 ? 1 : 0;
+    // Blanks around the hour (a quoted value, an environment variable) are no error.
+    std::string hour = skip_blanks(data);
+    while (!hour.empty() && is_blank(hour.back())) hour.pop_back();
+    return FILE_set_hour(hour.c_str()) == 0 ? 1 : 0;
 }
 // current: a time expression ("la", "la-12", "-1d6:30", "#YYYYMMDDHHNN"; no value = now)
 // that the input-file choice reads by name; a target receives a reference to it.
