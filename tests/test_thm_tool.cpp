@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 
 #include "thm_tool.hpp"
 
@@ -185,6 +186,150 @@ TEST(ThmSurface, GreatCircleDistance)
     for (float lat = -80.0f; lat <= 80.0f; lat += 7.3f)
         for (float lon = -170.0f; lon <= 170.0f; lon += 23.1f)
             ASSERT_FALSE(std::isnan(calc_earth_dist(lat, lon, lat, lon))) << lat << " " << lon;
+}
+
+// ---- published reference values ----
+
+double fahrenheit_to_kelvin(double f) { return (f - 32.0) * 5.0 / 9.0 + kC; }
+double kelvin_to_fahrenheit(double k) { return (k - kC) * 9.0 / 5.0 + 32.0; }
+
+TEST(ThmPublished, SaturationVapourPressureOverWater)
+{
+    // Goff-Gratch table over water (List 1951), mb. Our rewritten form of the same equation
+    // runs 0.06-0.1 % below it over -40..+50 C, so 0.12 %.
+    const Case table[] = {
+        {-40, 0.1891, 0}, {-30, 0.5088, 0}, {-20, 1.2540, 0}, {-10, 2.8627, 0}, {0, 6.1078, 0},
+        {10, 12.272, 0},  {20, 23.373, 0},  {30, 42.430, 0},  {40, 73.777, 0},  {50, 123.40, 0},
+    };
+    for (const Case& c : table) {
+        double e = vapor_pr(static_cast<float>(c.input + kC));
+        EXPECT_NEAR(e / c.expected, 1.0, 1.2e-3) << c.input << " C: " << e;
+    }
+    // Murphy and Koop (2005), liquid water, a fit to the current thermodynamic standard: our
+    // values lie 0.1-0.21 % below it at every 5 degrees from -40 to +50 C.
+    for (double celsius = -40.0; celsius <= 50.0; celsius += 5.0) {
+        double t = celsius + kC;
+        double ln_pa = 54.842763 - 6763.22 / t - 4.210 * std::log(t) + 0.000367 * t +
+                       std::tanh(0.0415 * (t - 218.8)) * (53.878 - 1331.22 / t - 9.44523 * std::log(t) + 0.014025 * t);
+        EXPECT_NEAR(vapor_pr(static_cast<float>(t)) / (std::exp(ln_pa) / 100.0), 1.0, 2.5e-3) << celsius << " C";
+    }
+}
+
+TEST(ThmPublished, DewPointFromRelativeHumidity)
+{
+    // Magnus form with the coefficients of Alduchov and Eskridge (1996), within 0.2 K of the
+    // standard over -40..+50 C: ours may differ by that much plus the 0.15 % of the table above.
+    for (double celsius = -30.0; celsius <= 45.0; celsius += 5.0)
+        for (double rh = 5.0; rh <= 100.0; rh += 5.0) {
+            double gamma = std::log(rh / 100.0) + 17.625 * celsius / (243.04 + celsius);
+            double magnus = 243.04 * gamma / (17.625 - gamma) + kC;
+            EXPECT_NEAR(dew_temp(static_cast<float>(celsius + kC), static_cast<float>(rh)), magnus, 0.2)
+                << celsius << " C, " << rh << " %";
+        }
+    // Dew point to humidity and back, for dew points down to -50 C and 40 K below the air.
+    for (double celsius = -40.0; celsius <= 50.0; celsius += 2.5)
+        for (double depression = 0.0; depression <= 40.0; depression += 2.5) {
+            double t = celsius + kC, td = t - depression;
+            if (td < kC - 50.0) continue;
+            float rh = rel_hum(static_cast<float>(t), static_cast<float>(td));
+            EXPECT_NEAR(dew_temp(static_cast<float>(t), rh), td, 0.1) << celsius << " C, dew point " << td - kC;
+        }
+}
+
+TEST(ThmPublished, SaturatedAirHasItsOwnTemperatureAsDewPoint)
+{
+    // The inverse vapour-pressure fit overshoots near saturation; the dew point must still not
+    // come out above the air, or a saturated hot day has no heat index.
+    for (double celsius = -40.0; celsius <= 50.0; celsius += 2.5) {
+        float t = static_cast<float>(celsius + kC);
+        float td = dew_temp(t, 100.0f);
+        EXPECT_LE(td, t) << celsius << " C";
+        EXPECT_NEAR(td, t, 0.1) << celsius << " C";
+        EXPECT_LE(rel_hum(t, td), 100.0f) << celsius << " C";
+        EXPECT_NE(heat_index(t, td), kMissing) << celsius << " C";
+    }
+}
+
+TEST(ThmPublished, LiftingCondensationLevelAndEquivalentPotentialTemperature)
+{
+    // Bolton (1980): condensation temperature from eq. 15 (within 0.1 K of the exact value), its
+    // pressure along the dry adiabat, and the equivalent potential temperature of eq. 39 (within
+    // 0.3 K of the integrated pseudo-adiabat). Our saturated-adiabat label uses a simpler latent
+    // heat term, which adds up to 0.35 K for the parcels met in the atmosphere (up to 30 C at
+    // 1000 mb, 20 C above): 0.5 K allowed.
+    const double pressures[] = {1000.0, 850.0, 700.0};
+    for (double p : pressures)
+        for (double celsius = -10.0; celsius <= (p >= 1000.0 ? 30.0 : 20.0); celsius += 10.0)
+            for (double depression : {0.5, 5.0, 10.0, 20.0}) {
+                double t = celsius + kC, td = t - depression;
+                double tl = 1.0 / (1.0 / (td - 56.0) + std::log(t / td) / 800.0) + 56.0;
+                double pl = p * std::pow(tl / t, 1.0 / 0.286);
+                float our_pl = lcl_pres(static_cast<float>(t), static_cast<float>(td), static_cast<float>(p));
+                EXPECT_NEAR(our_pl, pl, 1.5) << p << " mb, " << celsius << " C, depression " << depression;
+                EXPECT_NEAR(lcl_temp(static_cast<float>(t), static_cast<float>(p), our_pl), tl, 0.15)
+                    << p << " mb, " << celsius << " C, depression " << depression;
+                EXPECT_NEAR(eq_pot_temp(static_cast<float>(t), static_cast<float>(td), static_cast<float>(p)),
+                            reference_thetae(t, td, p), 0.5)
+                    << p << " mb, " << celsius << " C, depression " << depression;
+            }
+    // Potential temperature against Poisson's equation with Rd/cp = 0.2857: the exponent 0.286
+    // differs by 0.05 K per 100 K of potential temperature down to 300 mb.
+    for (double p : {1000.0, 850.0, 700.0, 500.0, 300.0})
+        for (double t : {230.0, 260.0, 290.0, 310.0})
+            EXPECT_NEAR(pot_temp(static_cast<float>(t), static_cast<float>(p)), t * std::pow(1000.0 / p, 0.2857), 0.25)
+                << t << " K at " << p;
+}
+
+TEST(ThmPublished, WindChillTables)
+{
+    // Wind chill chart in use since 2001 (degrees F against wind in mph at 10 m), whole degrees:
+    // our metric form of the same formula agrees to 0.02 F, so the rounding of the chart rules.
+    const struct {
+        double fahrenheit, mph, chart;
+    } chart[] = {
+        {40, 5, 36},   {40, 20, 30},  {40, 35, 28},  {40, 50, 26},  {30, 5, 25},   {30, 20, 17},
+        {30, 35, 14},  {30, 50, 12},  {20, 5, 13},   {20, 20, 4},   {20, 35, 0},   {20, 50, -3},
+        {10, 5, 1},    {10, 20, -9},  {10, 35, -14}, {10, 50, -17}, {0, 5, -11},   {0, 20, -22},
+        {0, 35, -27},  {0, 50, -31},  {-10, 5, -22}, {-10, 20, -35}, {-10, 35, -41}, {-10, 50, -45},
+        {-20, 5, -34}, {-20, 20, -48}, {-20, 35, -55}, {-20, 50, -60}, {-30, 5, -46}, {-30, 20, -61},
+        {-30, 35, -69}, {-30, 50, -74}, {-40, 5, -57}, {-40, 20, -74}, {-40, 35, -82}, {-40, 50, -88},
+    };
+    constexpr double mph = 0.44704;  // m/s
+    for (const auto& c : chart) {
+        float chill = wind_chill_temp2(static_cast<float>(fahrenheit_to_kelvin(c.fahrenheit)), static_cast<float>(c.mph * mph));
+        EXPECT_NEAR(kelvin_to_fahrenheit(chill), c.chart, 0.55) << c.fahrenheit << " F, " << c.mph << " mph";
+    }
+    // The older equivalent temperature of Siple and Passel (1945) as charted before 2001.
+    const struct {
+        double fahrenheit, mph, chart;
+    } older[] = {{30, 10, 16}, {0, 10, -22}, {0, 20, -39}, {-10, 20, -53}, {20, 30, -18}};
+    for (const auto& c : older) {
+        float chill = wind_chill_temp(static_cast<float>(fahrenheit_to_kelvin(c.fahrenheit)), static_cast<float>(c.mph * mph));
+        EXPECT_NEAR(kelvin_to_fahrenheit(chill), c.chart, 1.0) << c.fahrenheit << " F, " << c.mph << " mph";
+    }
+}
+
+TEST(ThmPublished, HeatIndexChart)
+{
+    // Heat index chart (degrees F against relative humidity), itself the Rothfusz (1990)
+    // regression of Steadman's (1979) values to within 1.3 F. Ours is another regression of
+    // Steadman's values: within 3 F up to a heat index of 110 F, 6 F above.
+    const struct {
+        double fahrenheit, rh, chart;
+    } chart[] = {
+        {80, 40, 80},  {80, 60, 82},  {80, 80, 84},   {80, 100, 87}, {84, 40, 83},  {84, 60, 88},
+        {84, 80, 94},  {88, 40, 88},  {88, 60, 95},   {88, 80, 106}, {90, 40, 91},  {90, 50, 95},
+        {90, 60, 100}, {90, 70, 106}, {90, 80, 113},  {90, 90, 122}, {96, 40, 101}, {96, 50, 108},
+        {96, 60, 116}, {96, 70, 126}, {100, 40, 109}, {100, 50, 118}, {100, 60, 129}, {104, 40, 119},
+        {104, 50, 131}, {110, 40, 136},
+    };
+    for (const auto& c : chart) {
+        float t = static_cast<float>(fahrenheit_to_kelvin(c.fahrenheit));
+        float hi = heat_index(t, dew_temp(t, static_cast<float>(c.rh)));
+        ASSERT_NE(hi, kMissing) << c.fahrenheit << " F, " << c.rh << " %";
+        double tolerance = c.chart <= 110.0 ? 3.0 : 6.0;
+        EXPECT_NEAR(kelvin_to_fahrenheit(hi), c.chart, tolerance) << c.fahrenheit << " F, " << c.rh << " %";
+    }
 }
 
 TEST(ThmGuards, MissingAndZeroResults)

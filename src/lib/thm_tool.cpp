@@ -171,7 +171,11 @@ float dew_temp(float temp, float rh)
 {
     if (is_missing(rh) || temp <= 0.0f) return missing;
     double clamped = std::clamp(static_cast<double>(rh), 2.0, 100.0);
-    return static_cast<float>(temp_vapor_pr_d(vapor_pr_d(temp) * clamped / 100.0));
+    double dew = temp_vapor_pr_d(vapor_pr_d(temp) * clamped / 100.0);
+    // The inverse vapour-pressure fit overshoots by up to 0.06 K near saturation; a dew point
+    // above the air temperature would make saturated air fail the dew-point checks downstream
+    // (heat index, relative humidity above 100 %).
+    return static_cast<float>(std::min(dew, static_cast<double>(temp)));
 }
 
 float pot_temp(float temp, float pr) { return static_cast<float>(pot_temp_d(temp, pr)); }

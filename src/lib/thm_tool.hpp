@@ -18,7 +18,8 @@ float temp_on_mixrat(float w, float pr);
 // Relative humidity (%) of dew point td at temperature t (K); when both are 100 or less they are a
 // pair of vapour pressures or mixing ratios. Not capped. -9999 for a non-positive argument.
 float rel_hum(float t, float td);
-// Dew point (K) of temp (K) at rh (%, clamped to 2..100). -9999 for missing rh or temp <= 0.
+// Dew point (K) of temp (K) at rh (%, clamped to 2..100), never above temp. -9999 for missing
+// rh or temp <= 0.
 float dew_temp(float temp, float rh);
 // Potential temperature (K). -9999 for temp or pr <= 0.
 float pot_temp(float temp, float pr);
