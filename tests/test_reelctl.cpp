@@ -88,6 +88,77 @@ Result run(const std::vector<std::string>& args, const std::string& input = "", 
     return result;
 }
 
+// A program left running with its standard input open, for tests that act on it midway.
+struct Running {
+    pid_t pid = -1;
+    int in = -1;
+    FILE* out = nullptr;
+    FILE* err = nullptr;
+};
+
+Running start(const std::vector<std::string>& args)
+{
+    Running child;
+    child.out = std::tmpfile();
+    child.err = std::tmpfile();
+    int in[2];
+    if (child.out == nullptr || child.err == nullptr || pipe(in) < 0) return child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        dup2(in[0], 0);
+        dup2(fileno(child.out), 1);
+        dup2(fileno(child.err), 2);
+        close(in[1]);
+        exec_child(args);
+    }
+    close(in[0]);
+    child.in = in[1];
+    return child;
+}
+
+std::string file_text(FILE* file)
+{
+    std::string text;
+    std::fflush(file);
+    std::string buffer(4096, '\0');
+    for (off_t at = 0;; at += static_cast<off_t>(buffer.size())) {
+        ssize_t n = pread(fileno(file), buffer.data(), buffer.size(), at);
+        if (n <= 0) break;
+        text.append(buffer.data(), static_cast<size_t>(n));
+    }
+    return text;
+}
+
+// Waits (up to 10 s) until the child has written piece to its standard output.
+bool wait_for_output(const Running& child, const std::string& piece)
+{
+    for (int waited = 0; waited < 10000; waited += 10) {
+        if (file_text(child.out).find(piece) != std::string::npos) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// Closes the child's input and waits for its end (killed after 30 s); raw wait status.
+int finish(Running& child, Result* result = nullptr)
+{
+    if (child.in >= 0) close(child.in);
+    child.in = -1;
+    int wstatus = 0;
+    for (int waited_ms = 0; waitpid(child.pid, &wstatus, WNOHANG) == 0; waited_ms += 10) {
+        if (waited_ms == 30000) kill(child.pid, SIGKILL);
+        usleep(10000);
+    }
+    if (result != nullptr) {
+        result->status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+        result->out = file_text(child.out);
+        result->err = file_text(child.err);
+    }
+    std::fclose(child.out);
+    std::fclose(child.err);
+    return wstatus;
+}
+
 int count_of(const std::string& text, const std::string& piece)
 {
     int count = 0;
@@ -542,6 +613,110 @@ int queue_connect(int qid)
     std::string reply;
     if (raw_send(qid, 1, body_of('/', "0")) < 0 || raw_receive(qid, 2, &reply, 3000) < 0) return -1;
     return std::atoi(reply.c_str() + 1);
+}
+
+// Interrupting an interactive session must not cost the window a connection slot:
+// after 19 such, it would answer nobody.
+TEST(Reelctl, InterruptedSessionGivesItsSlotBack)
+{
+    int key = unique_key(35);
+    Stub stub(key, false);
+    ASSERT_TRUE(stub.ready());
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        Running session = start({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=5"});
+        ASSERT_TRUE(wait_for_output(session, "Message:1: ")) << sig;
+        kill(session.pid, sig);
+        int wstatus = finish(session);
+        EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == sig) << "ends as interrupted: " << wstatus;
+    }
+    EXPECT_EQ(queue_connect(msgget(key, 0)), 3) << "every interrupted session said goodbye";
+}
+
+// Bytes that are no text must not turn into a different command, nor swallow the next.
+TEST(Reelctl, InteractiveLineWithANulByteIsIgnored)
+{
+    int key = unique_key(36);
+    Stub stub(key, false);
+    ASSERT_TRUE(stub.ready());
+    const std::string window = "-wn=" + std::to_string(key);
+    Result r = run({kReelctl, window, "-pa", "to=5"}, std::string("rate 3\0\x01\xff\nrate 6\n", 16));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Line with a NUL byte ignored\n"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("longer than"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Message:1: Message:1: rate=6\n"), std::string::npos) << r.out;
+    EXPECT_EQ(run({kReelctl, window, "rate"}).out, "rate=6\n");
+}
+
+// Reads one stream frame (waiting up to 5 s): its code and text, or code 0 when none came.
+std::string read_stream_frame(int fd, char* code)
+{
+    *code = 0;
+    char header[2];
+    std::string text;
+    for (int got = 0; got < 2;) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, 5000) <= 0) return text;
+        ssize_t n = recv(fd, header + got, 2 - got, 0);
+        if (n <= 0) return text;
+        got += static_cast<int>(n);
+    }
+    text.resize(static_cast<size_t>(header[0] - 1));
+    for (size_t got = 0; got < text.size();) {
+        pollfd pfd{fd, POLLIN, 0};
+        if (poll(&pfd, 1, 5000) <= 0) return text;
+        ssize_t n = recv(fd, text.data() + got, text.size() - got, 0);
+        if (n <= 0) return text;
+        got += static_cast<size_t>(n);
+    }
+    *code = header[1];
+    return text;
+}
+
+// The window disappears while reelctl waits for its reply (the test plays the window,
+// so the moment is exact). The exit stays 0, but the operator learns what happened.
+TEST(Reelctl, WindowVanishingDuringTheReplyIsReported)
+{
+    int key = unique_key(37);
+    QueueGuard guard{{key}};
+    remove_queue(key);
+    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(qid, 0);
+    Running queue_client = start({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=5", "rate"});
+    std::string request;
+    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
+    EXPECT_EQ(raw_send(qid, 2, body_of('2', "3")), 0);
+    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
+    EXPECT_EQ(request.substr(0, 5), "3rate");
+    msgctl(qid, IPC_RMID, nullptr);
+    Result r;
+    finish(queue_client, &r);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "MQ_get: the loop window's queue is gone\n");
+
+    int port = unique_port(8);
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    Running stream_client = start({kReelctl, "-wn=" + std::to_string(port), "-pa", "to=5,qtype=sock", "rate"});
+    pollfd pfd{listener, POLLIN, 0};
+    ASSERT_GT(poll(&pfd, 1, 10000), 0);
+    int server = accept(listener, nullptr, nullptr);
+    char code = 0;
+    read_stream_frame(server, &code);
+    EXPECT_EQ(code, '/');
+    raw_write(server, frame('2', "3"));
+    EXPECT_EQ(read_stream_frame(server, &code), "rate");
+    close(server);
+    close(listener);
+    finish(stream_client, &r);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "MQ_get: the loop window closed the connection\n");
 }
 
 TEST(Reelctl, TwentiethClientGetsNoAnswer)

@@ -457,6 +457,9 @@ int MQ_get(int id, int conn_id, char* item)
         bool closed = true;
         if (got == 1) code = read_frame_body(sock1, length, item, 0, closed);
         MQ_disable_alarm();
+        // Tell a vanished window from a reply that ends the conversation: both give -1.
+        if (got == 0 || (got == 1 && closed))
+            MESS_print(M_warn, "MQ_get: the loop window closed the connection\n");
         if (got != 1 || closed || code < 0) {
             // Closed, failed or out of step: this stream carries nothing more.
             close_fd(sock1);
@@ -478,16 +481,24 @@ int MQ_get(int id, int conn_id, char* item)
     mqueuebuf buf;
     long received = -1;
     int wakeups = 0;
+    int failure = 0;
     MQ_enable_alarm();
     for (;;) {
         errno = 0;
         received = receive(id, buf, conn_id, 0);
+        failure = errno;   // before the trace, which may touch errno
         ++wakeups;
-        MESS_print(M_trace, "GET-MSG:%d %ld %d %d\n", conn_id, received, errno, wakeups);
-        if (received >= 0 || (errno != EINTR && errno != ENOMSG)) break;
+        MESS_print(M_trace, "GET-MSG:%d %ld %d %d\n", conn_id, received, failure, wakeups);
+        if (received >= 0 || (failure != EINTR && failure != ENOMSG)) break;
     }
     MQ_disable_alarm();
-    if (received < 0) return -1;
+    if (received < 0) {
+        // The queue went away under the wait (the window stopped without a word):
+        // say so, as the -1 alone reads like an ordinary end of the conversation.
+        if (failure == EIDRM || failure == EINVAL)
+            MESS_print(M_warn, "MQ_get: the loop window's queue is gone\n");
+        return -1;
+    }
     if (!body_terminated(buf, received)) {
         MESS_print(M_warn, "MQ_get: malformed message ignored\n");
         return -1;
@@ -500,6 +511,18 @@ int MQ_get(int id, int conn_id, char* item)
     MESS_print(M_trace, "GET:%s\n", buf.mtext);
     str_copy(item, MQ_ITEM_SIZE, buf.mtext + 1);
     return status;
+}
+
+int MQ_hangup(int id, int conn_id)
+{
+    // Only system calls here: this runs inside a signal handler.
+    if (!queue_transport() || id < 0 || conn_id < MQ_FIRST_CONN || conn_id > MQ_LAST_CONN) return 0;
+    mqueuebuf buf;
+    std::memset(&buf, 0, sizeof buf);
+    buf.mtype = MQ_TYPE_REQUEST;
+    buf.mtext[0] = static_cast<char>('0' + conn_id);
+    std::memcpy(buf.mtext + 1, "quit", 4);
+    return msgsnd(id, &buf, MQ_BODY_SIZE, IPC_NOWAIT);
 }
 
 // ---------------------------------------------------------------- server side

@@ -74,6 +74,10 @@ int MQ_put(int msgqid, int conn_id, const char* format, ...) __attribute__((form
 // Waits for one reply to conn_id; copies its text into item (MQ_ITEM_SIZE bytes) and
 // returns its status; -1 with an empty item on failure or a malformed message.
 int MQ_get(int msgqid, int conn_id, char* item);
+// Leaves connection conn_id from a signal handler (async-signal-safe): queue transport,
+// a "quit" request sent without waiting, so that the server frees the connection's
+// slot; 0 or -1. Socket: nothing to do (a closed stream frees its slots); 0.
+int MQ_hangup(int msgqid, int conn_id);
 
 // --- server side ---
 // Takes one request without waiting. Returns 1 (request: *conn_id, item set), 2

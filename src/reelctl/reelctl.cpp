@@ -1,6 +1,7 @@
 // reelctl: changes the settings of a running loop window by sending it text commands
 // over the loop-control channel and printing its replies. Exit status 0, 7 or 14.
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -23,10 +24,11 @@ constexpr int kMessageSize = 120;        // command buffer
 constexpr int kLineChars = 79;          // longest interactive line, newline not counted
 
 int qid = -1;
-int connect_id = 2;                      // this client's connection id
+volatile sig_atomic_t connect_id = 2;   // this client's connection id
 int window_num = 0;
 int messnum = 0;
-int qazlooping = 0;
+volatile sig_atomic_t qazlooping = 0;
+volatile sig_atomic_t slot_held = 0;     // the window keeps a slot for connect_id
 char temp_str[kMessageSize];
 
 res_type res_key[] = {RES_help, RES_batch, RES_message, RES_file_path, RES_window_num, RES_parameter, RES_null};
@@ -43,8 +45,18 @@ int process_mess(M_type level, const char* item)
     int status;
     while ((status = MQ_get(qid, connect_id, reply)) > 0) MESS_print(level, "%s", reply);
     if (status == 0) MESS_print(level, "%s", reply);
+    if (status < 0) slot_held = 0;   // the window has closed this connection
     if (status == MQ_STATUS_STOPPED) qazlooping = 0;
     return status;
+}
+
+// Interrupted (Ctrl-C, hang-up, kill) while connected: say goodbye to the window, or
+// it keeps this connection's slot for good and, after 19 such, takes no client at all.
+void on_interrupt(int sig)
+{
+    if (slot_held) MQ_hangup(qid, connect_id);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
 }
 
 // A command the window never received is a failure, not the end of a conversation.
@@ -105,6 +117,30 @@ void clean_queue()
     QAZ_exit(kExitOk);
 }
 
+enum class Line { text, end, too_long, nul };
+
+// Reads one line of at most kLineChars characters with its newline into line
+// (kLineChars + 2 bytes). The whole line is consumed whatever it holds, so an overlong
+// or binary line never spills into the next command.
+Line read_line(char* line)
+{
+    int length = 0;
+    bool nul = false;
+    int c = EOF;
+    while ((c = std::getchar()) != EOF) {
+        if (c == '\0') nul = true;
+        if (length <= kLineChars) line[length] = static_cast<char>(c);
+        ++length;
+        if (c == '\n') break;
+    }
+    if (c == EOF && length == 0) return Line::end;
+    const int chars = c == '\n' ? length - 1 : length;
+    if (chars > kLineChars) return Line::too_long;
+    line[length] = '\0';
+    // The request would be cut at the NUL byte: a command nobody typed.
+    return nul ? Line::nul : Line::text;
+}
+
 // Reads lines until the conversation ends. End of input closes the conversation
 // politely instead of repeating the last line.
 int interactive()
@@ -115,17 +151,20 @@ int interactive()
         MESS_print(M_print, "Message:%d: ", messnum);
         std::fflush(stdout);
         char line[kLineChars + 2];           // text, newline, terminator
-        if (std::fgets(line, sizeof line, stdin) == nullptr) {
+        const Line got = read_line(line);
+        if (got == Line::end) {
             MESS_print(M_print, "\n");   // end the prompt's line
             status = process_mess(M_print, "quit");
             break;
         }
-        if (std::strchr(line, '\n') == nullptr && !std::feof(stdin)) {
+        if (got == Line::too_long) {
             // Sending the pieces of an overlong line as separate commands would run
             // commands nobody typed.
-            for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
-            }
             MESS_print(M_error, "Line longer than %d characters ignored\n", kLineChars);
+            continue;
+        }
+        if (got == Line::nul) {
+            MESS_print(M_error, "Line with a NUL byte ignored\n");
             continue;
         }
         if (line[0] != '\0') {
@@ -207,6 +246,8 @@ int main(int argc, char** argv)
         QAZ_exit(kExitFailed);
     }
     qazlooping = 1;
+    slot_held = 1;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, on_interrupt);
     MESS_print(M_mess, "Connected to QAZloop\n");
 
     int status;
