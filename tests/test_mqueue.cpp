@@ -383,8 +383,15 @@ TEST(ChannelParams, ParameterResourceSetsTransportAndTimeout)
     };
     for (auto [value, clear_result] : cases) {
         RES_put("parameter", value);
+        testing::internal::CaptureStderr();
         EXPECT_EQ(MQ_params(), 0) << value;
+        const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(MQ_clear(-1, 0), clear_result) << value;
+        // Every value that is not applied says so; a misspelt transport included.
+        const bool applied = std::strstr(value, "other") == nullptr && std::strcmp(value, "to") != 0 &&
+                             std::strcmp(value, "to=") != 0 && std::strstr(value, "abc") == nullptr &&
+                             std::strcmp(value, "to=-4") != 0;
+        EXPECT_EQ(err.empty(), applied) << value << ": " << err;
     }
     MQ_settype(0);
 }

@@ -230,6 +230,9 @@ int MQ_params()
             transport = 1;
         } else if (stricmp(value, "qtype=mqueue") == 0) {
             transport = 0;
+        } else if (strnicmp(value, "qtype", 5) == 0) {
+            // A misspelt transport would otherwise talk over the queue without a word.
+            MESS_print(M_warn, "MQ_params: unknown transport ignored: %s\n", value);
         }
     }
     if (values != nullptr) free_parsed_array(count, values);
