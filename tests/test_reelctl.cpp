@@ -759,6 +759,51 @@ TEST(Loopstub, HelpArgumentsAndCleanTermination)
     EXPECT_EQ(run({kReelctl, "-wn=" + std::to_string(small_key), "frame"}).out, "frame=1\n");
 }
 
+// A window closed by its terminal takes its queue along; a queue left behind by a killed
+// one blocks the window number, and the refusal says how to free it.
+TEST(Loopstub, HangUpCleansUpAndAStaleQueueIsExplained)
+{
+    int key = unique_key(42);
+    QueueGuard guard{{key}};
+    remove_queue(key);
+    Running stub = start({kLoopstub, "-wn", std::to_string(key)});
+    ASSERT_TRUE(wait_for_output(stub, "\n"));
+    ASSERT_TRUE(queue_exists(key));
+    kill(stub.pid, SIGHUP);
+    int wstatus = finish(stub);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+    EXPECT_FALSE(queue_exists(key));
+
+    ASSERT_GE(msgget(key, IPC_CREAT | IPC_EXCL | 0600), 0);   // as a SIGKILLed window leaves it
+    Result refused = run({kLoopstub, "-wn", std::to_string(key)});
+    EXPECT_EQ(refused.status, 1);
+    const std::string advice = "reelctl -wn=" + std::to_string(key) + " clean\n";
+    ASSERT_NE(refused.err.find(advice), std::string::npos) << refused.err;
+    EXPECT_EQ(run({kReelctl, "-wn=" + std::to_string(key), "clean"}).status, 7);
+    EXPECT_FALSE(queue_exists(key)) << "the advice works";
+}
+
+// Replies that echo the operator's text still end their line.
+TEST(Loopstub, LongEchoesKeepTheirLineEnd)
+{
+    int key = unique_key(43);
+    Stub stub(key, false);
+    ASSERT_TRUE(stub.ready());
+    const std::string window = "-wn=" + std::to_string(key);
+    for (const auto& words : std::vector<std::vector<std::string>>{
+             {"title", std::string(101, 'x')}, {std::string(115, 'y')}, {"rate", std::string(100, '9')}}) {
+        std::vector<std::string> args{kReelctl, window};
+        args.insert(args.end(), words.begin(), words.end());
+        Result r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_FALSE(r.out.empty());
+        EXPECT_EQ(r.out.back(), '\n') << r.out;
+        EXPECT_EQ(count_of(r.out, "\n"), 1) << r.out;
+    }
+    const std::string title(100, 't');
+    EXPECT_EQ(run({kReelctl, window, "title", title}).out, "title=" + title + "\n");
+}
+
 TEST(Loopstub, StopTellsEveryClientAndCleansUpAfterThem)
 {
     int key = unique_key(41);

@@ -31,7 +31,7 @@ struct Options {
 
 int channel_id = -1;
 
-// Interrupt or terminate: take the queue away and leave at once. Doing it here rather
+// Interrupt, hang-up or terminate: take the queue away and leave at once. Doing it here rather
 // than by a flag means a signal that arrives just before a blocking wait is not lost.
 void on_signal(int)
 {
@@ -65,14 +65,16 @@ bool is_direction(const char* text)
 {
     return stricmp(text, "forward") == 0 || stricmp(text, "backward") == 0 || stricmp(text, "rock") == 0;
 }
-bool is_anything(const char*) { return true; }
+// A title must leave room for "title=" and the newline in one reply line, or the
+// line that shows it would be cut.
+bool is_title(const char* text) { return std::strlen(text) <= 100; }
 
 std::array<Setting, 5> settings{{
     {"rate", "frames per second (0-99999)", "10", is_count},
     {"dwell", "extra pause on the last frame, tenths of a second", "5", is_count},
     {"direction", "forward, backward or rock", "forward", is_direction},
     {"frame", "current frame number", "1", is_count},
-    {"title", "window title", "loopstub", is_anything},
+    {"title", "window title (up to 100 characters)", "loopstub", is_title},
 }};
 
 Setting* find_setting(const char* name)
@@ -92,8 +94,8 @@ void usage()
         " -qtype type  transport: mqueue (default) or sock (loopback TCP)\n"
         " -notrunning  answer every request with status -9 (loop not running)\n"
         " -silent      never answer anything\n"
-        "Prints the window number once the channel is open; SIGINT or SIGTERM\n"
-        "removes the queue and ends it.\n");
+        "Prints the window number once the channel is open; SIGINT, SIGHUP or\n"
+        "SIGTERM removes the queue and ends it.\n");
 }
 
 // Returns 0 on success, 1 after --help, -1 on a bad argument.
@@ -178,7 +180,8 @@ void reply_setting(int qid, int conn_id, Setting& setting, const char* value)
 {
     if (*value != '\0') {
         if (!setting.valid(value)) {
-            MQ_sput(qid, conn_id, 0, "Bad value for %s: %s (%s)\n", setting.name, value, setting.help);
+            MQ_sput(qid, conn_id, 0, "Bad value for %s: %.40s%s (%s)\n", setting.name, value,
+                    std::strlen(value) > 40 ? "..." : "", setting.help);
             return;
         }
         setting.value = value;
@@ -225,7 +228,9 @@ bool answer(int qid, int conn_id, char* request, Mode mode)
     } else if (Setting* setting = find_setting(word)) {
         reply_setting(qid, conn_id, *setting, after_word);
     } else {
-        MQ_sput(qid, conn_id, 0, "Unknown command: %s (type help)\n", request);
+        // Echo only so much that the line keeps its end.
+        MQ_sput(qid, conn_id, 0, "Unknown command: %.80s%s (type help)\n", request,
+                std::strlen(request) > 80 ? "..." : "");
     }
     return true;
 }
@@ -259,6 +264,7 @@ int main(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);   // the terminal closed: no queue left behind
     std::signal(SIGPIPE, SIG_IGN);
 
     MQ_offset(MQ_REELCTL_OFFSET);
@@ -271,6 +277,12 @@ int main(int argc, char** argv)
     int qid = MQ_create(window);
     if (qid < 0) {
         std::fprintf(stderr, "loopstub: unable to open window %d\n", window);
+        // A window killed without its chance to clean up leaves its queue behind.
+        // reelctl reads a number above 1000 as the key itself.
+        if (options.transport == 0 && MQ_open(window) > 0)
+            std::fprintf(stderr, "loopstub: its queue exists; when no loop window serves it, remove it with: "
+                                 "reelctl -wn=%lld clean\n",
+                         window > 1000 ? static_cast<long long>(window) + MQ_REELCTL_OFFSET : window);
         return 1;
     }
     channel_id = qid;
