@@ -1,6 +1,7 @@
 // Domain strings, regions, the region file and domain comparison/printing.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -9,6 +10,7 @@
 
 #include "files.hpp"
 #include "flag.hpp"
+#include "maptran.hpp"
 #include "region.hpp"
 #include "resrc.hpp"
 
@@ -517,6 +519,207 @@ TEST(SharedRegionFile, EveryLineDecodes)
         EXPECT_EQ(MAP_in_domain(x, y), 1) << line;
     }
     EXPECT_GE(regions, 30);
+    RES_clear();
+}
+
+struct Landmark {
+    const char* name;
+    float lat, lon;
+};
+
+struct RegionLandmarks {
+    const char* region;
+    std::vector<Landmark> places;
+};
+
+// Each named region's map must show the places that make it that region: capitals, the main
+// cities and the far ends of each country.
+const std::vector<RegionLandmarks>& region_landmarks()
+{
+    static const std::vector<RegionLandmarks> table = {
+        {"us",
+         {{"Seattle", 47.6, -122.3}, {"Miami", 25.8, -80.2}, {"Caribou", 46.9, -68.0},
+          {"San Diego", 32.7, -117.2}, {"Brownsville", 25.9, -97.5}}},
+        {"ne",
+         {{"Boston", 42.36, -71.06}, {"Caribou", 46.87, -68.0}, {"New York", 40.7, -74.0},
+          {"Burlington", 44.48, -73.2}}},
+        {"at",
+         {{"Washington", 38.9, -77.0}, {"Raleigh", 35.8, -78.6}, {"Pittsburgh", 40.4, -80.0},
+          {"Norfolk", 36.85, -76.29}}},
+        {"se",
+         {{"Atlanta", 33.75, -84.39}, {"Miami", 25.8, -80.2}, {"New Orleans", 29.95, -90.07},
+          {"Charlotte", 35.2, -80.8}}},
+        {"mw",
+         {{"Chicago", 41.88, -87.63}, {"Minneapolis", 44.98, -93.27}, {"Detroit", 42.33, -83.05},
+          {"St Louis", 38.63, -90.2}}},
+        {"sp",
+         {{"Dallas", 32.8, -96.8}, {"Oklahoma City", 35.5, -97.5}, {"Houston", 29.76, -95.37},
+          {"Amarillo", 35.2, -101.8}, {"Wichita", 37.7, -97.3}}},
+        {"nw",
+         {{"Seattle", 47.6, -122.3}, {"Boise", 43.6, -116.2}, {"Helena", 46.6, -112.0},
+          {"Portland", 45.5, -122.7}}},
+        {"sw",
+         {{"Phoenix", 33.45, -112.07}, {"Los Angeles", 34.05, -118.24}, {"Las Vegas", 36.17, -115.14},
+          {"Denver", 39.74, -104.99}, {"Salt Lake City", 40.76, -111.89}, {"San Francisco", 37.77, -122.42}}},
+        {"na",
+         {{"Anchorage", 61.2, -149.9}, {"Mexico City", 19.43, -99.13}, {"St John's", 47.56, -52.71},
+          {"Miami", 25.8, -80.2}, {"Los Angeles", 34.05, -118.24}, {"Iqaluit", 63.75, -68.5}}},
+        {"sa",
+         {{"Caracas", 10.5, -66.9}, {"Recife", -8.05, -34.9}, {"Lima", -12.05, -77.04},
+          {"Buenos Aires", -34.6, -58.38}, {"Punta Arenas", -53.15, -70.9}, {"Bogota", 4.71, -74.07}}},
+        {"eu",
+         {{"Lisbon", 38.72, -9.14}, {"Moscow", 55.75, 37.62}, {"Oslo", 59.9, 10.75}, {"Athens", 37.98, 23.73},
+          {"Reykjavik", 64.15, -21.94}, {"Dublin", 53.35, -6.26}}},
+        {"af",
+         {{"Cairo", 30.04, 31.24}, {"Cape Town", -33.92, 18.42}, {"Dakar", 14.69, -17.44},
+          {"Tunis", 36.8, 10.18}, {"Mogadishu", 2.05, 45.32}, {"Antananarivo", -18.88, 47.51}}},
+        {"as",
+         {{"Tokyo", 35.68, 139.69}, {"Mumbai", 19.08, 72.88}, {"Bangkok", 13.75, 100.5},
+          {"Ankara", 39.93, 32.86}, {"Yakutsk", 62.03, 129.7}, {"Riyadh", 24.71, 46.68}}},
+        {"au",
+         {{"Sydney", -33.87, 151.21}, {"Perth", -31.95, 115.86}, {"Darwin", -12.46, 130.84},
+          {"Hobart", -42.88, 147.33}, {"Cairns", -16.92, 145.77}, {"Adelaide", -34.93, 138.6}}},
+        {"an",
+         {{"South Pole", -90, 0}, {"McMurdo", -77.85, 166.67}, {"Peninsula", -63.3, -57.0},
+          {"Mawson", -67.6, 62.87}}},
+        {"nh",
+         {{"North Pole", 90, 0}, {"Equator 0E", 0.5, 0}, {"Equator 90E", 0.5, 90}, {"Equator 180", 0.5, 180},
+          {"Equator 90W", 0.5, -90}}},
+        {"sh",
+         {{"South Pole", -90, 0}, {"Equator 0E", -0.5, 0}, {"Equator 90E", -0.5, 90},
+          {"Equator 180", -0.5, 180}, {"Equator 90W", -0.5, -90}}},
+        {"conus",
+         {{"Seattle", 47.6, -122.3}, {"Miami", 25.8, -80.2}, {"Caribou", 46.9, -68.0},
+          {"San Diego", 32.7, -117.2}, {"Brownsville", 25.9, -97.5}}},
+        {"ak",
+         {{"Anchorage", 61.2, -149.9}, {"Fairbanks", 64.84, -147.72}, {"Utqiagvik", 71.29, -156.79},
+          {"Juneau", 58.3, -134.4}, {"Nome", 64.5, -165.4}, {"Kodiak", 57.79, -152.4}}},
+        {"hi",
+         {{"Honolulu", 21.3, -157.86}, {"Hilo", 19.72, -155.08}, {"Lihue", 21.98, -159.37},
+          {"Kahului", 20.89, -156.47}}},
+        {"ca",
+         {{"Vancouver", 49.28, -123.12}, {"Toronto", 43.65, -79.38}, {"Halifax", 44.65, -63.57},
+          {"St John's", 47.56, -52.71}, {"Whitehorse", 60.72, -135.06}, {"Yellowknife", 62.45, -114.37},
+          {"Iqaluit", 63.75, -68.5}, {"Resolute", 74.7, -94.83}}},
+        {"mx",
+         {{"Mexico City", 19.43, -99.13}, {"Tijuana", 32.53, -117.02}, {"Cancun", 21.16, -86.85},
+          {"Monterrey", 25.69, -100.32}, {"Tapachula", 14.9, -92.26}, {"La Paz", 24.14, -110.31}}},
+        {"gb",
+         {{"London", 51.5, -0.13}, {"Edinburgh", 55.95, -3.19}, {"Belfast", 54.6, -5.93},
+          {"Plymouth", 50.37, -4.14}, {"Kirkwall", 58.98, -2.96}, {"Norwich", 52.63, 1.3},
+          {"Dublin", 53.35, -6.26}}},
+        {"fr",
+         {{"Paris", 48.86, 2.35}, {"Marseille", 43.3, 5.37}, {"Brest", 48.39, -4.49},
+          {"Strasbourg", 48.58, 7.75}, {"Lille", 50.63, 3.06}, {"Ajaccio", 41.93, 8.74},
+          {"Perpignan", 42.7, 2.9}, {"Biarritz", 43.48, -1.56}}},
+        {"de",
+         {{"Berlin", 52.52, 13.40}, {"Munich", 48.14, 11.58}, {"Hamburg", 53.55, 9.99}, {"Kiel", 54.32, 10.13},
+          {"Aachen", 50.78, 6.08}, {"Dresden", 51.05, 13.74}, {"Freiburg", 47.99, 7.85},
+          {"Garmisch", 47.49, 11.1}}},
+        {"sc",
+         {{"Oslo", 59.91, 10.75}, {"Stockholm", 59.33, 18.07}, {"Copenhagen", 55.68, 12.57},
+          {"Helsinki", 60.17, 24.94}, {"Bergen", 60.39, 5.32}, {"Trondheim", 63.43, 10.39},
+          {"Tromso", 69.65, 18.96}, {"Malmo", 55.6, 13.0}}},
+        {"med",
+         {{"Gibraltar", 36.14, -5.35}, {"Marseille", 43.3, 5.37}, {"Trieste", 45.65, 13.77},
+          {"Athens", 37.98, 23.73}, {"Beirut", 33.89, 35.5}, {"Alexandria", 31.2, 29.92},
+          {"Tunis", 36.8, 10.18}, {"Benghazi", 32.1, 20.07}}},
+        {"jp",
+         {{"Tokyo", 35.68, 139.69}, {"Osaka", 34.69, 135.5}, {"Sapporo", 43.06, 141.35},
+          {"Fukuoka", 33.59, 130.4}, {"Kagoshima", 31.6, 130.56}, {"Wakkanai", 45.42, 141.67},
+          {"Kushiro", 42.98, 144.38}}},
+        {"cn",
+         {{"Beijing", 39.9, 116.4}, {"Shanghai", 31.23, 121.47}, {"Urumqi", 43.83, 87.62},
+          {"Kashgar", 39.47, 75.99}, {"Harbin", 45.8, 126.53}, {"Lhasa", 29.65, 91.1},
+          {"Hong Kong", 22.3, 114.17}, {"Haikou", 20.04, 110.34}}},
+        {"in",
+         {{"Delhi", 28.61, 77.21}, {"Mumbai", 19.08, 72.88}, {"Chennai", 13.08, 80.27},
+          {"Kolkata", 22.57, 88.36}, {"Thiruvananthapuram", 8.52, 76.94}, {"Srinagar", 34.08, 74.8},
+          {"Dibrugarh", 27.47, 94.9}, {"Bhuj", 23.25, 69.67}}},
+        {"nz",
+         {{"Auckland", -36.85, 174.76}, {"Wellington", -41.29, 174.78}, {"Christchurch", -43.53, 172.64},
+          {"Invercargill", -46.41, 168.35}, {"Kaitaia", -35.11, 173.26}, {"Gisborne", -38.66, 178.02}}},
+        {"br",
+         {{"Brasilia", -15.8, -47.9}, {"Manaus", -3.12, -60.02}, {"Porto Alegre", -30.03, -51.23},
+          {"Recife", -8.05, -34.9}, {"Boa Vista", 2.82, -60.67}, {"Rio Branco", -9.97, -67.81}}},
+        {"atl",
+         {{"Azores", 37.74, -25.67}, {"Bermuda", 32.3, -64.78}, {"Reykjavik", 64.15, -21.94},
+          {"Lisbon", 38.72, -9.14}, {"New York", 40.7, -74}, {"St John's", 47.56, -52.71}}},
+        {"pac",
+         {{"Honolulu", 21.3, -157.86}, {"Tokyo", 35.68, 139.69}, {"Kodiak", 57.79, -152.4},
+          {"Seattle", 47.6, -122.3}, {"San Francisco", 37.77, -122.42}, {"Midway", 28.2, -177.37}}},
+        {"glob",
+         {{"North Pole", 90, 0}, {"South Pole", -90, 0}, {"Date line", 0, 180}, {"Greenwich", 51.48, 0}}},
+        {"glob2",
+         {{"North Pole", 90, 0}, {"South Pole", -90, 0}, {"Date line", 0, 180}, {"Greenwich", 51.48, 0}}},
+        {"glob5",
+         {{"North Pole", 90, 0}, {"South Pole", -90, 0}, {"Date line", 0, 180}, {"Greenwich", 51.48, 0}}},
+    };
+    return table;
+}
+
+TEST(SharedRegionFile, EveryRegionShowsItsPlaces)
+{
+    RES_clear();
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    for (const RegionLandmarks& entry : region_landmarks()) {
+        Domain domain;
+        ASSERT_EQ(DOM_decode(entry.region, &domain), 2) << entry.region;
+        ASSERT_EQ(MAP_domain(&domain), 0) << entry.region;
+        for (const Landmark& place : entry.places) {
+            float x = 0, y = 0;
+            ASSERT_EQ(MAP_tran(place.lat, place.lon, &x, &y), 1) << entry.region << ": " << place.name;
+            EXPECT_EQ(MAP_in_domain(x, y), 1) << entry.region << " does not show " << place.name;
+        }
+    }
+    RES_clear();
+}
+
+TEST(SharedRegionFile, EveryRegionIsASensibleMap)
+{
+    RES_clear();
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    char domain_text[DOM_LINE_SIZE];
+    int checked = 0;
+    for (const RegionLandmarks& entry : region_landmarks()) {
+        ASSERT_EQ(DOM_search_file("qaz.reg", entry.region, domain_text, sizeof domain_text), 1) << entry.region;
+        ++checked;
+    }
+    std::ifstream file(QAZ_SHARE_SRC "/qaz.reg");
+    std::string line;
+    int regions = 0;
+    while (std::getline(file, line)) {
+        std::istringstream fields(line);
+        std::string abbr;
+        if (line.empty() || line[0] == '#' || !(fields >> abbr) || abbr == "var") continue;
+        ++regions;
+        Domain domain;
+        ASSERT_EQ(DOM_decode(abbr.c_str(), &domain), 2) << abbr;
+        ASSERT_EQ(MAP_domain(&domain), 0) << abbr;
+        // A grid of at least 5 x 5 points, spaced alike both ways, 100 km to a whole globe across.
+        EXPECT_GE(domain.nx, 5) << abbr;
+        EXPECT_GE(domain.ny, 5) << abbr;
+        EXPECT_FLOAT_EQ(domain.dx, domain.dy) << abbr;
+        MAP_limits limits;
+        MAP_get_limits(&limits);
+        double width = limits.x_max - limits.x_min, height = limits.y_max - limits.y_min;
+        EXPECT_GT(width, 1.0) << abbr;
+        EXPECT_GT(height, 1.0) << abbr;
+        EXPECT_LT(width / height, 3.0) << abbr;
+        EXPECT_GT(width / height, 1.0 / 3.0) << abbr;
+        // Every corner and edge midpoint is a real place on the earth.
+        for (float gx : {0.0f, (domain.nx - 1) / 2.0f, domain.nx - 1.0f})
+            for (float gy : {0.0f, (domain.ny - 1) / 2.0f, domain.ny - 1.0f}) {
+                float x = 0, y = 0, lat = 0, lon = 0;
+                ASSERT_EQ(MAP_grid_tran(gx, gy, &x, &y), 0) << abbr;
+                ASSERT_EQ(MAP_untran(x, y, &lat, &lon), 1) << abbr << " at grid " << gx << "," << gy;
+                EXPECT_TRUE(std::isfinite(lat) && std::isfinite(lon)) << abbr;
+                EXPECT_LE(std::fabs(lat), 90.0f) << abbr;
+                EXPECT_LE(std::fabs(lon), 180.0f) << abbr;
+            }
+    }
+    // Every region of the file has its places listed above.
+    EXPECT_EQ(checked, regions);
     RES_clear();
 }
 
