@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,34 @@ TEST(PublishedGrids, LatitudeLongitudeGridsFollowTheirSpacing)
                     << grid.name << " " << i << "," << j;
                 EXPECT_GE(lon, -180.0);
                 EXPECT_LE(lon, 180.0);
+            }
+    }
+}
+
+TEST(PublishedGrids, WindDirectionsTurnByTheConeAngle)
+{
+    // Grid-relative winds of these grids are turned to the earth by n (lon - LoV), with n the
+    // sine of the tangent latitude of a Lambert grid, 1 on a polar stereographic grid and 0 on
+    // a cylindrical one; a northerly wind west of LoV blows towards the upper right of the map.
+    for (const PublishedGrid& grid : kGrids) {
+        Domain domain = decode_grid(grid);
+        double cone = domain.proj == 4 ? std::sin(domain.param[0] * M_PI / 180.0) : domain.proj == 1 ? 1.0 : 0.0;
+        for (int j = 0; j < domain.ny; j += std::max(1, domain.ny / 5))
+            for (int i = 0; i < domain.nx; i += std::max(1, domain.nx / 5)) {
+                double lat = 0, lon = 0;
+                ASSERT_TRUE(grid_point(domain, grid.north_first, i, j, lat, lon));
+                if (std::fabs(lat) > 89.9) continue;
+                float x = 0, y = 0;
+                ASSERT_EQ(MAP_tran(static_cast<float>(lat), static_cast<float>(lon), &x, &y), 1);
+                double turn = -cone * std::remainder(lon - domain.plon, 360.0);
+                for (float direction : {0.0f, 90.0f, 225.0f}) {
+                    double plane = MAP_dir_adj(direction, x, y);
+                    EXPECT_NEAR(std::remainder(plane - (direction + turn), 360.0), 0.0, 0.01)
+                        << grid.name << " at " << lat << "," << lon << " direction " << direction;
+                    EXPECT_NEAR(std::remainder(MAP_undir_adj(static_cast<float>(plane), x, y) - direction, 360.0), 0.0,
+                                0.01)
+                        << grid.name << " at " << lat << "," << lon;
+                }
             }
     }
 }
