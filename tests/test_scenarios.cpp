@@ -235,6 +235,18 @@ TEST_F(ScenarioTest, CurrentAndHourChooseTheInputFile) {
     EXPECT_EQ(FILE_get_file_only("File: ", chosen), 1);
     EXPECT_EQ(std::string(chosen), path("data/26120706_sao"));
 
+    // the option alone means "now" both to the file choice and to the program's target
+    RES_clear();
+    FILE_reset_time();
+    t_.current = nullptr;
+    setenv("qazcurtime", "202612070700", 1);
+    run({"-cu"}, file);
+    ASSERT_NE(t_.current, nullptr);
+    EXPECT_STREQ(t_.current, "");
+    ASSERT_EQ(FILE_set_name("sfc"), 1);
+    EXPECT_EQ(FILE_get_file_only("File: ", chosen), 1);
+    EXPECT_EQ(std::string(chosen), path("data/26120707_sao"));
+
     // "la" from the environment: the newest file at or before the base time
     RES_clear();
     FILE_reset_time();

@@ -655,9 +655,11 @@ int conv_hour(const char* data, void*) {
     return FILE_set_hour(hour.c_str()) == 0 ? 1 : 0;
 }
 // current: a time expression ("la", "la-12", "-1d6:30", "#YYYYMMDDHHNN"; no value = now)
-// that the input-file choice reads by name; a target receives a reference to it.
+// that the input-file choice reads by name; a target receives a reference to it. The
+// option alone is "now" to the file choice, so the target then gets an empty text rather
+// than staying as if the option had not been given.
 int conv_current(const char* data, void* out) {
-    if (out && data) *static_cast<char**>(out) = const_cast<char*>(data);
+    if (out) *static_cast<char**>(out) = data ? const_cast<char*>(data) : empty_text;
     return 1;
 }
 // name_conv: the name-convention file, read by name when a data type is selected.
