@@ -280,6 +280,26 @@ TEST(ThmPublished, LiftingCondensationLevelAndEquivalentPotentialTemperature)
                 << t << " K at " << p;
 }
 
+TEST(ThmPublished, WetBulbAgainstStull)
+{
+    // Stull (2011) wet-bulb fit at 1013.25 mb, worked example 20 C and 50 % giving 13.7 C. The fit
+    // is good to about 0.3 K against the psychrometric wet bulb in moderate air; ours follows the
+    // saturated adiabat (the adiabatic wet bulb), up to 1 K lower in warm dry air.
+    const auto stull = [](double celsius, double rh) {
+        return celsius * std::atan(0.151977 * std::sqrt(rh + 8.313659)) + std::atan(celsius + rh) -
+               std::atan(rh - 1.676331) + 0.00391838 * std::pow(rh, 1.5) * std::atan(0.023101 * rh) - 4.686035;
+    };
+    float t20 = static_cast<float>(kC + 20.0);
+    EXPECT_NEAR(wet_bulb(t20, dew_temp(t20, 50.0f), 1013.25f) - kC, 13.7, 0.1);
+    for (double celsius = 10.0; celsius <= 40.0; celsius += 5.0)
+        for (double rh = 30.0; rh <= 90.0; rh += 10.0) {
+            float t = static_cast<float>(celsius + kC);
+            float tw = wet_bulb(t, dew_temp(t, static_cast<float>(rh)), 1013.25f);
+            EXPECT_NEAR(tw - kC, stull(celsius, rh), 1.0) << celsius << " C, " << rh << " %";
+            EXPECT_LE(tw, t);
+        }
+}
+
 TEST(ThmPublished, WindChillTables)
 {
     // Wind chill chart in use since 2001 (degrees F against wind in mph at 10 m), whole degrees:
