@@ -116,6 +116,41 @@ TEST(PublishedGrids, CornersLandOnThePublishedCoordinates)
     }
 }
 
+TEST(PublishedGrids, LongitudesWrittenEastOfGreenwich)
+{
+    // Grid tables give longitudes from 0 to 360 east; the same grids written so land alike, and
+    // positions still come back in -180..180.
+    const struct {
+        const char* east;
+        const char* west;
+    } pairs[] = {
+        {"lc:25:265:25:25,40.605687,259.445232,93,65,0.812705,0.812705",
+         "lc:25:-95:25:25,40.605687,-100.554768,93,65,0.812705,0.812705"},
+        {"ps:60:255,45.180889,253.409323,147,110,0.9075464,0.9075464",
+         "ps:60:-105,45.180889,-106.590677,147,110,0.9075464,0.9075464"},
+        {"merc,24.663413,180.43579,93,68,1.7026844,1.7026844", "merc,24.663413,-179.564210,93,68,1.7026844,1.7026844"},
+        {"ll,0,539.5,360,181,1,1", "ll,0,179.5,360,181,1,1"},
+    };
+    for (const auto& pair : pairs) {
+        Domain east, west;
+        ASSERT_EQ(DOM_decode(pair.east, &east), 1) << pair.east;
+        ASSERT_EQ(DOM_decode(pair.west, &west), 1) << pair.west;
+        for (int corner = 0; corner < 4; ++corner) {
+            float gx = corner % 2 ? east.nx - 1.0f : 0.0f, gy = corner / 2 ? east.ny - 1.0f : 0.0f;
+            float x = 0, y = 0, lat_e = 0, lon_e = 0, lat_w = 0, lon_w = 0;
+            MAP_domain(&east);
+            MAP_grid_tran(gx, gy, &x, &y);
+            ASSERT_EQ(MAP_untran(x, y, &lat_e, &lon_e), 1) << pair.east;
+            MAP_domain(&west);
+            MAP_grid_tran(gx, gy, &x, &y);
+            ASSERT_EQ(MAP_untran(x, y, &lat_w, &lon_w), 1) << pair.west;
+            EXPECT_LT(distance_km(lat_e, lon_e, lat_w, lon_w), 0.01) << pair.east << " corner " << corner;
+            EXPECT_GE(lon_e, -180.0f) << pair.east;
+            EXPECT_LE(lon_e, 180.0f) << pair.east;
+        }
+    }
+}
+
 TEST(PublishedGrids, GridPointsMapBackToTheirIndices)
 {
     // Earth point to grid index and back, at points spread over each whole grid.
