@@ -173,6 +173,39 @@ TEST(PublishedGrids, GridPointsMapBackToTheirIndices)
     }
 }
 
+TEST(PublishedGrids, EdgePointsLieInTheirOwnDomain)
+{
+    // The outermost rows and columns belong to the grid, also after a trip to the earth and back
+    // (single-precision plane units round them a metre either way); a hundredth of a cell
+    // beyond is outside.
+    for (const PublishedGrid& grid : kGrids) {
+        Domain domain = decode_grid(grid);
+        int outside = 0, outside_after_trip = 0, index_outside = 0;
+        for (int j = 0; j < domain.ny; ++j)
+            for (int i = 0; i < domain.nx; ++i) {
+                if (i > 0 && i < domain.nx - 1 && j > 0 && j < domain.ny - 1) continue;
+                float x = 0, y = 0, lat = 0, lon = 0, gx = 0, gy = 0;
+                MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
+                outside += MAP_in_domain(x, y) ? 0 : 1;
+                if (MAP_untran(x, y, &lat, &lon) != 1 || std::fabs(lat) > 89.99f) continue;
+                MAP_tran(lat, lon, &x, &y);
+                outside_after_trip += MAP_in_domain(x, y) ? 0 : 1;
+                MAP_grid_untran(x, y, &gx, &gy);
+                if (gx < -1e-3f || gy < -1e-3f || gx > domain.nx - 1 + 1e-3f || gy > domain.ny - 1 + 1e-3f) ++index_outside;
+            }
+        EXPECT_EQ(outside, 0) << grid.name;
+        EXPECT_EQ(outside_after_trip, 0) << grid.name;
+        EXPECT_EQ(index_outside, 0) << grid.name;
+        MAP_limits limits;
+        MAP_get_limits(&limits);
+        float beyond_x = 0.01f * domain.dx, beyond_y = 0.01f * domain.dy;
+        EXPECT_EQ(MAP_in_domain(limits.x_max + beyond_x, limits.y_max), 0) << grid.name;
+        EXPECT_EQ(MAP_in_domain(limits.x_min - beyond_x, limits.y_min), 0) << grid.name;
+        EXPECT_EQ(MAP_in_domain(limits.x_min, limits.y_min - beyond_y), 0) << grid.name;
+        EXPECT_EQ(MAP_in_domain(limits.x_max, limits.y_max + beyond_y), 0) << grid.name;
+    }
+}
+
 TEST(PublishedGrids, LatitudeLongitudeGridsFollowTheirSpacing)
 {
     for (const PublishedGrid& grid : kGrids) {

@@ -3,6 +3,7 @@
 #include "maptran.hpp"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <new>
 #include <vector>
@@ -952,12 +953,19 @@ int MAP_grid_untran(float x, float y, float* gx, float* gy)
 
 namespace {
 
+// Plane coordinates and limits are single-precision: a grid's own edge points, or an edge point
+// taken to the earth and back, can land a few units in the last place outside the limits.
+double rounding_allowance(float lo, float hi) { return 8.0 * FLT_EPSILON * std::max(std::fabs(lo), std::fabs(hi)); }
+
 int within_limits(float x, float y, double margin_x, double margin_y)
 {
-    if (st.domain.proj == no_projection || is_missing(st.limits.x_min)) return 1;
+    const MAP_limits& lim = st.limits;
+    if (st.domain.proj == no_projection || is_missing(lim.x_min)) return 1;
     if (is_missing(x) || is_missing(y)) return 0;
-    return x >= st.limits.x_min - margin_x && x <= st.limits.x_max + margin_x && y >= st.limits.y_min - margin_y &&
-           y <= st.limits.y_max + margin_y;
+    margin_x += rounding_allowance(lim.x_min, lim.x_max);
+    margin_y += rounding_allowance(lim.y_min, lim.y_max);
+    return x >= lim.x_min - margin_x && x <= lim.x_max + margin_x && y >= lim.y_min - margin_y &&
+           y <= lim.y_max + margin_y;
 }
 
 }  // namespace

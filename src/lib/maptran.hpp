@@ -82,7 +82,8 @@ int MAP_grid_tran(float gx, float gy, float* x, float* y);
 // Plane to grid indices; results as MAP_grid_tran.
 int MAP_grid_untran(float x, float y, float* gx, float* gy);
 
-// 1 when the plane point lies within the limits (always 1 without a projection), else 0.
+// 1 when the plane point lies within the limits, give or take single-precision rounding (always 1
+// without a projection), else 0.
 int MAP_in_domain(float x, float y);
 // As MAP_in_domain with the limits widened by three grid spacings on every side.
 int MAP_in_grid_domain(float x, float y);
