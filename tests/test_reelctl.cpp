@@ -660,6 +660,7 @@ std::string read_stream_frame(int fd, char* code)
         if (n <= 0) return text;
         got += static_cast<int>(n);
     }
+    if (header[0] < 1) return text;
     text.resize(static_cast<size_t>(header[0] - 1));
     for (size_t got = 0; got < text.size();) {
         pollfd pfd{fd, POLLIN, 0};
@@ -703,20 +704,27 @@ TEST(Reelctl, WindowVanishingDuringTheReplyIsReported)
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(listen(listener, 4), 0);
-    Running stream_client = start({kReelctl, "-wn=" + std::to_string(port), "-pa", "to=5,qtype=sock", "rate"});
-    pollfd pfd{listener, POLLIN, 0};
-    ASSERT_GT(poll(&pfd, 1, 10000), 0);
-    int server = accept(listener, nullptr, nullptr);
-    char code = 0;
-    read_stream_frame(server, &code);
-    EXPECT_EQ(code, '/');
-    raw_write(server, frame('2', "3"));
-    EXPECT_EQ(read_stream_frame(server, &code), "rate");
-    close(server);
+    // An orderly close, then a reset (what a killed window with unread data gives).
+    for (bool reset : {false, true}) {
+        Running stream_client = start({kReelctl, "-wn=" + std::to_string(port), "-pa", "to=5,qtype=sock", "rate"});
+        pollfd pfd{listener, POLLIN, 0};
+        ASSERT_GT(poll(&pfd, 1, 10000), 0);
+        int server = accept(listener, nullptr, nullptr);
+        char code = 0;
+        read_stream_frame(server, &code);
+        EXPECT_EQ(code, '/');
+        raw_write(server, frame('2', "3"));
+        EXPECT_EQ(read_stream_frame(server, &code), "rate");
+        if (reset) {
+            linger hard{1, 0};
+            setsockopt(server, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        }
+        close(server);
+        finish(stream_client, &r);
+        EXPECT_EQ(r.status, 0) << reset;
+        EXPECT_EQ(r.err, "MQ_get: the loop window closed the connection\n") << reset;
+    }
     close(listener);
-    finish(stream_client, &r);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "MQ_get: the loop window closed the connection\n");
 }
 
 TEST(Reelctl, TwentiethClientGetsNoAnswer)

@@ -456,12 +456,13 @@ int MQ_get(int id, int conn_id, char* item)
         int got;
         while ((got = static_cast<int>(recv(sock1, &length, 1, 0))) < 0 && errno == EINTR) {
         }
+        const bool reset = got < 0 && errno == ECONNRESET;   // a killed window may reset
         int code = -1;
         bool closed = true;
         if (got == 1) code = read_frame_body(sock1, length, item, 0, closed);
         MQ_disable_alarm();
         // Tell a vanished window from a reply that ends the conversation: both give -1.
-        if (got == 0 || (got == 1 && closed))
+        if (got == 0 || reset || (got == 1 && closed))
             MESS_print(M_warn, "MQ_get: the loop window closed the connection\n");
         if (got != 1 || closed || code < 0) {
             // Closed, failed or out of step: this stream carries nothing more.
