@@ -632,6 +632,30 @@ TEST(Reelctl, InterruptedSessionGivesItsSlotBack)
     EXPECT_EQ(queue_connect(msgget(key, 0)), 3) << "every interrupted session said goodbye";
 }
 
+// A window too slow for the time-out still gets a "quit" to find when it catches up;
+// otherwise every such time-out would cost it a slot for good.
+TEST(Reelctl, TimeOutLeavesAQuitForTheSlowWindow)
+{
+    int key = unique_key(38);
+    QueueGuard guard{{key}};
+    remove_queue(key);
+    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(qid, 0);
+    Running client = start({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=1", "rate"});
+    std::string request;
+    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
+    EXPECT_EQ(raw_send(qid, 2, body_of('2', "4")), 0);
+    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
+    EXPECT_EQ(request.substr(0, 5), "4rate");
+    Result r;
+    finish(client, &r);
+    EXPECT_EQ(r.status, 7);
+    EXPECT_NE(r.err.find("Queue not responding!!"), std::string::npos) << r.err;
+    ASSERT_EQ(raw_receive(qid, 1, &request), 120);
+    EXPECT_EQ(request, body_of('4', "quit"));
+    EXPECT_EQ(pending(qid), 0) << "one goodbye";
+}
+
 // Bytes that are no text must not turn into a different command, nor swallow the next.
 TEST(Reelctl, InteractiveLineWithANulByteIsIgnored)
 {

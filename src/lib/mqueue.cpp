@@ -43,6 +43,10 @@ int conn[kSlots] = {};
 int msgqid = -1;
 int sock1 = -1;
 int sock2 = -1;
+// The client connection this process holds (queue transport), for a time-out to give
+// back: a window that answers late must still learn that we left.
+volatile sig_atomic_t held_qid = -1;
+volatile sig_atomic_t held_conn = -1;
 bool stream_slot[kSlots] = {};            // slots opened over the current client stream sock2
 
 bool queue_transport() { return transport == 0; }
@@ -280,6 +284,8 @@ int MQ_disable_alarm()
 
 void MQ_intrp(int)
 {
+    // Without a "quit" the window, once it answers again, would keep our slot for good.
+    MQ_hangup(held_qid, held_conn);
     MESS_print(M_warn, "Queue not responding!!\n");
     QAZ_exit(7);
 }
@@ -407,6 +413,8 @@ int MQ_connect(int id)
             conn_id = static_cast<int>(value);
             // Replies left over from an earlier holder of this id are not ours.
             MQ_clear(id, conn_id);
+            held_qid = id;
+            held_conn = conn_id;
         } else {
             MESS_print(M_warn, "MQ_connect: bad connection id: %s\n", item);
         }
@@ -514,6 +522,8 @@ int MQ_get(int id, int conn_id, char* item)
     }
     MESS_print(M_trace, "GET:%s\n", buf.mtext);
     str_copy(item, MQ_ITEM_SIZE, buf.mtext + 1);
+    // The window has closed the connection: the id may soon be somebody else's.
+    if (status < 0 && id == held_qid && conn_id == held_conn) held_conn = -1;
     return status;
 }
 
