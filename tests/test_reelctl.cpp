@@ -96,7 +96,7 @@ struct Running {
     FILE* err = nullptr;
 };
 
-Running start(const std::vector<std::string>& args)
+Running start(const std::vector<std::string>& args, const std::vector<int>& closed_fds = {})
 {
     Running child;
     child.out = std::tmpfile();
@@ -109,6 +109,7 @@ Running start(const std::vector<std::string>& args)
         dup2(fileno(child.out), 1);
         dup2(fileno(child.err), 2);
         close(in[1]);
+        for (int fd : closed_fds) close(fd);
         exec_child(args);
     }
     close(in[0]);
@@ -751,6 +752,48 @@ TEST(Reelctl, WindowVanishingDuringTheReplyIsReported)
     close(listener);
 }
 
+// Started with its output closed, reelctl must not print into the window's stream: the
+// window would read its own replies and the trace back as requests.
+TEST(Reelctl, ClosedOutputNeverReachesTheWindow)
+{
+    int port = unique_port(9);
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    Running client = start({kReelctl, "-wn=" + std::to_string(port), "-pa", "to=5,qtype=sock", "-me",
+                            "print,error,warn,+debugd", "rate"},
+                           {1});
+    pollfd pfd{listener, POLLIN, 0};
+    ASSERT_GT(poll(&pfd, 1, 10000), 0);
+    int server = accept(listener, nullptr, nullptr);
+    char code = 0;
+    read_stream_frame(server, &code);
+    EXPECT_EQ(code, '/');
+    raw_write(server, frame('2', "3"));
+    EXPECT_EQ(read_stream_frame(server, &code), "rate");
+    raw_write(server, frame('0', "rate=10\n"));
+    EXPECT_EQ(read_stream_frame(server, &code), "quit");
+    EXPECT_EQ(code, '3');
+    raw_write(server, frame('/', "Goodbye\n"));
+    Result r;
+    finish(client, &r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string rest;
+    char buffer[512];
+    // The client has ended: whatever it wrote is here already.
+    for (ssize_t n; (n = recv(server, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        rest.append(buffer, static_cast<size_t>(n));
+    EXPECT_EQ(rest, "") << "nothing but requests on the stream";
+    close(server);
+    close(listener);
+}
+
 TEST(Reelctl, TwentiethClientGetsNoAnswer)
 {
     int key = unique_key(32);
@@ -834,6 +877,25 @@ TEST(Loopstub, LongEchoesKeepTheirLineEnd)
     }
     const std::string title(100, 't');
     EXPECT_EQ(run({kReelctl, window, "title", title}).out, "title=" + title + "\n");
+}
+
+// Started with its output closed, loopstub must not write its messages into a client's
+// stream: a bad request's warning would arrive there as a reply.
+TEST(Loopstub, ClosedOutputNeverReachesAClient)
+{
+    int port = unique_port(10);
+    Running stub = start({kLoopstub, "-wn", std::to_string(port), "-qtype", "sock"}, {1, 2});
+    int fd = -1;
+    for (int waited = 0; waited < 10000 && (fd = raw_connect(port)) < 0; waited += 10) usleep(10000);
+    ASSERT_GE(fd, 0);
+    raw_write(fd, frame('Z', "x"));   // a request from no connection: warned about
+    raw_write(fd, frame('/', "0"));
+    char code = 0;
+    EXPECT_EQ(read_stream_frame(fd, &code), "3");
+    EXPECT_EQ(code, '2');
+    close(fd);
+    kill(stub.pid, SIGTERM);
+    finish(stub);
 }
 
 TEST(Loopstub, StopTellsEveryClientAndCleansUpAfterThem)

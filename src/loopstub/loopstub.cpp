@@ -1,6 +1,7 @@
 // loopstub: a stand-in loop window. It owns one window's queue (or listening socket),
 // serves up to 19 clients through the channel's server operations and answers like a
 // small animation window, so that reelctl and the resource exchange have a peer.
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
@@ -251,6 +252,10 @@ void await_queue_removal(int window, int qid, int transport)
 
 int main(int argc, char** argv)
 {
+    // A closed standard stream would be handed to a client's socket by accept, and our
+    // messages would then reach that client as replies.
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
     Options options;
     int parsed = parse_args(argc, argv, options);
     if (parsed > 0) return 0;

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/msg.h>
+#include <unistd.h>
 
 #include "flag.hpp"
 #include "mess.hpp"
@@ -190,10 +192,19 @@ bool take_command(const char* command, char* message)
     return true;
 }
 
+// A closed standard stream would be handed to the window's socket by the next open,
+// and our own output would then reach the window as requests.
+void open_standard_streams()
+{
+    for (int fd = 0; fd <= 2; ++fd)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    open_standard_streams();
     RES_init(argc, argv, res_key, res_pos);
     if (FLAG_help()) {
         RES_get_progname(temp_str, sizeof temp_str);
