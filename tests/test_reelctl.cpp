@@ -794,6 +794,24 @@ TEST(Reelctl, ClosedOutputNeverReachesTheWindow)
     close(listener);
 }
 
+// A window busy past a client's time-out grants that client a slot later, when nobody
+// waits any more. The next client hands such a slot back instead of discarding the grant.
+TEST(Reelctl, GrantNobodyTookIsHandedBack)
+{
+    int key = unique_key(39);
+    Stub stub(key, false);
+    ASSERT_TRUE(stub.ready());
+    int qid = msgget(key, 0);
+    ASSERT_EQ(raw_send(qid, 1, body_of('/', "0")), 0);
+    std::string grant;
+    ASSERT_EQ(raw_receive(qid, 2, &grant, 3000), 120);   // the late grant, left lying
+    ASSERT_EQ(raw_send(qid, 2, grant), 0);
+    Result r = run({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=5", "rate"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "rate=10\n");
+    EXPECT_EQ(queue_connect(qid), 3) << "the abandoned slot is free again";
+}
+
 TEST(Reelctl, TwentiethClientGetsNoAnswer)
 {
     int key = unique_key(32);
