@@ -96,7 +96,8 @@ struct Running {
     FILE* err = nullptr;
 };
 
-Running start(const std::vector<std::string>& args, const std::vector<int>& closed_fds = {})
+// out_fd, when given, becomes the child's standard output instead of a file.
+Running start(const std::vector<std::string>& args, const std::vector<int>& closed_fds = {}, int out_fd = -1)
 {
     Running child;
     child.out = std::tmpfile();
@@ -106,10 +107,11 @@ Running start(const std::vector<std::string>& args, const std::vector<int>& clos
     child.pid = fork();
     if (child.pid == 0) {
         dup2(in[0], 0);
-        dup2(fileno(child.out), 1);
+        dup2(out_fd >= 0 ? out_fd : fileno(child.out), 1);
         dup2(fileno(child.err), 2);
         close(in[1]);
         for (int fd : closed_fds) close(fd);
+        signal(SIGPIPE, SIG_DFL);   // as from a shell, whatever this process ignores
         exec_child(args);
     }
     close(in[0]);
@@ -630,6 +632,27 @@ TEST(Reelctl, InterruptedSessionGivesItsSlotBack)
         int wstatus = finish(session);
         EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == sig) << "ends as interrupted: " << wstatus;
     }
+    // Output into a pipe whose reader has gone (reelctl | head -1): the first prompt
+    // cannot be written.
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    close(out[0]);
+    Running piped = start({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=5"}, {}, out[1]);
+    close(out[1]);
+    int wstatus = finish(piped);
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGPIPE) << wstatus;
+
+    // A hang-up ignored from the start (nohup) stays ignored: the session carries on.
+    Running kept = start({"/bin/sh", "-c", "trap '' HUP; exec " + kReelctl + " -wn=" + std::to_string(key) + " -pa to=5"});
+    ASSERT_TRUE(wait_for_output(kept, "Message:1: "));
+    kill(kept.pid, SIGHUP);
+    usleep(100000);
+    EXPECT_EQ(waitpid(kept.pid, nullptr, WNOHANG), 0) << "still running";
+    (void)!write(kept.in, "rate\n", 5);
+    Result r;
+    finish(kept, &r);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("rate=10"), std::string::npos) << r.out;
     EXPECT_EQ(queue_connect(msgget(key, 0)), 3) << "every interrupted session said goodbye";
 }
 

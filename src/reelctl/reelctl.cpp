@@ -52,7 +52,7 @@ int process_mess(M_type level, const char* item)
     return status;
 }
 
-// Interrupted (Ctrl-C, hang-up, kill) while connected: say goodbye to the window, or
+// Interrupted (Ctrl-C, hang-up, kill, output closed) while connected: say goodbye to the window, or
 // it keeps this connection's slot for good and, after 19 such, takes no client at all.
 void on_interrupt(int sig)
 {
@@ -259,7 +259,10 @@ int main(int argc, char** argv)
     }
     qazlooping = 1;
     slot_held = 1;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, on_interrupt);
+    // SIGPIPE: the reader of our output went away (reelctl ... | head -1). A signal
+    // ignored from the start (nohup, a background job) stays ignored.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        if (std::signal(sig, on_interrupt) == SIG_IGN) std::signal(sig, SIG_IGN);
     MESS_print(M_mess, "Connected to QAZloop\n");
 
     int status;
