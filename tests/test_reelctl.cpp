@@ -890,6 +890,15 @@ TEST(Loopstub, HangUpCleansUpAndAStaleQueueIsExplained)
     EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
     EXPECT_FALSE(queue_exists(key));
 
+    // Under nohup the window outlives its terminal.
+    Running kept = start({"/bin/sh", "-c", "trap '' HUP; exec " + kLoopstub + " -wn " + std::to_string(key)});
+    ASSERT_TRUE(wait_for_output(kept, "\n"));
+    kill(kept.pid, SIGHUP);
+    EXPECT_EQ(run({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=5", "frame"}).out, "frame=1\n");
+    kill(kept.pid, SIGTERM);
+    finish(kept);
+    EXPECT_FALSE(queue_exists(key));
+
     ASSERT_GE(msgget(key, IPC_CREAT | IPC_EXCL | 0600), 0);   // as a SIGKILLed window leaves it
     Result refused = run({kLoopstub, "-wn", std::to_string(key)});
     EXPECT_EQ(refused.status, 1);

@@ -269,7 +269,10 @@ int main(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);   // the terminal closed: no queue left behind
+    // The terminal closed: no queue left behind. Under nohup the window keeps running.
+    struct sigaction hangup {};
+    sigaction(SIGHUP, nullptr, &hangup);
+    if (hangup.sa_handler != SIG_IGN) sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     MQ_offset(MQ_REELCTL_OFFSET);
