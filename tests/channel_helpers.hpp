@@ -18,6 +18,35 @@ namespace chan_test {
 // Keys and ports private to this test process (n < 64).
 inline int unique_key(int n) { return 0x51000000 + (static_cast<int>(getpid()) & 0xffff) * 64 + n; }
 
+// A TCP socket bound to 127.0.0.1:port (address reuse on), or -1.
+inline int bind_loopback(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A listening socket on 127.0.0.1:port, playing a window's server end; -1 on failure.
+inline int listen_loopback(int port)
+{
+    int fd = bind_loopback(port);
+    if (fd >= 0 && listen(fd, 4) != 0) {
+        close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
 // Ports must stay out of the kernel's ephemeral range: a client stream of another test
 // can hold any port there, and then binding it fails. The block of 32 is probed once,
 // so a port some other program holds moves this process to the next free block.
@@ -39,15 +68,9 @@ inline int port_block()
             const int candidate = first + ((start + i) % blocks) * 32;
             bool free = true;
             for (int p = candidate; p < candidate + 32 && free; ++p) {
-                int fd = socket(AF_INET, SOCK_STREAM, 0);
-                int on = 1;
-                setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-                sockaddr_in addr{};
-                addr.sin_family = AF_INET;
-                addr.sin_port = htons(static_cast<uint16_t>(p));
-                addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-                close(fd);
+                int fd = bind_loopback(p);
+                free = fd >= 0;
+                if (free) close(fd);
             }
             if (free) return candidate;
         }

@@ -574,16 +574,9 @@ TEST_F(StreamChannel, ClientReadsFramesAndRejectsBadOnes)
     EXPECT_EQ(MQ_get(1, 4, reply), -1);
     EXPECT_EQ(MQ_put(1, 4, "%s", "x"), -1);
 
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    int listener = listen_loopback(port_);
+    ASSERT_GE(listener, 0);
     fds_.push_back(listener);
-    int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port_));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
     const struct {
         std::string bytes;   // empty: the server closes
         int status;

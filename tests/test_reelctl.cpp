@@ -171,6 +171,29 @@ int count_of(const std::string& text, const std::string& piece)
 
 bool queue_exists(int key) { return msgget(key, 0) >= 0; }
 
+// A new, empty queue under key, in place of any left from an earlier run; its id or -1.
+int fresh_queue(int key)
+{
+    remove_queue(key);
+    return msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+}
+
+// The window's side of a connect, played by a test: takes the request, grants the id.
+void grant_connection(int qid, int id)
+{
+    std::string request;
+    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0) << "no connect request";
+    EXPECT_EQ(raw_send(qid, 2, body_of('2', std::to_string(id))), 0);
+}
+
+// The next request on the window's queue (code character and text), waiting up to 5 s.
+std::string next_request(int qid)
+{
+    std::string request;
+    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0) << "no request";
+    return request;
+}
+
 struct QueueGuard {
     std::vector<int> keys;
     ~QueueGuard()
@@ -513,8 +536,7 @@ TEST(Reelctl, CleanAndClearMesg)
 {
     int key = unique_key(30);
     QueueGuard guard{{key}};
-    remove_queue(key);
-    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    int qid = fresh_queue(key);
     ASSERT_GE(qid, 0);
     const std::string window = "-wn=" + std::to_string(key);
     for (const auto& words : std::vector<std::vector<std::string>>{{"clear mesg"}, {"clear", "mesg"}}) {
@@ -542,8 +564,7 @@ TEST(Reelctl, QueueOfAnotherUser)
     if (getuid() != 0) GTEST_SKIP() << "acting as another user needs root";
     int key = unique_key(33);
     QueueGuard guard{{key}};
-    remove_queue(key);
-    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    int qid = fresh_queue(key);
     ASSERT_GE(qid, 0);
     ASSERT_EQ(raw_send(qid, 2, body_of('2', "3")), 0);
     const std::string window = "-wn=" + std::to_string(key);
@@ -575,8 +596,7 @@ TEST(Reelctl, CommandThatCannotBeSentIsAFailure)
 {
     int key = unique_key(34);
     QueueGuard guard{{key}};
-    remove_queue(key);
-    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    int qid = fresh_queue(key);
     ASSERT_GE(qid, 0);
     int in[2];
     ASSERT_EQ(pipe(in), 0);
@@ -593,9 +613,7 @@ TEST(Reelctl, CommandThatCannotBeSentIsAFailure)
     }
     close(in[0]);
     // Play the window for the handshake, then take its queue away.
-    std::string request;
-    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
-    EXPECT_EQ(raw_send(qid, 2, body_of('2', "3")), 0);
+    grant_connection(qid, 3);
     for (int waited = 0; waited < 5000 && pending(qid) > 0; waited += 10) usleep(10000);
     msgctl(qid, IPC_RMID, nullptr);
     signal(SIGPIPE, SIG_IGN);
@@ -662,15 +680,12 @@ TEST(Reelctl, TimeOutLeavesAQuitForTheSlowWindow)
 {
     int key = unique_key(38);
     QueueGuard guard{{key}};
-    remove_queue(key);
-    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    int qid = fresh_queue(key);
     ASSERT_GE(qid, 0);
     Running client = start({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=1", "rate"});
     std::string request;
-    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
-    EXPECT_EQ(raw_send(qid, 2, body_of('2', "4")), 0);
-    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
-    EXPECT_EQ(request.substr(0, 5), "4rate");
+    grant_connection(qid, 4);
+    EXPECT_EQ(next_request(qid).substr(0, 5), "4rate");
     Result r;
     finish(client, &r);
     EXPECT_EQ(r.status, 7);
@@ -727,15 +742,11 @@ TEST(Reelctl, WindowVanishingDuringTheReplyIsReported)
 {
     int key = unique_key(37);
     QueueGuard guard{{key}};
-    remove_queue(key);
-    int qid = msgget(key, IPC_CREAT | IPC_EXCL | 0600);
+    int qid = fresh_queue(key);
     ASSERT_GE(qid, 0);
     Running queue_client = start({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=5", "rate"});
-    std::string request;
-    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
-    EXPECT_EQ(raw_send(qid, 2, body_of('2', "3")), 0);
-    EXPECT_GT(raw_receive(qid, 1, &request, 5000), 0);
-    EXPECT_EQ(request.substr(0, 5), "3rate");
+    grant_connection(qid, 3);
+    EXPECT_EQ(next_request(qid).substr(0, 5), "3rate");
     msgctl(qid, IPC_RMID, nullptr);
     Result r;
     finish(queue_client, &r);
@@ -743,15 +754,8 @@ TEST(Reelctl, WindowVanishingDuringTheReplyIsReported)
     EXPECT_EQ(r.err, "MQ_get: the loop window's queue is gone\n");
 
     int port = unique_port(8);
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
+    int listener = listen_loopback(port);
+    ASSERT_GE(listener, 0);
     // An orderly close, then a reset (what a killed window with unread data gives).
     for (bool reset : {false, true}) {
         Running stream_client = start({kReelctl, "-wn=" + std::to_string(port), "-pa", "to=5,qtype=sock", "rate"});
@@ -780,15 +784,8 @@ TEST(Reelctl, WindowVanishingDuringTheReplyIsReported)
 TEST(Reelctl, ClosedOutputNeverReachesTheWindow)
 {
     int port = unique_port(9);
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
+    int listener = listen_loopback(port);
+    ASSERT_GE(listener, 0);
     Running client = start({kReelctl, "-wn=" + std::to_string(port), "-pa", "to=5,qtype=sock", "-me",
                             "print,error,warn,+debugd", "rate"},
                            {1});
