@@ -229,7 +229,16 @@ TEST_F(FileSystem, OverwriteDecisions) {
   EXPECT_EQ(FILE_overwrite(path("new").c_str(), 2), 1);
   EXPECT_EQ(FILE_overwrite("-", 2), 1);
   FLAG_set(15, 2);  // an answer given on the command line
-  EXPECT_EQ(FILE_overwrite(old.c_str(), 1), 2);
+  EXPECT_EQ(FILE_overwrite(old.c_str(), 2), 2);
+  // A caller that cannot append never gets "append": the file is kept, with a warning.
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(FILE_overwrite(old.c_str(), 1), 3);
+  EXPECT_EQ(FILE_overwrite(old.c_str(), 7), 0);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot append"), std::string::npos);
+  FLAG_set(15, 1);
+  EXPECT_EQ(FILE_overwrite(old.c_str(), 1), 1);
+  FLAG_set(15, 3);
+  EXPECT_EQ(FILE_overwrite(old.c_str(), 1), 3);
   FLAG_set(15, -9999);
   FLAG_set_batch(1);
   EXPECT_EQ(FILE_overwrite(old.c_str(), 2), 3);

@@ -250,7 +250,14 @@ int FILE_close(FILE* fp) {
 
 int FILE_overwrite(const char* filename, int flag) {
   if (!filename || FILE_is_stdio(filename) || !FILE_exist(filename)) return 1;
-  if (const int answer = FLAG_get(15); answer > 0) return answer;
+  if (const int answer = FLAG_get(15); answer > 0) {
+    if (answer != 2 || flag == 2) return answer;
+    // "app" given for every output must not append where this caller cannot: keeping the
+    // file is the one choice left that loses nothing.
+    MESS_print(M_warn, "FILE_overwrite: %s: this output cannot append, %s\n", filename,
+               flag == 1 ? "file kept" : "no decision");
+    return flag == 1 ? 3 : 0;
+  }
   if (FLAG_batch()) return 3;
   if (flag != 1 && flag != 2) return 0;
   // Built whole: a long name must not cut off the question the answer refers to.

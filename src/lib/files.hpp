@@ -60,7 +60,8 @@ FILE* FILE_open(const char* file, const char* access);
 int FILE_close(FILE* fp);
 // What to do with an existing output file: 1 overwrite, 2 append, 3 keep and use it,
 // 0 no decision. flag 2 offers append, flag 1 does not; answer flag 15 and batch mode
-// decide without a prompt.
+// decide without a prompt. A stored "append" answer holds only under flag 2: flag 1
+// then keeps the file (3), other flags get 0.
 int FILE_overwrite(const char* filename, int flag);
 // The file kind (FILE_TYPE_...) from the first bytes of a regular file; a missing
 // "name-suffix" is looked up as "name". FILE_TYPE_UNKNOWN (-1) for other or unreadable
