@@ -140,6 +140,37 @@ TEST_F(NameConv, PathCodesResourcesAndKeys) {
   EXPECT_EQ(name_for("x%k.%3k.%7k.%q", d), "xab_cd.ab_.ab_cd__.0");
 }
 
+// A path resource set to "none" names no directory, as it does for the program's own
+// path target: the templates use the working directory, never a directory called "none".
+TEST_F(NameConv, PathResourceNoneIsTheWorkingDirectory) {
+  const Date d = make_date(2026, 1, 1, 6);
+  const char* codes = "CDFRGIWTMS";
+  const char* names[] = {"con_path",  "data_path",  "file_path", "raw_path",   "grid_path",
+                         "image_path", "watch_path", "text_path", "model_path", "sat_path"};
+  for (int i = 0; i < 10; ++i) {
+    RES_put(names[i], i % 2 ? "NONE" : "none");
+    EXPECT_EQ(name_for(std::string("%") + codes[i] + "/f", d), "./f") << names[i];
+  }
+  // Names read back and the listing pattern agree with the names built.
+  FILE_set_name("@%D/%y%m%d%h_sao");
+  EXPECT_EQ(interpret("26120707_sao"), "./26120707_sao");
+  Date got{};
+  FILE_get_date(&got);
+  EXPECT_EQ(std::vector<int>({got.year, got.month, got.day, got.hour}),
+            std::vector<int>({2026, 12, 7, 7}));
+  FILE_set_name("@%D/%y%m%d%h_qaz_absent");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(FILE_list_file(), 0);
+  const std::string listed = testing::internal::GetCapturedStdout();
+  EXPECT_NE(listed.find(" ./"), std::string::npos) << listed;
+  EXPECT_EQ(listed.find("none"), std::string::npos) << listed;
+  // The convention file is looked for where we stand, not under "none/".
+  testing::internal::CaptureStderr();
+  FILE_set_name("qaz_absent_type");
+  const std::string warned = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(warned.find("none/"), std::string::npos) << warned;
+}
+
 TEST_F(NameConv, NamesReadBack) {
   FILE_set_key('k', "ab_cd");
   struct Case {

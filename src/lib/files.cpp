@@ -366,6 +366,12 @@ const char* resource_value(const char* name) {
   return value && *value ? value : nullptr;
 }
 
+// A directory resource: "none" names no directory, as in the program's own path target.
+const char* path_value(const char* name) {
+  const char* value = resource_value(name);
+  return value && stricmp(value, "none") == 0 ? nullptr : value;
+}
+
 const char* path_resource(char code) {
   switch (code) {
     case 'C': return "con_path";
@@ -665,7 +671,7 @@ std::string expand(const std::string& tmpl, const Date& d, LateOffset& late) {
       write_date_code(c, d, out);
       note_time_code(c.code, c.width, late);
     } else if (const char* res = path_resource(c.code)) {
-      out += use_path ? path : directory_text(resource_value(res), c.next);
+      out += use_path ? path : directory_text(path_value(res), c.next);
     } else if (c.code == '{') {
       if (use_path) {
         out += path;
@@ -865,7 +871,7 @@ std::string match_name(const std::string& tmpl, const std::string& name) {
           ni = cut_at;
         } else {
           const char* value = c.code == '{' ? resource_value(c.name.c_str())
-                                            : resource_value(path_resource(c.code));
+                                            : path_value(path_resource(c.code));
           if (c.code == '{')
             out += value ? value : "";
           else
@@ -1137,7 +1143,7 @@ std::string list_pattern() {
       }
       default:
         if (const char* res = path_resource(c.code)) {
-          out += directory_text(resource_value(res), c.next);
+          out += directory_text(path_value(res), c.next);
         } else if (!keys[static_cast<unsigned char>(c.code)].empty()) {
           out += key_text(c);
         } else {
@@ -1239,7 +1245,7 @@ int FILE_set_name(const char* type) {
     }
   }
   const char* conv_name = resource_value("name_conv");
-  const char* directory = resource_value("file_path");
+  const char* directory = path_value("file_path");
   char path[FILE_NAME_SIZE];
   FILE_add_path(directory, conv_name ? conv_name : "name_conv", path);
 #ifdef QAZ_SHARE_DIR
