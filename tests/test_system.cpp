@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "files.hpp"
 #include "mess.hpp"
 #include "resrc.hpp"
 #include "system.hpp"
@@ -189,6 +190,28 @@ TEST_F(System, BackgroundChildrenAndFullTable) {
 
   for (int i = 0; i < QAZ_MAX_PROCS; ++i) QAZ_add_proc(1000000 + i, "fake");
   EXPECT_EQ(QAZ_run("true", true_argv, nullptr, 2), 0);  // eleventh: not started
+}
+
+// A foreground run waits for its own child only: a stream started by FILE_open that ends
+// meanwhile keeps its exit status for FILE_close.
+TEST_F(System, RunLeavesOtherChildrenToTheirOwners) {
+  char* true_argv[] = {const_cast<char*>("true"), nullptr};
+  for (const bool as_func : {false, true}) {
+    FILE* stream = FILE_open("|echo x; exit 3", "r");
+    ASSERT_NE(stream, nullptr);
+    char line[8];
+    EXPECT_NE(std::fgets(line, sizeof line, stream), nullptr);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_ALL, 0, &info, WEXITED | WNOWAIT), 0);  // ended, not reaped
+    if (as_func)
+      EXPECT_EQ(QAZ_run_func(return_arg, 4), 4);
+    else
+      EXPECT_EQ(QAZ_run("true", true_argv, nullptr, 0), 0);
+    const int status = FILE_close(stream);
+    ASSERT_NE(status, -1) << "the stream's status was taken by the run";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+  }
 }
 
 TEST_F(System, BackProcDetachesIntoChild) {

@@ -56,23 +56,23 @@ float elapse = 0.0f;
 
 bool valid_slot(int proc) { return proc >= 0 && proc < QAZ_MAX_PROCS; }
 
-// Waits for child; other children ending meanwhile leave the background table. The
-// child's exit status, 128 + signal number when a signal ended it, -1 when lost.
+// Waits for child, then frees the table slots of background children that ended
+// meanwhile. Only children of the table are reaped: a stream opened with popen keeps
+// its own child for pclose. The child's exit status, 128 + signal number when a signal
+// ended it, -1 when lost.
 int wait_for(pid_t child) {
-  for (;;) {
-    int status = 0;
-    const pid_t done = wait(&status);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (done == child) {
-      if (WIFEXITED(status)) return WEXITSTATUS(status);
-      if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-      return -1;
-    }
-    if (const int slot = QAZ_proc(done); slot >= 0) QAZ_clr_proc(slot);
-  }
+  int status = 0;
+  pid_t done;
+  do {
+    done = waitpid(child, &status, 0);
+  } while (done < 0 && errno == EINTR);
+  for (int slot = 0; slot < QAZ_MAX_PROCS; ++slot)
+    if (const pid_t id = procs[slot].id; id > 0 && id != child && waitpid(id, nullptr, WNOHANG) == id)
+      QAZ_clr_proc(slot);
+  if (done != child) return -1;
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
 }
 
 // Points fd at name (opened with flags) or ends the child with status 1.

@@ -38,7 +38,9 @@ int QAZ_run_func(fnptr* func, int arg);
 // name) and env (null-terminated; null keeps the current environment). flag bit 1: change
 // to the directory filename first; bit 2: run in the background. Foreground: the exit
 // status (1 redirection failed, 2 could not execute), -1 when no child could be made.
-// Background: the table slot, or 0 when all slots are used.
+// Background: the table slot, or 0 when all slots are used. A foreground run (and
+// QAZ_run_func) reaps only its own child and background children of the table that
+// ended; other children, such as pipe streams, are left to their owners.
 int QAZ_run(const char* filename, char** argv, char** env, int flag);
 // Detaches into the background: the parent exits with 0; the child gets 1 (0 when
 // /dev/null could not be opened).
