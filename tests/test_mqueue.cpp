@@ -319,6 +319,102 @@ TEST_F(QueueChannel, TimeOutRunsTheHandlerOrEndsWithStatus7)
     EXPECT_EXIT(MQ_get(qid_, 6, reply), ::testing::ExitedWithCode(7), "Queue not responding!!");
 }
 
+// Shrinks the queue to a few bodies and fills it with messages of type; false when the
+// queue could not be made full.
+bool fill_queue(int qid, long type)
+{
+    struct msqid_ds info {};
+    if (msgctl(qid, IPC_STAT, &info) != 0) return false;
+    info.msg_qbytes = 3 * MQ_BODY_SIZE;   // lowering needs no privilege, only ownership
+    if (msgctl(qid, IPC_SET, &info) != 0) return false;
+    // Whole bodies first, then single bytes: not even a short message fits any more.
+    int i = 0;
+    while (i < 1000 && raw_send(qid, type, body_of('1', "unread\n")) == 0) ++i;
+    while (i < 1000 && raw_send(qid, type, "1") == 0) ++i;
+    return i < 1000 && errno == EAGAIN;
+}
+
+struct ChildRun {
+    int status = -1;
+    double seconds = 0;
+    std::string err;
+};
+
+// Runs body in a child (killed after 15 s: the fault under test is a hang); its exit
+// status, how long it took and what it wrote to standard error.
+template <typename Body>
+ChildRun in_child(Body body)
+{
+    ChildRun run;
+    int err[2];
+    if (pipe(err) != 0) return run;
+    const auto start = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(err[1], 2);
+        close(err[0]);
+        _exit(body());
+    }
+    close(err[1]);
+    int wstatus = 0;
+    for (int waited_ms = 0; waitpid(pid, &wstatus, WNOHANG) == 0; waited_ms += 10) {
+        if (waited_ms == 15000) kill(pid, SIGKILL);
+        usleep(10000);
+    }
+    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    char buffer[512];
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) > 0;) run.err.append(buffer, static_cast<size_t>(n));
+    close(err[0]);
+    return run;
+}
+
+// A client that never reads its replies must not stop the window: the reply is given up
+// after the time-out, later ones to that client are not waited for again, and sending
+// works again once there is room.
+TEST_F(QueueChannel, ServerGivesUpRepliesToAFullQueue)
+{
+    int conn_id = connect_client();
+    ASSERT_EQ(conn_id, MQ_FIRST_CONN);
+    if (!fill_queue(qid_, conn_id)) GTEST_SKIP() << "the queue could not be shrunk and filled";
+    MQ_timeout(1);
+    ChildRun run = in_child([&] {
+        int failures = 0;
+        if (MQ_sput(qid_, conn_id, 1, "first") != -1) failures |= 1;
+        const auto second = Clock::now();
+        if (MQ_sput(qid_, conn_id, 0, "second") != -1) failures |= 2;
+        if (Clock::now() - second > milliseconds(300)) failures |= 4;
+        raw_receive(qid_, conn_id);
+        if (MQ_sput(qid_, conn_id, 0, "room again") != 0) failures |= 8;
+        return failures;
+    });
+    EXPECT_EQ(run.status, 0) << "failed checks (bits): " << run.status;
+    EXPECT_GE(run.seconds, 0.9);
+    EXPECT_LT(run.seconds, 5.0);
+    int warnings = 0;
+    for (auto at = run.err.find("queue full"); at != std::string::npos; at = run.err.find("queue full", at + 1)) ++warnings;
+    EXPECT_EQ(warnings, 1) << "once, for the reply that was waited on:\n" << run.err;
+
+    // A connect grant that cannot be sent leaves the slot free for the next client.
+    while (raw_receive(qid_, 0) >= 0) {
+    }
+    // A short request: taking it must not make room for the 120-byte grant.
+    ASSERT_EQ(raw_send(qid_, MQ_TYPE_REQUEST, std::string("/1000")), 0);
+    ASSERT_TRUE(fill_queue(qid_, 99));
+    run = in_child([&] {
+        int granted = -1;
+        char item[MQ_ITEM_SIZE];
+        if (MQ_sget(qid_, &granted, item) != 2 || granted != -1) return 1;
+        while (raw_receive(qid_, 0) >= 0) {
+        }
+        return connect_client() == MQ_FIRST_CONN + 1 ? 0 : 2;
+    });
+    EXPECT_EQ(run.status, 0);
+    EXPECT_LT(run.seconds, 5.0);
+    while (raw_receive(qid_, 0) >= 0) {
+    }
+}
+
 TEST_F(QueueChannel, ManagementOpenCreateFindClear)
 {
     EXPECT_EQ(MQ_open(key_), qid_);

@@ -33,6 +33,7 @@ constexpr int kMinStatus = -9;            // a code character is '0' plus one si
 constexpr int kMaxStatus = 9;
 constexpr int kConnectCode = '0' - 1;     // '/' marks a connect request
 constexpr int kStreamReadSecs = 5;        // rest of a frame after its first byte
+constexpr int kServerSendSecs = 5;        // room for a reply when the time-out is off
 
 int transport = 0;                        // 0 message queue, 1 TCP socket
 int key_offset = 0;
@@ -48,6 +49,7 @@ int sock2 = -1;
 volatile sig_atomic_t held_qid = -1;
 volatile sig_atomic_t held_conn = -1;
 bool stream_slot[kSlots] = {};            // slots opened over the current client stream sock2
+bool send_stalled[kSlots] = {};           // a reply to this connection id was given up
 
 bool queue_transport() { return transport == 0; }
 
@@ -564,17 +566,48 @@ int MQ_hangup(int id, int conn_id)
 namespace {
 
 // Grants the first free slot to a connect request: its id, or -1 (and no reply) when
-// all are taken.
+// all are taken. A grant that could not be sent leaves the slot free: nobody will
+// ever use it or say goodbye on it.
 int accept_connect(int id)
 {
     for (int slot = 1; slot < kUsedSlots; ++slot) {
         if (conn[slot]) continue;
         conn[0] = 1;
-        MQ_sput(id, MQ_TYPE_CONNECT, MQ_STATUS_CONNECT, "%d", slot + 2);
+        int sent = MQ_sput(id, MQ_TYPE_CONNECT, MQ_STATUS_CONNECT, "%d", slot + 2);
         conn[0] = 0;
+        if (sent < 0) return -1;
         conn[slot] = 1;
+        send_stalled[slot] = false;   // a new client: the last holder's stall is not its own
         return slot + 2;
     }
+    return -1;
+}
+
+// A reply on the queue. A client that stopped reading (killed, stuck) lets its replies
+// pile up until the queue is full; a blocking send would then stop the window for good.
+// Room is awaited for the channel's time-out at most, then the reply is dropped. Later
+// replies to the same connection get a single try until one goes through again, so a
+// long listing to a dead client does not cost one time-out per line.
+int send_reply(int id, const mqueuebuf& buf, int conn_id)
+{
+    using Clock = std::chrono::steady_clock;
+    const int secs = timeout_secs > 0 ? timeout_secs : kServerSendSecs;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(secs);
+    bool& stalled = send_stalled[conn_id - 2];
+    useconds_t pause = 1000;
+    for (;;) {
+        if (msgsnd(id, &buf, MQ_BODY_SIZE, IPC_NOWAIT) == 0) {
+            stalled = false;
+            return 0;
+        }
+        if (errno != EAGAIN && errno != EINTR) return -1;
+        if (stalled || Clock::now() >= deadline) break;
+        usleep(pause);
+        if (pause < 50000) pause *= 2;
+    }
+    if (!stalled)
+        MESS_print(M_warn, "MQ_sput: queue full for %d s, reply to connection %d dropped\n", secs, conn_id);
+    stalled = true;
     return -1;
 }
 
@@ -699,9 +732,7 @@ int MQ_sput(int id, int conn_id, int flag, const char* format, ...)
     buf.mtype = conn_id;
     fill_body(buf, code, text);
     MESS_print(M_trace, "SPUT:%d:%s:", conn_id, buf.mtext);
-    int result;
-    while ((result = msgsnd(id, &buf, MQ_BODY_SIZE, 0)) < 0 && errno == EINTR) {
-    }
+    int result = send_reply(id, buf, conn_id);
     MESS_print(M_trace, "%d\n", result);
     return result;
 }

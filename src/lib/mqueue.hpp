@@ -81,12 +81,16 @@ int MQ_hangup(int msgqid, int conn_id);
 
 // --- server side ---
 // Takes one request without waiting. Returns 1 (request: *conn_id, item set), 2
-// (connect handled; *conn_id is the new id, unchanged when all slots are taken),
+// (connect handled; *conn_id is the new id, unchanged when all slots are taken or the
+// grant could not be sent),
 // 0 when nothing is pending, -1 on error or a malformed message. item: MQ_ITEM_SIZE bytes.
 int MQ_sget(int msgqid, int* conn_id, char* item);
 // Blocks until a request (or a connect) is pending for MQ_sget, without taking it, or
 // until a signal arrives. 1 pending, 0 interrupted, -1 when the queue or socket is gone.
 int MQ_swait(int msgqid);
 // Sends a reply with status flag to connection conn_id (negative flag closes it);
-// -1 without sending when the connection is not open; else the send result.
+// -1 without sending when the connection is not open; else the send result. Queue: a
+// full queue is waited on for the time-out (5 s when it is off), then the reply is
+// dropped with a warning and -1; further replies to that connection get one try only
+// until one goes through.
 int MQ_sput(int msgqid, int conn_id, int flag, const char* format, ...) __attribute__((format(printf, 4, 5)));
