@@ -4,8 +4,12 @@
 // failure. Build the reelctl and loopstub targets before running these.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
+#include <sys/user.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -531,6 +535,128 @@ TEST(Reelctl, FixedWindowsAllocAndTest)
     EXPECT_EQ(create.out, "+" + std::to_string(expected) + "\n");
     EXPECT_TRUE(queue_exists(kWindowBase + expected));
 }
+
+// Callers started together can all find the same free window; each must still end up
+// with a queue of its own, and none may report a window it did not create.
+TEST(Reelctl, SimultaneousAllocCreateGetDistinctWindows)
+{
+    FixedWindowLock lock;
+    QueueGuard guard;
+    std::vector<int> taken_before;
+    for (int w = 20; w < 80; ++w)
+        if (queue_exists(kWindowBase + w)) taken_before.push_back(w);
+    auto new_windows = [&] {
+        std::vector<int> made;
+        for (int w = 20; w < 80; ++w)
+            if (queue_exists(kWindowBase + w) &&
+                std::find(taken_before.begin(), taken_before.end(), w) == taken_before.end())
+                made.push_back(w);
+        return made;
+    };
+    constexpr int kCallers = 6;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<Running> callers;
+        for (int i = 0; i < kCallers; ++i) callers.push_back(start({kReelctl, "alloc_create"}));
+        std::vector<Result> results(kCallers);
+        for (int i = 0; i < kCallers; ++i) finish(callers[i], &results[i]);
+        const std::vector<int> made = new_windows();
+        for (int w : made) guard.keys.push_back(kWindowBase + w);
+
+        std::vector<int> printed;
+        for (const Result& r : results) {
+            EXPECT_EQ(r.status, 0) << r.out << r.err;
+            int window = -1;
+            if (std::sscanf(r.out.c_str(), "+%d", &window) == 1) printed.push_back(window);
+        }
+        std::sort(printed.begin(), printed.end());
+        EXPECT_EQ(printed, made) << "every caller its own window, each one created";
+        for (int w : made) remove_queue(kWindowBase + w);
+    }
+}
+
+#if defined(__x86_64__)
+// Runs "reelctl alloc_create" traced, playing another caller that wins the race: at each
+// of the first `steals` queue creations the key is created by the test just before
+// reelctl's own call. The keys so taken are added to stolen. status -2 when tracing is
+// not possible here.
+Result alloc_create_losing_races(int steals, std::vector<int>& stolen)
+{
+    Result result;
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    if (out == nullptr || err == nullptr) return result;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(out), 1);
+        dup2(fileno(err), 2);
+        if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(125);
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);   // the leak check cannot run traced
+        exec_child({kReelctl, "alloc_create"});
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);   // stopped at the exec, or gone when tracing was refused
+    if (!WIFSTOPPED(wstatus)) {
+        result.status = -2;
+        return result;
+    }
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+    bool entering = true;
+    int deliver = 0;
+    for (;;) {
+        if (ptrace(PTRACE_SYSCALL, pid, nullptr, deliver) != 0) break;
+        deliver = 0;
+        if (waitpid(pid, &wstatus, 0) < 0 || WIFEXITED(wstatus) || WIFSIGNALED(wstatus)) break;
+        if (WSTOPSIG(wstatus) != (SIGTRAP | 0x80)) {
+            deliver = WSTOPSIG(wstatus);
+            continue;
+        }
+        user_regs_struct regs{};
+        if (entering && ptrace(PTRACE_GETREGS, pid, nullptr, &regs) == 0 && regs.orig_rax == SYS_msgget &&
+            (regs.rsi & IPC_CREAT) && steals > 0) {
+            --steals;
+            const int key = static_cast<int>(regs.rdi);
+            if (msgget(key, IPC_CREAT | IPC_EXCL | 0600) >= 0) stolen.push_back(key);
+        }
+        entering = !entering;
+    }
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.out = slurp(out);
+    result.err = slurp(err);
+    return result;
+}
+
+// A caller that loses the race for its free window moves on to the next free one, and
+// gives up after a bounded number of losses without claiming any window.
+TEST(Reelctl, AllocCreateLosingTheRaceTakesTheNextWindow)
+{
+    FixedWindowLock lock;
+    QueueGuard guard;
+    std::vector<int> free_before;
+    for (int w = 20; w < 70 && free_before.size() < 3; ++w)
+        if (!queue_exists(kWindowBase + w)) free_before.push_back(w);
+    ASSERT_EQ(free_before.size(), 3u);
+    const int expected = free_before[2];
+    guard.keys.push_back(kWindowBase + expected);
+    std::vector<int> stolen;
+    Result r = alloc_create_losing_races(2, stolen);
+    for (int key : stolen) guard.keys.push_back(key);
+    if (r.status == -2) GTEST_SKIP() << "tracing a child is not permitted here";
+    EXPECT_EQ(stolen, (std::vector<int>{kWindowBase + free_before[0], kWindowBase + free_before[1]})) << r.out << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "+" + std::to_string(expected) + "\n");
+    EXPECT_TRUE(queue_exists(kWindowBase + expected));
+
+    for (int key : stolen) remove_queue(key);
+    stolen.clear();
+    r = alloc_create_losing_races(1000, stolen);
+    for (int key : stolen) guard.keys.push_back(key);
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.out, "") << "no window may be claimed";
+    EXPECT_NE(r.err.find("Unable to Allocate new message queue"), std::string::npos) << r.err;
+    EXPECT_GE(stolen.size(), 2u);
+    EXPECT_LE(stolen.size(), 20u) << "the retries must be bounded";
+}
+#endif
 
 TEST(Reelctl, CleanAndClearMesg)
 {

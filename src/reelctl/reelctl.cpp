@@ -22,6 +22,8 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 7;
 constexpr int kExitNotRunning = 14;
 constexpr int kFirstWindow = 20;
+constexpr int kSearchedWindows = 50;     // alloc looks at windows 20 to 69
+constexpr int kCreateAttempts = 10;      // alloc_create: windows tried before giving up
 constexpr int kMessageSize = 120;        // command buffer
 constexpr int kLineChars = 79;          // longest interactive line, newline not counted
 
@@ -68,11 +70,24 @@ void on_interrupt(int sig)
     QAZ_exit(kExitFailed);
 }
 
+// Creates the queue of window, found free from the first window on; the window number,
+// or -1. Callers started together all find the same free window and only one creates
+// it: the others move on to the next free one, a few times and within the searched range.
+int create_free_window(int window)
+{
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        if (window < kFirstWindow || window >= kFirstWindow + kSearchedWindows) return -1;
+        if (MQ_create(window) >= 0) return window;
+        window = MQ_find(window + 1);
+    }
+    return -1;
+}
+
 [[noreturn]] void allocate(bool create)
 {
     MESS_print(M_out2, "Allocating new message queue\n");
     int window = MQ_find(kFirstWindow);
-    if (window >= 0 && create && MQ_create(window) < 0) window = -1;
+    if (create) window = create_free_window(window);
     if (window < 0) {
         MESS_print(M_error, "Unable to Allocate new message queue\n");
         QAZ_exit(kExitFailed);
