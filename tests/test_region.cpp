@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "files.hpp"
 #include "flag.hpp"
 #include "maptran.hpp"
@@ -273,6 +275,22 @@ TEST_F(RegionTest, BuiltInRegionsWhenTheFileHasNone)
     expect_domain(decode("sp", 2), {1, unset, -100, 32.5f, -100, 25, 17, 1.2f, 1.2f, 0}, "built-in sp");
     Domain domain;
     EXPECT_EQ(DOM_get_def_region("xx", &domain), 0);
+}
+
+// A file_path of "none" names no directory: the region and station files are those where
+// the program stands, not some "none/" below it.
+TEST_F(RegionTest, FilePathNoneMeansTheWorkingDirectory)
+{
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(QAZ_TEST_DATA), 0);
+    for (const char* none : {"none", "NONE"}) {
+        RES_put("file_path", none);
+        Domain domain = decode("co", 2);
+        EXPECT_FLOAT_EQ(domain.clon, -105.5f) << none;
+        EXPECT_EQ(DOM_decode(("id:" + std::string("cty_small.cty") + ":KDEN").c_str(), &domain), 1) << none;
+    }
+    ASSERT_EQ(chdir(previous), 0);
 }
 
 TEST_F(RegionTest, VariableRegionAsksForItsCentre)

@@ -247,6 +247,8 @@ int CTY_open_file(const char* file, int* num_stats)
     }
     char path[FILE_NAME_SIZE];
     const char* directory = RES_get("file_path");
+    // "none" names no directory, as everywhere a path resource is read.
+    if (directory && stricmp(directory, "none") == 0) directory = nullptr;
     FILE_add_path(directory, name.c_str(), path, sizeof path);
 #ifdef QAZ_SHARE_DIR
     // Without a file_path setting the installed copy serves as the default.

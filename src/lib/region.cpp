@@ -197,6 +197,8 @@ std::string region_file_path(const char* file)
     const char* name = file && *file ? file : default_region_file;
     char path[FILE_NAME_SIZE];
     const char* directory = RES_get("file_path");
+    // "none" names no directory, as everywhere a path resource is read.
+    if (directory && stricmp(directory, "none") == 0) directory = nullptr;
     FILE_add_path(directory, name, path, sizeof path);
 #ifdef QAZ_SHARE_DIR
     if ((!directory || !*directory) && !FILE_exist(path)) {
