@@ -168,6 +168,31 @@ TEST_F(Mess, UnopenableCopyFileLeavesTheConsole) {
   }
 }
 
+// The operator learns once, with the reason, that the copy file is not being written,
+// also for a copy reopened for every message; the messages still reach the terminal.
+TEST_F(Mess, UnopenableCopyFileIsReportedOnceWithItsReason) {
+  for (const char* setting : {"+fi=/dev/null/x", "dfi=/dev/null/x"}) {
+    MESS_reset();
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    MESS_set_str(setting);
+    for (int i = 0; i < 3; ++i) MESS_print(M_print, "line %d\n", i);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out, "line 0\nline 1\nline 2\n") << setting;
+    EXPECT_EQ(count_of(err, "/dev/null/x"), 1) << setting << ":\n" << err;
+    EXPECT_NE(err.find("Not a directory"), std::string::npos) << setting << ":\n" << err;
+  }
+  // Quiet once the operator turned warnings off.
+  MESS_reset();
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  MESS_set_str("error,dfi=/dev/null/x");
+  MESS_print(M_print, "quiet\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "quiet\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 // Switching an open copy to the reopened mode closes the first copy before using the
 // remembered name.
 TEST_F(Mess, SwitchToReopenedCopy) {

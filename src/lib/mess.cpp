@@ -1,6 +1,7 @@
 #include "mess.hpp"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,8 @@ int max_lines = kDefaultLines;
 FILE* ofile = nullptr;
 FILE* pfile = nullptr;
 char filename[FILE_NAME_SIZE] = "";
+// The copy reopened for every message failed to open: said once, not at every message.
+bool reopen_failed = false;
 // Opening a copy file may itself report through MESS_print; nested calls then
 // only reach the console instead of recursing into the files.
 int print_depth = 0;
@@ -61,13 +64,18 @@ void close_copy_file() {
 void open_copy_file(const char* name, const char* access, int mode) {
   close_copy_file();
   mess_out = mode;
-  if (name && *name) pfile = FILE_open(name, access);
+  int reason = 0;
+  if (name && *name) {
+    pfile = FILE_open(name, access);
+    reason = errno;
+  }
   if (pfile) return;
   if (mess_out == 0) mess_out = 1;
   if (!name || !*name)
     MESS_print(M_warn, "MESS_set_str: no file name given for the message copy\n");
   else
-    MESS_print(M_warn, "MESS_set_str: Unable to open message file: %s\n", name);
+    MESS_print(M_warn, "MESS_set_str: Unable to open message file: %s (%s)\n", name,
+               std::strerror(reason));
 }
 
 // The text after the item's keyword and one separator character.
@@ -115,6 +123,7 @@ void apply_setting(const char* item) {
   } else if (strnicmp(item, "dfi", 3) == 0) {
     close_copy_file();
     mess_out = 2;
+    reopen_failed = false;
     if (str_copy(filename, sizeof filename, name_after(item, 3)) != 0)
       MESS_print(M_warn, "MESS_set_str: message file name cut: %s\n", filename);
   } else if (strnicmp(item, "fi", 2) == 0) {
@@ -148,6 +157,11 @@ void write_copies(const std::string& text) {
   if (mess_out == 2 && filename[0]) {
     close_copy_file();  // a copy opened before the switch to mode 2 would leak
     pfile = FILE_open(filename, "a");
+    const int reason = errno;
+    if (!pfile && !reopen_failed)  // nested: reaches the console only
+      MESS_print(M_warn, "MESS_print: Unable to open message file: %s (%s)\n", filename,
+                 std::strerror(reason));
+    reopen_failed = !pfile;
   }
   if (pfile) {
     if (mess_out == -1) {
@@ -250,7 +264,8 @@ int MESS_file(const char* name, const char* access) {
   if (!name || !access) return -1;
   ofile = FILE_open(name, access);
   if (!ofile) {
-    MESS_print(M_warn, "MESS_file: Unable to open output file: %s\n", name);
+    const int reason = errno;
+    MESS_print(M_warn, "MESS_file: Unable to open output file: %s (%s)\n", name, std::strerror(reason));
     return -1;
   }
   return 0;
@@ -278,4 +293,5 @@ void MESS_reset() {
   lines = 0;
   max_lines = kDefaultLines;
   filename[0] = '\0';
+  reopen_failed = false;
 }

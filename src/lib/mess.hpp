@@ -25,7 +25,8 @@ void MESS_set(int oper, M_type level);
 // "+fi=name" / "-fi=name" (copy appended / truncated), "dfi=name" (reopened per message),
 // "fi=name" (file only), "page", "nopage", "line=N", or a level word with optional +/- and
 // a-d letter ("warn", "+debugd", "-errora"). Blanks around items are ignored; unknown
-// words are reported and ignored.
+// words are reported and ignored. A copy file that cannot be opened is reported once, at
+// warning level with the system's reason; messages then go to the console.
 void MESS_set_str(const char* str);
 M_type MESS_get();
 int MESS_check(M_type level);        // 1 when level shares a bit with the current mask
