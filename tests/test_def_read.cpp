@@ -13,6 +13,7 @@
 
 #include "def_read.hpp"
 #include "files.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -30,25 +31,8 @@ Entries read_all(const std::string& file) {
     return out;
 }
 
-// One directory per process, removed at exit: the cases of this file run as parallel
-// processes and reuse file names.
-const std::filesystem::path& scratch_dir()
-{
-    static const struct Scratch {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("qaz_def_read_test." + std::to_string(getpid()));
-        Scratch() { std::filesystem::create_directories(path); }
-        ~Scratch()
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } scratch;
-    return scratch.path;
-}
-
 std::string write_temp(const std::string& name, const std::string& text) {
-    const std::filesystem::path& dir = scratch_dir();
+    const std::filesystem::path& dir = scratch_dir("qaz_def_read_test");
     const std::string path = (dir / name).string();
     std::ofstream(path) << text;
     return path;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "maptran.hpp"
+#include "proj_helpers.hpp"
 
 namespace {
 
@@ -148,50 +149,6 @@ TEST(MapProjectionRoundTrip, HiddenPointsGiveMissingOutputs)
 }
 
 // ---- comparison with the PROJ command-line tool ----
-
-bool proj_tool_available() { return std::system("command -v proj >/dev/null 2>&1") == 0; }
-
-struct TempFile {
-    std::string path;
-    TempFile()
-    {
-        char name[] = "/tmp/qaz_proj_XXXXXX";
-        int fd = mkstemp(name);
-        if (fd >= 0) {
-            close(fd);
-            path = name;
-        }
-    }
-    ~TempFile()
-    {
-        if (!path.empty()) unlink(path.c_str());
-    }
-};
-
-// Runs proj on (lon, lat) pairs; a point proj cannot project comes back as NaN.
-std::vector<std::array<double, 2>> run_proj(const std::string& params, const std::vector<std::array<double, 2>>& lonlat)
-{
-    std::vector<std::array<double, 2>> result;
-    TempFile input;
-    if (input.path.empty()) return result;
-    FILE* out = std::fopen(input.path.c_str(), "w");
-    if (!out) return result;
-    for (const auto& p : lonlat) std::fprintf(out, "%.10f %.10f\n", p[0], p[1]);
-    std::fclose(out);
-    std::string command = "proj -f %.6f " + params + " +R=6371220 " + input.path + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char line[256];
-    while (std::fgets(line, sizeof line, pipe)) {
-        double x, y;
-        if (std::sscanf(line, "%lf %lf", &x, &y) == 2)
-            result.push_back({x, y});
-        else
-            result.push_back({NAN, NAN});
-    }
-    pclose(pipe);
-    return result;
-}
 
 struct ProjCase {
     const char* name;

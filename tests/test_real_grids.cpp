@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "maptran.hpp"
+#include "proj_helpers.hpp"
 #include "region.hpp"
 
 namespace {
@@ -253,36 +254,6 @@ TEST(PublishedGrids, WindDirectionsTurnByTheConeAngle)
 }
 
 // ---- every grid point against the PROJ command-line tool ----
-
-bool proj_tool_available() { return std::system("command -v proj >/dev/null 2>&1") == 0; }
-
-// Projects (lon, lat) pairs with proj on our sphere; a point proj rejects comes back as NaN.
-std::vector<std::array<double, 2>> run_proj(const std::string& params, const std::vector<std::array<double, 2>>& lonlat)
-{
-    std::vector<std::array<double, 2>> result;
-    char name[] = "/tmp/qaz_grid_XXXXXX";
-    int fd = mkstemp(name);
-    if (fd < 0) return result;
-    close(fd);
-    if (FILE* out = std::fopen(name, "w")) {
-        for (const auto& p : lonlat) std::fprintf(out, "%.10f %.10f\n", p[0], p[1]);
-        std::fclose(out);
-        std::string command = "proj -f %.4f " + params + " +R=6371220 " + name + " 2>/dev/null";
-        if (FILE* pipe = popen(command.c_str(), "r")) {
-            char line[256];
-            while (std::fgets(line, sizeof line, pipe)) {
-                double x, y;
-                if (std::sscanf(line, "%lf %lf", &x, &y) == 2)
-                    result.push_back({x, y});
-                else
-                    result.push_back({NAN, NAN});
-            }
-            pclose(pipe);
-        }
-    }
-    unlink(name);
-    return result;
-}
 
 TEST(PublishedGridsVersusProj, EveryGridPointIsWhereProjPutsIt)
 {

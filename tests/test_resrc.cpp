@@ -17,6 +17,7 @@
 #include "mess.hpp"
 #include "resrc.hpp"
 #include "string.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -29,24 +30,7 @@ const char* const kEnvVars[] = {
     "qazreelctl.sub.window_num", "qazcommand", "qazhelp", "qaztz", "qazparam", "qazparameter",
 };
 
-// One directory per process, removed at exit: the cases of this file run as parallel
-// processes and reuse file names.
-const std::filesystem::path& scratch_dir()
-{
-    static const struct Scratch {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("qaz_resrc_test." + std::to_string(getpid()));
-        Scratch() { std::filesystem::create_directories(path); }
-        ~Scratch()
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } scratch;
-    return scratch.path;
-}
-
-std::string temp_dir() { return scratch_dir().string(); }
+std::string temp_dir() { return scratch_dir("qaz_resrc_test").string(); }
 
 std::string write_file(const std::string& name, const std::string& text) {
     const std::string path = temp_dir() + "/" + name;

@@ -18,6 +18,7 @@
 
 #include "mqueue.hpp"
 #include "resrc.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -69,25 +70,8 @@ private:
 
 int unused_key(int salt) { return 200000 + (static_cast<int>(getpid()) % 100000) * 4 + salt; }
 
-// One directory per process, removed at exit: the cases of this file run as parallel
-// processes and reuse file names.
-const std::filesystem::path& scratch_dir()
-{
-    static const struct Scratch {
-        std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("qaz_resrc_window_test." + std::to_string(getpid()));
-        Scratch() { std::filesystem::create_directories(path); }
-        ~Scratch()
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(path, ignored);
-        }
-    } scratch;
-    return scratch.path;
-}
-
 std::string write_file(const std::string& name, const std::string& text) {
-    const std::filesystem::path& dir = scratch_dir();
+    const std::filesystem::path& dir = scratch_dir("qaz_resrc_window_test");
     const std::string path = (dir / name).string();
     std::ofstream(path) << text;
     return path;
