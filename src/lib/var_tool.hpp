@@ -1,7 +1,39 @@
 // Variable descriptors: names of models, variables and levels used in grid and report texts.
+// Library variable numbers are those of WMO GRIB edition 1 code table 2 (1 pressure, 7
+// geopotential height, 11 temperature, 17 dew point, 33/34 wind components, 52 relative
+// humidity, 61 total precipitation, ...) plus the numbers the grid readers assign to older
+// library forms and to derived quantities; level type codes are those of GRIB edition 1 code
+// table 3 (1 surface, 100 isobaric, 102 mean sea level, 105 height above ground, ...).
 #pragma once
+
+#include <cstddef>
 
 // Short name of a model number, written as centre x 1000 + generating process (a plain
 // process number is taken as from the US national centre, 7). A known centre with an
 // unlisted process gives the centre's name (only when a centre was written); anything else "Unknown". Never null.
 const char* VAR_model(int model);
+
+// Library variable number of a short name (case-insensitive), or -1 when unknown.
+int VAR_search_var_num(const char* name);
+// Short name, unit text and long name of a variable number; "" when unknown. Never null.
+const char* VAR_var_name(int var);
+const char* VAR_var_units(int var);
+const char* VAR_var_long_name(int var);
+// Text of a level type code ("mb", "Surface", "m AGL", ...); "" when unknown. Never null.
+const char* VAR_level_text(int ltype);
+// Description of a grid such as "500 mb Height (m)" from level type, level, variable and unit
+// text (the variable's own unit when units is null or empty); the forecast time is not part
+// of it. Written into info (size bytes, default 70, the size of GRD_report.info). 0.
+int VAR_make_datatype(int time, int ltype, int level, int var, const char* units, char* info,
+                      std::size_t size = 70);
+
+// A grid request: -9999 in a field means "any".
+struct VAR_data {
+    int var[5];      // wanted variable numbers (-9999 unused)
+    int ltype;       // level type
+    int level;       // level value
+    int time;        // forecast time
+    char units[15];  // output unit text; empty = keep the grid's
+};
+// Clears a request to "any".
+void VAR_init_data(VAR_data* data);
