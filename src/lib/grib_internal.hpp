@@ -25,3 +25,21 @@ int grib_unpack_uint(const unsigned char* src, std::size_t src_bytes, std::uint6
 // field ("No product found\n"), negative for damaged input (a message printed).
 int grib2_decode_field(const unsigned char* msg, std::size_t len, std::size_t* pos,
                        GRD_report* grd, int rep_type);
+
+// Ensemble and probability extension of a product (edition 1 octets 41-55; edition 2 product
+// templates 4.1, 4.2, 4.5, 4.11, 4.12 and the local 50008).
+struct GribEnsemble {
+    int ens;        // 1 when the product carries ensemble information, else 0
+    int type;       // ensemble type (1 high-res control, 2 low-res control, 3 negative, 4 ...)
+    int id;         // member id
+    int prod;       // product: 1 member, 2 mean, 11/12 spread, ...
+    int smooth;
+    int prob_var;   // probability products: the variable the probability is about
+    int prob_type;  // 1 below prob_low, 2 above prob_up, 3 between (edition 1 codes)
+    float prob_low;
+    float prob_up;
+};
+// Makes grd->info from the variable, level and time, and applies the ensemble and probability
+// adjustments (description prefix, var offsets, unit "%") shared by both editions; ens may be
+// null. Implemented with the edition 1 decoder.
+void grib_describe(GRD_report* grd, const GribEnsemble* ens);
