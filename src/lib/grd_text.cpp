@@ -109,8 +109,10 @@ void swap_to_big_endian(std::uint32_t* words, std::size_t n)
         for (std::size_t i = 0; i < n; ++i) words[i] = __builtin_bswap32(words[i]);
 }
 
-// n text values ("%f" form, blank or line separated) into out (null: read and drop).
-bool read_text_values(std::FILE* file, float* out, long long n)
+// n text values ("%f" form, blank or line separated) into out (null: read and drop). In a grid
+// file every value ends its line, so a value cut by the end of the file is refused (strict);
+// external value files come from other programs and may lack the last line end.
+bool read_text_values(std::FILE* file, float* out, long long n, bool strict)
 {
     char token[64];
     for (long long k = 0; k < n; ++k) {
@@ -124,6 +126,10 @@ bool read_text_values(std::FILE* file, float* out, long long n)
             if (len == sizeof token) break;
         }
         if (c == '\n') ungetc(c, file);
+        if (c == EOF && strict && len > 0) {
+            MESS_print(M_error, "GRD_read: Grid file ends inside value %lld of %lld\n", k + 1, n);
+            return false;
+        }
         if (len == 0 || len >= sizeof token) {
             MESS_print(M_error, "GRD_read: Missing or bad grid value %lld of %lld\n", k + 1, n);
             return false;
@@ -282,7 +288,7 @@ int read_external_values(GRD_file* gf, const std::string& line, GRD_report* grd,
     }
     std::vector<float> raw(static_cast<std::size_t>(npts));
     if (text) {
-        if (!read_text_values(values.get(), raw.data(), npts)) return -2;
+        if (!read_text_values(values.get(), raw.data(), npts, false)) return -2;
     } else if (std::fread(raw.data(), sizeof(float), raw.size(), values.get()) != raw.size()) {
         MESS_print(M_error, "GRD_read: Value file %s is too short for %d x %d values\n", name.c_str(), nx, ny);
         return -2;
@@ -370,7 +376,7 @@ int read_text_grid(GRD_file* gf, GRD_report* grd, int store)
     if (store && !grd_alloc_values(grd, npts)) return -2;
     float* out = store ? grd->grid : nullptr;
     if (version == 3) return read_binary_values(file, out, npts, st->seekable) ? 0 : -2;
-    if (!read_text_values(file, out, npts)) return -2;
+    if (!read_text_values(file, out, npts, true)) return -2;
     const int c = getc_unlocked(file);  // the line end after the last value
     if (c != '\n' && c != EOF) ungetc(c, file);
     return 0;
