@@ -6,6 +6,7 @@
 #include "def_read.hpp"
 #include "files.hpp"
 #include "flag.hpp"
+#include "grd_read.hpp"
 #include "maptran.hpp"
 #include "menu.hpp"
 #include "mess.hpp"
