@@ -12,7 +12,9 @@
 #include <netcdf.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -207,8 +209,6 @@ void set_file_date(GRD_file* gf, GRD_info* info, int year, int month, int day, i
     info->date.month = month;
     info->date.day = day;
     info->date.hour = hour;
-    info->date.min = 0;
-    info->date.sec = 0;
     gf->date = info->date;
     DATE_make_label(&info->date, info->datim, sizeof info->datim);
     str_copy(gf->datim, sizeof gf->datim, info->datim);
@@ -240,6 +240,149 @@ float* alloc_grid(GRD_report* grd, size_t n)
     std::free(grd->grid);
     grd->grid = static_cast<float*>(std::malloc(n * sizeof(float)));
     return grd->grid;
+}
+
+// ---- Size check of classic files -----------------------------------------------------------
+// The library reads the part of a truncated classic file that is missing as zeros, without
+// an error. The header (the public classic format: magic, record count, dimension, attribute
+// and variable lists) says where every variable's data starts, so the size the data needs
+// is known before any value is read.
+
+class HeaderReader {
+public:
+    HeaderReader(const std::vector<unsigned char>& bytes, bool wide) : b_(bytes), wide_(wide) {}
+    bool ok() const { return ok_; }
+    std::uint64_t u32()
+    {
+        if (!need(4)) return 0;
+        const std::uint64_t v = (std::uint64_t{b_[pos_]} << 24) | (std::uint64_t{b_[pos_ + 1]} << 16) |
+                                (std::uint64_t{b_[pos_ + 2]} << 8) | b_[pos_ + 3];
+        pos_ += 4;
+        return v;
+    }
+    std::uint64_t u64()
+    {
+        const std::uint64_t high = u32();
+        return (high << 32) | u32();
+    }
+    std::uint64_t count() { return wide_ ? u64() : u32(); }  // element counts (64-bit in CDF-5)
+    void skip(std::uint64_t n)
+    {
+        const std::uint64_t padded = (n + 3) / 4 * 4;
+        if (padded < n || !need(padded)) return;
+        pos_ += static_cast<size_t>(padded);
+    }
+    void skip_name() { skip(count()); }
+
+private:
+    bool need(std::uint64_t n)
+    {
+        if (!ok_ || n > b_.size() - pos_) ok_ = false;
+        return ok_;
+    }
+    const std::vector<unsigned char>& b_;
+    bool wide_;
+    size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+int classic_type_size(std::uint64_t type)
+{
+    switch (type) {
+    case 1: case 2: case 7: return 1;
+    case 3: case 8: return 2;
+    case 4: case 5: case 9: return 4;
+    case 6: case 10: case 11: return 8;
+    default: return 0;
+    }
+}
+
+void skip_attributes(HeaderReader& h)
+{
+    h.u32();  // tag, or zero when absent
+    const std::uint64_t n = h.count();
+    for (std::uint64_t i = 0; i < n && h.ok(); ++i) {
+        h.skip_name();
+        const int size = classic_type_size(h.u32());
+        const std::uint64_t values = h.count();
+        if (size == 0 || values > (std::uint64_t{1} << 40)) return h.skip(~std::uint64_t{0});
+        h.skip(values * static_cast<std::uint64_t>(size));
+    }
+}
+
+// Bytes a classic file's data needs, or -1 when the header cannot be read here (the library
+// then decides alone).
+long long classic_required_size(const char* filename, off_t file_size)
+{
+    constexpr off_t kMaxHeader = 16 << 20;
+    FILE* f = std::fopen(filename, "rb");
+    if (!f) return -1;
+    std::vector<unsigned char> bytes(static_cast<size_t>(file_size < kMaxHeader ? file_size : kMaxHeader));
+    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    if (got < 8 || bytes[0] != 'C' || bytes[1] != 'D' || bytes[2] != 'F') return -1;
+    const int version = bytes[3];
+    if (version != 1 && version != 2 && version != 5) return -1;
+    bytes.resize(got);
+    HeaderReader h(bytes, version == 5);
+    h.u32();  // magic
+    const std::uint64_t numrecs = version == 5 ? h.u64() : h.u32();
+    const bool streaming = version != 5 && numrecs == 0xffffffffu;
+
+    h.u32();
+    std::vector<std::uint64_t> dims(static_cast<size_t>(std::min<std::uint64_t>(h.count(), 1u << 16)));
+    for (auto& len : dims) {
+        h.skip_name();
+        len = h.count();
+    }
+    skip_attributes(h);
+
+    struct Var {
+        bool record;
+        unsigned __int128 data;  // bytes of one record's (or the whole) data, unpadded
+        std::uint64_t vsize;
+        std::uint64_t begin;
+    };
+    std::vector<Var> vars;
+    h.u32();
+    const std::uint64_t nvars = h.count();
+    for (std::uint64_t i = 0; i < nvars && i < (1u << 16) && h.ok(); ++i) {
+        h.skip_name();
+        const std::uint64_t ndims = h.count();
+        Var v{false, 1, 0, 0};
+        for (std::uint64_t k = 0; k < ndims && k < 1024 && h.ok(); ++k) {
+            const std::uint64_t id = h.count();
+            if (id >= dims.size()) return -1;
+            if (dims[id] == 0) v.record = k == 0;
+            else v.data *= dims[id];
+            if (v.data > (static_cast<unsigned __int128>(1) << 80)) return -1;
+        }
+        skip_attributes(h);
+        v.data *= static_cast<unsigned>(classic_type_size(h.u32()));
+        v.vsize = h.count();
+        v.begin = version == 1 ? h.u32() : h.u64();
+        vars.push_back(v);
+    }
+    if (!h.ok()) return -1;
+    unsigned __int128 recsize = 0;
+    int record_vars = 0;
+    for (const auto& v : vars)
+        if (v.record) {
+            recsize += v.vsize;
+            ++record_vars;
+        }
+    if (record_vars == 1)
+        for (const auto& v : vars)
+            if (v.record) recsize = v.data;  // a lone record variable is not padded
+    unsigned __int128 needed = 0;
+    for (const auto& v : vars) {
+        unsigned __int128 end = v.begin;
+        if (!v.record) end += v.data;
+        else if (!streaming && numrecs > 0) end += recsize * (numrecs - 1) + v.data;
+        if (end > needed) needed = end;
+    }
+    const unsigned __int128 cap = static_cast<unsigned __int128>(1) << 62;
+    return static_cast<long long>(needed > cap ? cap : needed);
 }
 
 // ---- Library layout ------------------------------------------------------------------------
@@ -570,6 +713,7 @@ struct VarLayout {
 
 bool layout_of(GRD_file* gf, int var, VarLayout* l)
 {
+    *l = VarLayout{};
     nc_type type;
     if (!cdfx::var_shape(gf->fd, var, &type, &l->ndims, l->dims) || l->ndims < 2 ||
         type == NC_CHAR || l->dims[l->ndims - 2] != gf->y_dim || l->dims[l->ndims - 1] != gf->x_dim)
@@ -954,6 +1098,16 @@ int grd_nc_open(GRD_file* gf, const char* filename, int f_access)
         delete priv;
         MESS_print(M_error, "GRD_open: Unable to open netCDF file: %s\n", filename);
         return -1;
+    }
+    if (priv->classic && priv->file_size >= 0) {
+        const long long needed = classic_required_size(filename, priv->file_size);
+        if (needed > priv->file_size) {
+            MESS_print(M_error, "GRD_open: netCDF file %s is truncated (%lld of %lld bytes)\n",
+                       filename, static_cast<long long>(priv->file_size), needed);
+            ncclose(id);
+            delete priv;
+            return -1;
+        }
     }
     gf->fd = id;
     gf->priv = priv;
