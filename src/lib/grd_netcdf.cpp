@@ -269,7 +269,8 @@ public:
     void skip(std::uint64_t n)
     {
         const std::uint64_t padded = (n + 3) / 4 * 4;
-        if (padded < n || !need(padded)) return;
+        if (padded < n) ok_ = false;
+        if (!need(padded)) return;
         pos_ += static_cast<size_t>(padded);
     }
     void skip_name() { skip(count()); }
@@ -310,20 +311,13 @@ void skip_attributes(HeaderReader& h)
     }
 }
 
-// Bytes a classic file's data needs, or -1 when the header cannot be read here (the library
-// then decides alone).
-long long classic_required_size(const char* filename, off_t file_size)
+// Bytes a classic file's data needs from the header in bytes; -1 when the header cannot be
+// read from them (too short, or not a classic header).
+long long required_size(const std::vector<unsigned char>& bytes)
 {
-    constexpr off_t kMaxHeader = 16 << 20;
-    FILE* f = std::fopen(filename, "rb");
-    if (!f) return -1;
-    std::vector<unsigned char> bytes(static_cast<size_t>(file_size < kMaxHeader ? file_size : kMaxHeader));
-    const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-    if (got < 8 || bytes[0] != 'C' || bytes[1] != 'D' || bytes[2] != 'F') return -1;
+    if (bytes.size() < 8 || bytes[0] != 'C' || bytes[1] != 'D' || bytes[2] != 'F') return -1;
     const int version = bytes[3];
     if (version != 1 && version != 2 && version != 5) return -1;
-    bytes.resize(got);
     HeaderReader h(bytes, version == 5);
     h.u32();  // magic
     const std::uint64_t numrecs = version == 5 ? h.u64() : h.u32();
@@ -383,6 +377,29 @@ long long classic_required_size(const char* filename, off_t file_size)
     }
     const unsigned __int128 cap = static_cast<unsigned __int128>(1) << 62;
     return static_cast<long long>(needed > cap ? cap : needed);
+}
+
+// Bytes a classic file's data needs, or -1 when its header cannot be read here (the library
+// then decides alone). Reads only as much of the file as the header takes.
+long long classic_required_size(const char* filename, off_t file_size)
+{
+    constexpr off_t kMaxHeader = 16 << 20;
+    FILE* f = std::fopen(filename, "rb");
+    if (!f) return -1;
+    std::vector<unsigned char> bytes;
+    long long needed = -1;
+    for (off_t want = 64 << 10;; want *= 4) {
+        const off_t limit = std::min({want, file_size, kMaxHeader});
+        const size_t have = bytes.size();
+        bytes.resize(static_cast<size_t>(limit));
+        bytes.resize(have + std::fread(bytes.data() + have, 1, bytes.size() - have, f));
+        needed = required_size(bytes);
+        if (needed >= 0 || limit == file_size || limit == kMaxHeader ||
+            static_cast<off_t>(bytes.size()) < limit)
+            break;
+    }
+    std::fclose(f);
+    return needed;
 }
 
 // ---- Library layout ------------------------------------------------------------------------
