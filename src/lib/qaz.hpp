@@ -19,3 +19,4 @@
 #include "thm_tool.hpp"
 #include "tools.hpp"
 #include "var_tool.hpp"
+#include "cdf.hpp"
