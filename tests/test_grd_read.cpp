@@ -516,6 +516,52 @@ TEST(GrdRead, HostileSizes)
     }
 }
 
+TEST(GrdRead, BulletinWithTooFewRows)
+{
+    const std::string full = read_bytes(fixture("bulletin.txt"));
+    const std::size_t second = full.find("GRID", 4);
+    const std::size_t cut = full.find('\n', second + 300);  // a few rows into the second grid
+    const std::string path = scratch("short_bulletin.txt");
+    write_bytes(path, full.substr(0, cut + 1));
+    int type = 0;
+    const int fd = GRD_open(path.c_str(), 0, &type);
+    ASSERT_GE(fd, 0);
+    GRD_info info{};
+    ASSERT_EQ(GRD_getinfo(fd, &info), 0);
+    Report g;
+    int num = 0;
+    EXPECT_EQ(GRD_read(fd, &g.r, 0, &num), 0);
+    num = 1;
+    EXPECT_EQ(GRD_read(fd, &g.r, 0, &num), -1);
+    EXPECT_EQ(g.r.grid, nullptr);
+    GRD_close(fd);
+}
+
+// Standard input cannot seek: grids come in order, the first label is the one GRD_getinfo
+// read, and going back is refused.
+TEST(GrdRead, StandardInput)
+{
+    std::vector<Report> grids(3);
+    const std::string path = write_file(kWriteCases[2], grids);
+    ASSERT_NE(std::freopen(path.c_str(), "rb", stdin), nullptr);
+    int type = 0;
+    const int fd = GRD_open("-", 0, &type);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(type, 2);
+    GRD_info info{};
+    ASSERT_EQ(GRD_getinfo(fd, &info), 0);
+    Report got;
+    int num = 0;
+    ASSERT_EQ(GRD_read(fd, &got.r, 0, &num), 0);
+    expect_same_grid(grids[0].r, got.r, true, true);
+    num = 2;  // grid 1 is stepped over
+    ASSERT_EQ(GRD_read(fd, &got.r, 0, &num), 0);
+    expect_same_grid(grids[2].r, got.r, true, true);
+    num = 1;
+    EXPECT_EQ(GRD_read(fd, &got.r, 0, &num), -1);
+    EXPECT_EQ(GRD_close(fd), 0);
+}
+
 TEST(GrdRead, SlotsAndFormats)
 {
     Report g;
