@@ -493,6 +493,8 @@ TEST(GrdRead, HostileSizes)
         "QAZGRID\n00Z  1 JAN 99\n2-x\n1 2 1 0 0 0 0 0\nLL 0 0 1 1 -3 2\n1\n",
         "QAZGRID\n00Z  1 JAN 99\n2-x\n1 2 1 0 0 0 0 0\nLL 0 0 1 1 2147483647 2147483647\n1\n",
         "QAZGRID\n00Z  1 JAN 99\n3-x\n1 3 1 0 0 0 0 0\nLL 0 0 1 1 1000 1000\nabcd\n",
+        "QAZGRID\n00Z  1 JAN 99\n3-x\n1 3 1 0 0 0 0 0\nLL 0 0 1 1 2147483647 2147483647\nabcd\n",
+        "QAZGRID\n00Z  1 JAN 99\n3-x\n1 3 1 0 0 0 0 0\nLL 0 0 1 1 99999999999 2\nabcd\n",
         "QAZGRID\n00Z  1 JAN 99\n4-x\n1 4 1 0 0 0 0 0\nLL 0 0 1 1 10 10\nB short.bin 0 1 1\n",
         "QAZGRID\n00Z  1 JAN 99\n4-x\n1 4 1 0 0 0 0 0\nLL 0 0 1 1 2 2\nB nowhere.bin 0 1 1\n",
         "QAZGRID\n00Z  1 JAN 99\n2-x\n1 2 1 0 0 0 0 0\nXY 0 0 1 1 1 1\n1\n",

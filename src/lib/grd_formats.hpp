@@ -8,6 +8,8 @@
 
 #include "grd_read.hpp"
 
+// Largest grid accepted at all: 4 G points (16 GB of values).
+inline constexpr long long GRD_MAX_POINTS = 1LL << 32;
 // Largest grid accepted from a stream whose size cannot be checked (a pipe): 64 M points.
 inline constexpr long long GRD_MAX_STREAM_POINTS = 1LL << 26;
 

@@ -121,6 +121,10 @@ bool grd_check_size(const char* who, std::FILE* file, int nx, int ny, int min_by
         return false;
     }
     const long long npts = static_cast<long long>(nx) * ny;
+    if (npts > GRD_MAX_POINTS) {
+        MESS_print(M_error, "%s: Grid of %d x %d points is too large\n", who, nx, ny);
+        return false;
+    }
     if (file && known_size >= 0) {
         const off_t here = ftello(file);
         if (here >= 0 && npts * min_bytes <= known_size - here) return true;

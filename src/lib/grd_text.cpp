@@ -367,8 +367,11 @@ int read_text_grid(GRD_file* gf, GRD_report* grd, int store)
     } else if (grd_read_line(file, line) < 0) {
         return -1;
     }
-    while (line.compare(0, 7, "QAZGRID") == 0)
+    while (line.compare(0, 7, "QAZGRID") == 0) {
+        if (gf->type == GRD_TYPE_QAZ4 && line.compare(0, 8, "QAZGRID4") == 0)
+            gf->itype = line.size() > 8 && line[8] == 'B' ? 3 : 0;
         if (grd_read_line(file, line) < 0) return -1;
+    }
 
     float* values = grd->grid;
     GRD_init_report(grd);
