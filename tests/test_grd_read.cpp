@@ -448,7 +448,27 @@ TEST(GrdRead, Bulletins)
     GRD_close(fd);
 }
 
-// A file cut anywhere or with bytes changed: never a crash, and a grid that reads is whole.
+// Every grid of a file (values included), read in order.
+std::vector<std::vector<float>> all_values(const std::string& path)
+{
+    std::vector<std::vector<float>> out;
+    int type = 0;
+    const int fd = GRD_open(path.c_str(), 0, &type);
+    GRD_info info{};
+    if (fd < 0 || GRD_getinfo(fd, &info) != 0) return out;
+    Report g;
+    for (int n = 0;; ++n) {
+        int num = n;
+        if (GRD_read(fd, &g.r, 0, &num) != 0) break;
+        const std::size_t size = g.r.grid ? static_cast<std::size_t>(g.r.domain.nx) * g.r.domain.ny : 0;
+        out.emplace_back(g.r.grid, g.r.grid + size);
+    }
+    GRD_close(fd);
+    return out;
+}
+
+// A file cut anywhere or with bytes changed: never a crash; a grid that reads from a cut file
+// is the whole grid.
 TEST(GrdRead, DamagedFiles)
 {
     std::vector<std::string> originals;
@@ -460,6 +480,9 @@ TEST(GrdRead, DamagedFiles)
     const std::string path = scratch("damaged.grd");
     for (std::size_t f = 0; f < originals.size(); ++f) {
         const std::string& full = originals[f];
+        write_bytes(path, full);
+        const std::vector<std::vector<float>> intact = all_values(path);
+        ASSERT_GE(intact.size(), 3u);
         for (int mode = 0; mode < 2; ++mode) {
             for (std::size_t cut = 0; cut < full.size(); cut += 1 + full.size() / 97) {
                 std::string bytes = full;
@@ -477,6 +500,12 @@ TEST(GrdRead, DamagedFiles)
                         const int r = GRD_read(fd, &got.r, 0, &num);
                         if (r != 0) {
                             EXPECT_EQ(got.r.grid, nullptr);
+                        } else if (mode == 0 && got.r.grid) {
+                            SCOPED_TRACE(testing::Message() << "file " << f << " cut at " << cut << " grid " << n);
+                            ASSERT_LT(static_cast<std::size_t>(n), intact.size());
+                            const std::vector<float>& want = intact[n];
+                            ASSERT_EQ(static_cast<std::size_t>(got.r.domain.nx) * got.r.domain.ny, want.size());
+                            for (std::size_t k = 0; k < want.size(); ++k) ASSERT_EQ(got.r.grid[k], want[k]);
                         }
                     }
                 }
