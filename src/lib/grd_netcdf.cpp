@@ -274,6 +274,14 @@ public:
         pos_ += static_cast<size_t>(padded);
     }
     void skip_name() { skip(count()); }
+    // A list of n entries of at least `each` bytes must fit in what is left: a damaged count
+    // is refused here instead of being handed to the library, which allocates by it.
+    std::uint64_t list(std::uint64_t each)
+    {
+        const std::uint64_t n = count();
+        if (ok_ && n > (b_.size() - pos_) / each) ok_ = false;
+        return ok_ ? n : 0;
+    }
 
 private:
     bool need(std::uint64_t n)
@@ -301,7 +309,7 @@ int classic_type_size(std::uint64_t type)
 void skip_attributes(HeaderReader& h)
 {
     h.u32();  // tag, or zero when absent
-    const std::uint64_t n = h.count();
+    const std::uint64_t n = h.list(12);
     for (std::uint64_t i = 0; i < n && h.ok(); ++i) {
         h.skip_name();
         const int size = classic_type_size(h.u32());
@@ -324,7 +332,7 @@ long long required_size(const std::vector<unsigned char>& bytes)
     const bool streaming = version != 5 && numrecs == 0xffffffffu;
 
     h.u32();
-    std::vector<std::uint64_t> dims(static_cast<size_t>(std::min<std::uint64_t>(h.count(), 1u << 16)));
+    std::vector<std::uint64_t> dims(static_cast<size_t>(h.list(8)));
     for (auto& len : dims) {
         h.skip_name();
         len = h.count();
@@ -339,20 +347,28 @@ long long required_size(const std::vector<unsigned char>& bytes)
     };
     std::vector<Var> vars;
     h.u32();
-    const std::uint64_t nvars = h.count();
-    for (std::uint64_t i = 0; i < nvars && i < (1u << 16) && h.ok(); ++i) {
+    const std::uint64_t nvars = h.list(24);
+    for (std::uint64_t i = 0; i < nvars && h.ok(); ++i) {
         h.skip_name();
-        const std::uint64_t ndims = h.count();
+        const std::uint64_t ndims = h.list(4);
+        if (ndims > NC_MAX_VAR_DIMS) return -1;
         Var v{false, 1, 0, 0};
-        for (std::uint64_t k = 0; k < ndims && k < 1024 && h.ok(); ++k) {
+        for (std::uint64_t k = 0; k < ndims && h.ok(); ++k) {
             const std::uint64_t id = h.count();
             if (id >= dims.size()) return -1;
-            if (dims[id] == 0) v.record = k == 0;
-            else v.data *= dims[id];
+            // The record dimension may only come first (the library divides by the sizes).
+            if (dims[id] == 0) {
+                if (k != 0) return -1;
+                v.record = true;
+            } else {
+                v.data *= dims[id];
+            }
             if (v.data > (static_cast<unsigned __int128>(1) << 80)) return -1;
         }
         skip_attributes(h);
-        v.data *= static_cast<unsigned>(classic_type_size(h.u32()));
+        const int type_size = classic_type_size(h.u32());
+        if (type_size == 0) return -1;
+        v.data *= static_cast<unsigned>(type_size);
         v.vsize = h.count();
         v.begin = version == 1 ? h.u32() : h.u64();
         vars.push_back(v);
@@ -379,8 +395,9 @@ long long required_size(const std::vector<unsigned char>& bytes)
     return static_cast<long long>(needed > cap ? cap : needed);
 }
 
-// Bytes a classic file's data needs, or -1 when its header cannot be read here (the library
-// then decides alone). Reads only as much of the file as the header takes.
+// Bytes a classic file's data needs; -1 when its header is too large to check here (the
+// library then decides alone); -2 when the header does not fit in the file or is damaged.
+// Reads only as much of the file as the header takes.
 long long classic_required_size(const char* filename, off_t file_size)
 {
     constexpr off_t kMaxHeader = 16 << 20;
@@ -399,6 +416,7 @@ long long classic_required_size(const char* filename, off_t file_size)
             break;
     }
     std::fclose(f);
+    if (needed < 0 && bytes.size() == static_cast<size_t>(file_size)) return -2;
     return needed;
 }
 
@@ -1105,6 +1123,17 @@ int grd_nc_open(GRD_file* gf, const char* filename, int f_access)
             std::fclose(f);
         }
     }
+    if (priv->classic && priv->file_size >= 0) {
+        const long long needed = classic_required_size(filename, priv->file_size);
+        const char* fault = needed == -2 ? "has a damaged header"
+                            : needed > priv->file_size ? "is truncated" : nullptr;
+        if (fault) {
+            MESS_print(M_error, "GRD_open: netCDF file %s %s (%lld bytes)\n", filename, fault,
+                       static_cast<long long>(priv->file_size));
+            delete priv;
+            return -1;
+        }
+    }
     int id;
     {
         cdfx::Opts quiet(0);
@@ -1115,16 +1144,6 @@ int grd_nc_open(GRD_file* gf, const char* filename, int f_access)
         delete priv;
         MESS_print(M_error, "GRD_open: Unable to open netCDF file: %s\n", filename);
         return -1;
-    }
-    if (priv->classic && priv->file_size >= 0) {
-        const long long needed = classic_required_size(filename, priv->file_size);
-        if (needed > priv->file_size) {
-            MESS_print(M_error, "GRD_open: netCDF file %s is truncated (%lld of %lld bytes)\n",
-                       filename, static_cast<long long>(priv->file_size), needed);
-            ncclose(id);
-            delete priv;
-            return -1;
-        }
     }
     gf->fd = id;
     gf->priv = priv;
