@@ -25,6 +25,7 @@
 #include "cdf_internal.hpp"
 #include "date.hpp"
 #include "grd_internal.hpp"
+#include "maptran.hpp"
 #include "mess.hpp"
 #include "region.hpp"
 #include "string.hpp"
@@ -637,6 +638,31 @@ int lib_read(GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
     return 0;
 }
 
+// Longitude and latitude of every gridpoint (x fastest, row 0 north) for the coordinate
+// variables of a grid_type 1 file; -9999 where the projection has no earth point. The
+// active map domain is restored afterwards.
+void gridpoint_coordinates(const Domain& domain, std::vector<float>& lon, std::vector<float>& lat)
+{
+    const size_t n = static_cast<size_t>(domain.nx) * domain.ny;
+    lon.assign(n, GRD_MISSING);
+    lat.assign(n, GRD_MISSING);
+    Domain saved;
+    MAP_get_domain(&saved);
+    if (MAP_domain(&domain) == 0) {
+        for (int j = 0; j < domain.ny; ++j)
+            for (int i = 0; i < domain.nx; ++i) {
+                float x, y, plat, plon;
+                const size_t k = static_cast<size_t>(j) * domain.nx + i;
+                if (MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y) == 0 &&
+                    MAP_untran(x, y, &plat, &plon) == 1) {
+                    lat[k] = plat;
+                    lon[k] = plon;
+                }
+            }
+    }
+    MAP_domain(&saved);
+}
+
 // A short that cannot hold the value would silently turn into another number.
 int put_record_short(int ncid, int var, long rec, int value, const char* what)
 {
@@ -1231,6 +1257,15 @@ int grd_nc_write(GRD_file* gf, GRD_report* grd, int /*rep_type*/, int grd_num)
     if (put_record_text(ncid, gf->datim_id, rec, grd->datim) != 0 ||
         put_record_text(ncid, gf->info_id, rec, grd->info) != 0)
         return -1;
+    if (gf->grid == 1 && gf->x_coord_id >= 0 && gf->y_coord_id >= 0 && grd->domain.proj > 0) {
+        std::vector<float> lon, lat;
+        gridpoint_coordinates(grd->domain, lon, lat);
+        if (ncvarput(ncid, gf->x_coord_id, start, gf->yx_order ? count_yx : count_xy,
+                     lon.data()) == -1 ||
+            ncvarput(ncid, gf->y_coord_id, start, gf->yx_order ? count_yx : count_xy,
+                     lat.data()) == -1)
+            return -1;
+    }
     if (gf->grid == 0) {
         if (put_record_short(ncid, gf->proj_id, rec, grd->domain.proj, "projection") != 0)
             return -1;
