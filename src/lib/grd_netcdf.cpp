@@ -68,6 +68,15 @@ long dim_len(int ncid, int dim)
     return len;
 }
 
+template <class T>
+bool first_att_value(int ncid, int var, const char* name, size_t len, double* value)
+{
+    std::vector<T> v(len);
+    if (ncattget(ncid, var, name, v.data()) == -1) return false;
+    *value = static_cast<double>(v[0]);
+    return true;
+}
+
 // Numeric attribute (first element) of var (NC_GLOBAL for the file); false when absent.
 bool get_att_number(int ncid, int var, const char* name, double* value)
 {
@@ -77,36 +86,13 @@ bool get_att_number(int ncid, int var, const char* name, double* value)
     if (ncattinq(ncid, var, name, &type, &len) == -1 || len < 1 ||
         static_cast<size_t>(len) > kMaxAttLen)
         return false;
-    std::vector<double> buf(static_cast<size_t>(len));
+    const size_t n = static_cast<size_t>(len);
     switch (type) {
-    case NC_BYTE: {
-        std::vector<signed char> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_SHORT: {
-        std::vector<short> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_INT: {
-        std::vector<int> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_FLOAT: {
-        std::vector<float> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_DOUBLE:
-        if (ncattget(ncid, var, name, buf.data()) == -1) return false;
-        *value = buf[0];
-        return true;
+    case NC_BYTE: return first_att_value<signed char>(ncid, var, name, n, value);
+    case NC_SHORT: return first_att_value<short>(ncid, var, name, n, value);
+    case NC_INT: return first_att_value<int>(ncid, var, name, n, value);
+    case NC_FLOAT: return first_att_value<float>(ncid, var, name, n, value);
+    case NC_DOUBLE: return first_att_value<double>(ncid, var, name, n, value);
     default: return false;
     }
 }
