@@ -1,6 +1,7 @@
 // Helpers shared by the stability-index sources (calc.cpp, calc_layer.cpp); not public.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 #include "ua_read.hpp"
@@ -11,7 +12,7 @@ inline constexpr float missing = -9999.0f;
 inline constexpr double kelvin = 273.15;
 inline constexpr double knots_to_ms = 0.514444;
 
-inline bool known(float v) { return v != missing; }
+inline bool known(float v) { return v != missing && std::isfinite(v); }
 
 // The sounding's level at pressure p (mb); false when p lies outside it.
 bool level_at_pressure(const UPA_level* lev, int num, float p, UPA_level* out);

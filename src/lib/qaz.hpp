@@ -18,3 +18,7 @@
 #include "thm_tool.hpp"
 #include "tools.hpp"
 #include "var_tool.hpp"
+#include "calc.hpp"
+#include "plt_labl.hpp"
+#include "ua_calc.hpp"
+#include "ua_merge.hpp"

@@ -2,6 +2,7 @@
 #include "ua_calc.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "string.hpp"
@@ -12,7 +13,7 @@ namespace {
 constexpr float missing = -9999.0f;
 constexpr double kelvin = 273.15;
 
-bool known(float v) { return v != missing; }
+bool known(float v) { return v != missing && std::isfinite(v); }
 
 struct IndexEntry {
     THERM_index index;

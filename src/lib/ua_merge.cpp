@@ -29,7 +29,7 @@ constexpr int man_walk_end = 22;         // man 1..21 are pressure levels
 constexpr int trop_index = 22;
 constexpr int maxwind_index = 23;
 
-bool known(float v) { return v != missing; }
+bool known(float v) { return v != missing && std::isfinite(v); }
 
 UPA_level empty_level() { return {missing, missing, missing, missing, missing, missing}; }
 
@@ -454,12 +454,12 @@ int UPA_sm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     while (s < sigs.size()) put_sig(s++);
 
     int n = sink.count;
-    if (numman > trop_index && usable_pressure(r.man[trop_index].p)) {
+    if (usable_pressure(r.man[trop_index].p)) {
         UPA_level trop = from_man(r.man[trop_index]);
         int pos = insert_by_pressure(merge, &n, trop, idx, false);
         if (pos >= 0) idx[trop_index] = pos;
     }
-    if (numman > maxwind_index && usable_pressure(r.man[maxwind_index].p)) {
+    if (usable_pressure(r.man[maxwind_index].p)) {
         const UPA_man& mw = r.man[maxwind_index];
         UPA_level wind{mw.p, missing, missing, missing, mw.dir, mw.spd};
         int pos = insert_by_pressure(merge, &n, wind, idx, true);
