@@ -18,3 +18,5 @@
 #include "thm_tool.hpp"
 #include "tools.hpp"
 #include "var_tool.hpp"
+#include "ua_read.hpp"
+#include "ua_tool.hpp"
