@@ -328,7 +328,9 @@ TEST(UaFile, HighPressureSignificantLevelsComeBackAbove1000) {
 
 TEST(UaFile, Type5StationTokenAndLevelLimits) {
     const std::string path = scratch("limits5");
-    std::string text = "QAZUPAx\n00Z 12 MAY 26\n72451:ABC:37.77:-99.97 X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X X\n";
+    std::string text = "QAZUPAx\n00Z 12 MAY 26\n72451:ABC:37.77:-99.97";
+    for (int i = 0; i < 48; ++i) text += " X";  // 16 missing mandatory triples
+    text += "\n";
     text += "X X X X X\n";
     for (int i = 0; i < 250; ++i) text += "850 10050 ";
     text += "X\n";

@@ -209,10 +209,10 @@ float upa_sig_pres(const char* tok) {
     if (!tok || !*tok) return UPA_MISS;
     char* end = nullptr;
     const double v = std::strtod(tok, &end);
-    if (end == tok || *end != '\0' || !(v > 0.0) || v > 2000.0) return UPA_MISS;
+    if (end == tok || *end != '\0' || !(v >= 0.0) || v > 2000.0) return UPA_MISS;
     const std::size_t len = std::strlen(tok);
     if (tok[0] == '0' && len == 3 && digits(tok, 3) && v < 100.0) return static_cast<float>(v + 1000.0);
-    return static_cast<float>(v);
+    return v > 0.0 ? static_cast<float>(v) : UPA_MISS;
 }
 
 // ---- Coded text layout -----------------------------------------------------------------------

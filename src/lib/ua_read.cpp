@@ -240,6 +240,8 @@ int UPA_open(const char* filename, int f_access, int* f_type) {
     if (!fp) return -1;
     st.fp = fp;
     st.type = type;
+    // Readers may go straight to the stations without reading the header.
+    if (f_access == 0) text_rewind(st);
     return fileno(fp);
 }
 

@@ -12,6 +12,7 @@
 #include "string.hpp"
 #include "ua_internal.hpp"
 #include "ua_read.hpp"
+#include "ua_tool.hpp"
 
 namespace {
 
@@ -45,7 +46,7 @@ bool parse_float(const char* s, float lo, float hi, float* out) {
 }
 
 void read_station_token(int type, const char* tok, UPA_report* report) {
-    if (type != UPA_TEXT_X) {
+    if (type != UPA_TEXT_X || !std::strchr(tok, ':')) {
         str_copy(report->id, sizeof report->id, std::strcmp(tok, "-") == 0 ? "" : tok);
         return;
     }
@@ -216,6 +217,7 @@ int upa_text_read(UpaState& st, UPA_report* report) {
 int upa_text_skip(UpaState& st) {
     if (st.type == UPA_TEXT) {
         UPA_report scratch;
+        UPA_initialize(&scratch);
         return upa_text_read(st, &scratch);
     }
     Token t = next(st);
