@@ -391,3 +391,25 @@ TEST(UaFile, DamagedFilesFailWithoutCrashing) {
     EXPECT_EQ(UPA_read(0, &r, UPA_REP_ALL, &statnum), -1);  // nothing open
     EXPECT_EQ(UPA_close(0), -1);
 }
+
+TEST(UaFile, SampleSoundingFileReads) {
+    const std::string path = std::string(QAZ_SHARE_SRC) + "/sample_upa.txt";
+    int f_type = 0;
+    const int fd = UPA_open_file(path.c_str(), nullptr, &f_type, nullptr);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(f_type, UPA_TEXT_X);
+    UPA_report r;
+    int n = 0;
+    for (;; ++n) {
+        int statnum = n;
+        if (UPA_read(fd, &r, UPA_REP_ALL, &statnum) < 0) break;
+        EXPECT_GT(r.man[0].p, 900.0f) << r.id;
+        EXPECT_GT(r.man[0].t, r.man[0].td) << r.id;
+        EXPECT_GE(r.numsig, 10) << r.id;
+        EXPECT_EQ(r.numwnd, 16) << r.id;
+        EXPECT_NEAR(r.man[5].h, 5800.0f, 150.0f) << r.id;  // 500 mb height of a warm spring day
+        EXPECT_EQ(r.man[22].p, 188.0f) << r.id;
+    }
+    EXPECT_EQ(n, 4);
+    UPA_close(fd);
+}
