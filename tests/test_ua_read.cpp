@@ -413,3 +413,56 @@ TEST(UaFile, SampleSoundingFileReads) {
     EXPECT_EQ(n, 4);
     UPA_close(fd);
 }
+
+TEST(UaFile, XmlDocument) {
+    UPA_report r = make_report("A&B", 72451, 37.77f, -99.97f, 0);
+    const std::string path = scratch("doc.xml");
+    ASSERT_EQ(write_file(path, UPA_XML, &r, 1), 0);
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string xml = ss.str();
+    const char* expected[] = {
+        "<qazupa date=\"00Z 12 MAY 26\">\n<obs wmo=\"72451\" id=\"A&amp;B\" lat=\"37.77\" lon=\"-99.97\">\n  <mand_level>\n",
+        "    <level type=\"sfc\" pres.mb=\"1004\" hght.m=\"300\" temp.C=\"26.2\" dewp.C=\"19.2\" wdir.deg=\"170\" wspd.knt=\"15\"/>\n",
+        "    <level pres.mb=\"850\" hght.m=\"1512\" temp.C=\"18.0\" dewp.C=\"15.0\" wdir.deg=\"190\" wspd.knt=\"20\"/>\n",
+        "    <level pres.mb=\"7\" hght.m=\"33700\" temp.C=\"-41.1\" wdir.deg=\"270\" wspd.knt=\"40\"/>\n",
+        "    <level type=\"trop\" pres.mb=\"215\" temp.C=\"-57.3\" wdir.deg=\"250\" wspd.knt=\"75\"/>\n",
+        "    <level type=\"mwnd\" pres.mb=\"250\" wdir.deg=\"255\" wspd.knt=\"105\"/>\n  </mand_level>\n  <sig_level>\n",
+        "    <level pres.mb=\"45.0\" temp.C=\"-58.3\" dewp.C=\"-62.5\"/>\n  </sig_level>\n  <wnd_level>\n",
+        "    <level hght.m=\"50000\" wdir.deg=\"270\" wspd.knt=\"65\"/>\n  </wnd_level>\n</obs>\n</qazupa>\n",
+    };
+    for (const char* part : expected) EXPECT_NE(xml.find(part), std::string::npos) << part << "\n----\n" << xml;
+}
+
+TEST(UaFile, BinaryRecord) {
+    UPA_report r = make_report("OUN", 72357, 35.18f, -97.44f, 0);
+    r.time = 1200;
+    const std::string path = scratch("rec.bin");
+    int f_type = UPA_BINARY;
+    const int fd = UPA_open(path.c_str(), 1, &f_type);
+    ASSERT_GE(fd, 0);
+    UPA_info info{};
+    info.date = {2026, 5, 12, -9999, -9999, 0, 0, 0};
+    ASSERT_EQ(UPA_putinfo(fd, &info), 0);
+    int statnum = 0;
+    ASSERT_EQ(UPA_write(fd, &r, UPA_REP_ALL, &statnum), 0);
+    r.id[0] = '7';  // identifiers not starting with a letter are left out
+    r.wmo = -9999;
+    ASSERT_EQ(UPA_write(fd, &r, UPA_REP_ALL, &statnum), 0);
+    UPA_close(fd);
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string header = "00:00Z XXX MAY 12 2026";
+    ASSERT_EQ(bytes.size(), header.size() + 2 * (12 + 66));
+    EXPECT_EQ(bytes.substr(0, header.size()), header);
+    const std::string rec = bytes.substr(header.size(), 78);
+    EXPECT_EQ(rec.substr(0, 12), std::string("OUN\0\0" "72357\0\0", 12));
+    auto value = [&rec](int k) {
+        return static_cast<int16_t>((static_cast<unsigned char>(rec[12 + 2 * k]) << 8) | static_cast<unsigned char>(rec[13 + 2 * k]));
+    };
+    const int want[33] = {3518, -9743, 18, 0, 6, -11, 0, 1512, 3120, 5760, 0, 0, 0, 0, 0, 19, 19, 20, 0,
+                          20, 25, 30, 0, 3, 3, 3, 9999, 5650, 1200, 0, 0, 0, 0};
+    for (int k = 0; k < 33; ++k) EXPECT_EQ(value(k), want[k]) << "value " << k;
+    EXPECT_EQ(bytes.substr(header.size() + 78, 12), std::string("\0\0\0\0\0" "99999\0\0", 12));
+}
