@@ -22,3 +22,5 @@
 #include "plt_labl.hpp"
 #include "ua_calc.hpp"
 #include "ua_merge.hpp"
+#include "ua_read.hpp"
+#include "ua_tool.hpp"
