@@ -163,6 +163,23 @@ TEST(WmMerge, WindLevelsInMetres)
     }
 }
 
+TEST(WmMerge, GroundBasedWindListsLiftedBySurfaceHeight)
+{
+    UPA_report r;
+    fixture_clear(&r);
+    r.elev = 400.0f;
+    r.man[0] = {960, M, 25, 15, 180, 10};
+    r.numman = 1;
+    r.wnd[0] = {0, 180, 10};
+    r.wnd[1] = {1000, 200, 20};
+    r.numwnd = 2;
+    std::vector<UPA_level> w(UPA_MERGE_MAX);
+    ASSERT_EQ(UPA_wm_merge(&r, w.data(), nullptr), 2);
+    EXPECT_NEAR(w[0].h, 400.0f, 1e-3);
+    EXPECT_FLOAT_EQ(w[0].p, 960.0f);   // the surface wind merged into the surface
+    EXPECT_NEAR(w[1].h, 704.8f, 1e-3);
+}
+
 TEST(WmMerge, MandatoryWindsByHeight)
 {
     UPA_report r = basic_report();

@@ -25,6 +25,18 @@ bool level_at_pressure(const UPA_level* lev, int num, float p, UPA_level* out)
     return UPA_interp(lev, num, 100, p, out) == 1;
 }
 
+float fast_thetae(const UPA_level& l)
+{
+    if (!known(l.t) || !known(l.td) || !known(l.p) || l.p <= 0.0f) return missing;
+    double t = l.t + kelvin;
+    double td = std::min(l.td, l.t) + kelvin;
+    if (td <= 56.0 + 1.0) return missing;
+    double tl = 1.0 / (1.0 / (td - 56.0) + std::log(t / td) / 800.0) + 56.0;
+    double pl = l.p * std::pow(tl / t, 1.0 / 0.286);
+    float label = thetae_on_satad(static_cast<float>(tl), static_cast<float>(pl));
+    return label > 0.0f ? label : missing;
+}
+
 void resolve_surface(const UPA_level* lev, int num, int* coord, float* bottom)
 {
     if (*coord != 1) return;

@@ -94,7 +94,8 @@ float pr_ccl(const UPA_level* lev, int num, int coord, float bottom, float top, 
 // between the parcel layer's top and 500 mb minus the wet-bulb potential temperature of the
 // mean parcel of the layer bottom..bottom+thick.
 float cap_strength(const UPA_level* lev, int num, int coord, float bottom, float thick);
-// Theta-e profile of the layer: 1 and a filled params, or 0 with -9999 values.
+// Theta-e profile of the layer (LCL temperature in closed form, Bolton 1980): 1 and a filled
+// params, or 0 with -9999 values.
 int thetae_index(const UPA_level* lev, int num, int coord, float bottom, float top, THETAE_params* params);
 // Storm-relative helicity of the layer for storm motion stm_dir (deg), stm_spd (kt); a missing
 // motion is 75 % of the 0-6 km mean wind, turned 30 deg to the right. 1, or 0 with -9999s.

@@ -240,15 +240,18 @@ float cap_strength(const UPA_level* lev, int num, int coord, float bottom, float
     if (t <= 0.0f || td <= 0.0f) return missing;
     float parcel_thetaw = wet_bulb_pot_temp(t, std::min(t, td), base.p);
     if (parcel_thetaw <= 0.0f) return missing;
-    float lid_max = missing;
+    // The saturated wet-bulb potential temperature grows with the saturated-adiabat label of
+    // the level: find the largest label, then bring that one adiabat to 1000 mb.
+    float label_max = missing;
     for (int i = 0; i < num; ++i) {
         const UPA_level& l = lev[i];
         if (!known(l.t) || !known(l.p) || l.p > layer_top.p || l.p < 500.0f) continue;
-        float tk = static_cast<float>(l.t + kelvin);
-        float thetasw = wet_bulb_pot_temp(tk, tk, l.p);
-        if (thetasw > 0.0f) lid_max = known(lid_max) ? std::max(lid_max, thetasw) : thetasw;
+        float label = thetae_on_satad(static_cast<float>(l.t + kelvin), l.p);
+        if (label > 0.0f) label_max = known(label_max) ? std::max(label_max, label) : label;
     }
-    return known(lid_max) ? lid_max - parcel_thetaw : missing;
+    if (!known(label_max)) return missing;
+    float lid_max = temp_on_satad(label_max, 1000.0f);
+    return lid_max > 0.0f ? lid_max - parcel_thetaw : missing;
 }
 
 int thetae_index(const UPA_level* lev, int num, int coord, float bottom, float top, THETAE_params* params)
@@ -258,7 +261,7 @@ int thetae_index(const UPA_level* lev, int num, int coord, float bottom, float t
     std::vector<UPA_level> slice;
     if (!layer_slice(lev, num, coord, bottom, top, &slice)) return 0;
     std::vector<float> thetae(slice.size());
-    for (std::size_t i = 0; i < slice.size(); ++i) thetae[i] = variable_calc(11, &slice[i]);
+    for (std::size_t i = 0; i < slice.size(); ++i) thetae[i] = fast_thetae(slice[i]);
     params->base = thetae.front();
     params->top = thetae.back();
     int imax = -1;
@@ -378,19 +381,36 @@ float energy_helicity(float cape, float helicity_value)
 float wet_bulb_zero(const UPA_level* lev, int num)
 {
     if (!lev || num <= 0 || !known(lev[0].p) || lev[0].p < 500.0f) return missing;
-    bool first = true;
-    float p_prev = missing, w_prev = missing;
+    // The wet bulb lies on the saturated adiabat through the level's LCL, so its sign is the
+    // sign of that adiabat's label minus the label of 0 C at the level: the iterated wet bulb
+    // is needed only at the two levels around the crossing.
+    auto sign_of = [](const UPA_level& l) -> double {
+        if (!known(l.t) || !known(l.td) || !known(l.p) || l.p <= 0.0f) return NAN;
+        float t = static_cast<float>(l.t + kelvin);
+        float td = static_cast<float>(std::min(l.td, l.t) + kelvin);
+        float pl = lcl_pres(t, td, l.p);
+        if (!known(pl)) return NAN;
+        float label = thetae_on_satad(lcl_temp(t, l.p, pl), pl);
+        float zero = thetae_on_satad(static_cast<float>(kelvin), l.p);
+        return label > 0.0f && zero > 0.0f ? static_cast<double>(label) - zero : NAN;
+    };
+    int prev = -1;
+    double sign_prev = 0.0;
     for (int i = 0; i < num; ++i) {
-        float w = variable_calc(9, &lev[i]);
-        if (!known(w) || !known(lev[i].p) || (known(p_prev) && lev[i].p >= p_prev)) continue;
-        if (first) {
-            first = false;
-            if (lev[i].p > 500.0f && w < 0.0f) return -1.0f;
-        } else if ((w_prev >= 0.0f && w < 0.0f) || (w_prev < 0.0f && w >= 0.0f)) {
-            return static_cast<float>(p_prev + (static_cast<double>(lev[i].p) - p_prev) * (0.0 - w_prev) / (w - w_prev));
+        if (prev >= 0 && known(lev[i].p) && lev[i].p >= lev[prev].p) continue;
+        double sign = sign_of(lev[i]);
+        if (std::isnan(sign)) continue;
+        if (prev < 0) {
+            if (lev[i].p > 500.0f && sign < 0.0) return -1.0f;
+        } else if ((sign_prev >= 0.0) != (sign >= 0.0)) {
+            float w1 = variable_calc(9, &lev[prev]);
+            float w2 = variable_calc(9, &lev[i]);
+            if (!known(w1) || !known(w2) || w1 == w2) return lev[i].p;
+            double p1 = lev[prev].p;
+            return static_cast<float>(p1 + (static_cast<double>(lev[i].p) - p1) * (0.0 - w1) / (w2 - w1));
         }
-        p_prev = lev[i].p;
-        w_prev = w;
+        prev = i;
+        sign_prev = sign;
     }
     return missing;
 }

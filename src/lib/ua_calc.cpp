@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "calc_internal.hpp"
 #include "string.hpp"
 #include "thm_tool.hpp"
+#include "ua_merge_internal.hpp"
 
 namespace {
 
@@ -92,7 +94,7 @@ int most_unstable(const THERM_values& tv)
     for (int i = 0; i < tv.num_sm; ++i) {
         const UPA_level& l = tv.sm[i];
         if (!known(l.p) || l.p < tv.sfc.p - 300.0f) break;
-        float te = variable_calc(11, &l);
+        float te = calc_detail::fast_thetae(l);
         if (known(te) && (best < 0 || te > best_thetae)) {
             best = i;
             best_thetae = te;
@@ -127,7 +129,12 @@ void parcel_indices(THERM_values& tv)
     if (mu >= 0) {
         tv.mu_level = sm[mu];
         UPA_level level = sm[mu];
-        if (parcel_calc(sm, n, &level, 100, level.p, 0.0f, &tv.mu_parcel) == 1) {
+        // Most often the surface parcel itself: its ascent is already done.
+        if (mu == tv.sfc_ind && ix[TI_cape] != missing) {
+            tv.mu_parcel = tv.sfc_parcel;
+            ix[TI_mu_cape] = tv.mu_parcel.Bplus;
+            ix[TI_mu_pres] = level.p;
+        } else if (parcel_calc(sm, n, &level, 100, level.p, 0.0f, &tv.mu_parcel) == 1) {
             ix[TI_mu_cape] = tv.mu_parcel.Bplus;
             ix[TI_mu_pres] = level.p;
         }
@@ -198,7 +205,7 @@ int THERM_calc(const UPA_report* report, THERM_values* tv)
     tv->num_sm = UPA_sm_merge(report, tv->sm, tv->sm_index);
     UPA_calc_height(tv->sm, tv->num_sm);
     tv->num_wm = UPA_wm_merge(report, tv->wm, tv->wm_index);
-    tv->num_sw = UPA_sw_merge(report, tv->sw, nullptr);
+    tv->num_sw = UPA_sw_combine(tv->sm, tv->num_sm, tv->sm_index, tv->wm, tv->num_wm, tv->sw, nullptr);
     UPA_calc_height(tv->sw, tv->num_sw);
     tv->sfc_ind = THERM_get_sfc(tv->sm, tv->num_sm, &tv->sfc);
     return tv->num_sm > 0 ? tv->num_sm : -1;

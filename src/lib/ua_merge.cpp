@@ -12,6 +12,7 @@
 #include "mess.hpp"
 #include "thm_tool.hpp"
 #include "ua_calc.hpp"
+#include "ua_merge_internal.hpp"
 
 namespace {
 
@@ -25,6 +26,7 @@ constexpr double feet_to_m = 0.3048;
 constexpr float same_pressure = 0.05f;   // mb: levels closer than this are one level
 constexpr float same_height = 1.0f;      // m
 constexpr float superadiabatic_limit = 3.0f;
+constexpr float surface_slack = 30.0f;   // m: surface-height estimates differ by this much
 constexpr int man_walk_end = 22;         // man 1..21 are pressure levels
 constexpr int trop_index = 22;
 constexpr int maxwind_index = 23;
@@ -218,6 +220,21 @@ float carry_height(float p1, float h1, float t1, float p, float t)
     return static_cast<float>(h1 + gas_constant * tbar / gravity * std::log(static_cast<double>(p1) / p));
 }
 
+// Height (m) of the surface: reported, the station elevation, or carried hydrostatically
+// from the lowest mandatory level with a height.
+float surface_height(const UPA_report& r, const UPA_level& sfc, float sfc_p)
+{
+    if (known(sfc.h)) return sfc.h;
+    if (known(r.elev)) return r.elev;
+    int end = std::min(man_count(r), man_walk_end);
+    for (int m = 1; m < end; ++m) {
+        const UPA_man& man = r.man[m];
+        if (usable_pressure(man.p) && known(man.h) && man.p <= sfc_p)
+            return carry_height(man.p, man.h, man.t, sfc_p, sfc.t);
+    }
+    return missing;
+}
+
 enum class Coord { none, pressure, height, theta };
 
 Coord coord_kind(int code)
@@ -243,18 +260,6 @@ float coord_value(Coord kind, const UPA_level& lev)
     }
 }
 
-float request_value(Coord kind, float value)
-{
-    if (!known(value) || !std::isfinite(value)) return missing;
-    if (kind == Coord::pressure) return value > 0.0f ? static_cast<float>(-std::log(static_cast<double>(value))) : missing;
-    return value;
-}
-
-float equal_tolerance(Coord kind)
-{
-    return kind == Coord::pressure ? 0.01f : kind == Coord::height ? 3.0f : 1.0f;
-}
-
 float lerp(float a, float b, double frac)
 {
     if (!known(a) || !known(b)) return missing;
@@ -273,86 +278,137 @@ float interp_direction(float d1, float d2, double frac)
     return static_cast<float>(dir);
 }
 
-struct Column {
-    std::vector<UPA_level> levels;  // usable levels, in sounding order
-    std::vector<float> coord;       // their coordinate values
-};
-
 bool has_wind(const UPA_level& lev) { return known(lev.dir) && known(lev.spd); }
 
-// Wind at coordinate x from the nearest levels at or below position lo and at or above hi.
-void interp_wind(const Column& col, int lo, int hi, float x, UPA_level* res)
+// The usable levels of a sounding in one coordinate. Pressure and height columns read the
+// caller's array in place: the pressure key is -p, which orders like -ln p, so logarithms
+// are taken only for the two levels around a requested value. A theta column owns a copy
+// with temperatures filled, cut at the first level without a theta.
+class Column {
+public:
+    Column(const UPA_level* levels, int num, Coord kind) : kind_(kind), lev_(levels), n_(std::max(num, 0))
+    {
+        if (kind != Coord::theta) return;
+        owned_.assign(levels, levels + n_);
+        UPA_calc_temp(owned_.data(), n_);
+        for (const UPA_level& l : owned_) {
+            float theta = coord_value(Coord::theta, l);
+            if (!known(theta)) break;
+            theta_.push_back(theta);
+        }
+        lev_ = owned_.data();
+        n_ = static_cast<int>(theta_.size());
+    }
+    int size() const { return n_; }
+    const UPA_level& level(int i) const { return lev_[i]; }
+    bool usable(int i) const
+    {
+        switch (kind_) {
+            case Coord::pressure: return usable_pressure(lev_[i].p);
+            case Coord::height: return known(lev_[i].h);
+            default: return true;
+        }
+    }
+    double key(int i) const
+    {
+        switch (kind_) {
+            case Coord::pressure: return -static_cast<double>(lev_[i].p);
+            case Coord::height: return lev_[i].h;
+            default: return theta_[i];
+        }
+    }
+    // Key of a requested value (pressure mb, height m, theta K); NAN when unusable.
+    double request(float value) const
+    {
+        if (!known(value)) return NAN;
+        if (kind_ == Coord::pressure) return value > 0.0f ? -static_cast<double>(value) : NAN;
+        return value;
+    }
+    // A level closer than 0.01 in -ln p, 3 m or 1 K counts as the requested one.
+    bool same(int i, double x) const
+    {
+        if (kind_ == Coord::pressure) {
+            double ratio = key(i) / x;   // |ln ratio| < 0.01 without a logarithm
+            return ratio > 0.990049833749168 && ratio < 1.010050167084168;
+        }
+        return std::fabs(key(i) - x) < (kind_ == Coord::height ? 3.0 : 1.0);
+    }
+    // Position of x between levels a and b, 0 at a and 1 at b, in the coordinate.
+    double fraction(int a, int b, double x) const
+    {
+        if (kind_ == Coord::pressure) return std::log(x / key(a)) / std::log(key(b) / key(a));
+        return (x - key(a)) / (key(b) - key(a));
+    }
+
+private:
+    Coord kind_;
+    const UPA_level* lev_;
+    int n_;
+    std::vector<UPA_level> owned_;
+    std::vector<float> theta_;
+};
+
+// Wind at key x from the nearest usable levels with a wind at or below position lo and at or
+// above hi.
+void interp_wind(const Column& col, int lo, int hi, double x, UPA_level* res)
 {
     int below = lo;
-    while (below >= 0 && !has_wind(col.levels[below])) --below;
+    while (below >= 0 && !(col.usable(below) && has_wind(col.level(below)))) --below;
     int above = hi;
-    int n = static_cast<int>(col.levels.size());
-    while (above < n && !has_wind(col.levels[above])) ++above;
-    if (below < 0 || above >= n) return;
-    if (below == above) {
-        res->dir = col.levels[below].dir;
-        res->spd = col.levels[below].spd;
+    while (above < col.size() && !(col.usable(above) && has_wind(col.level(above)))) ++above;
+    if (below < 0 || above >= col.size()) return;
+    const UPA_level& a = col.level(below);
+    const UPA_level& b = col.level(above);
+    if (below == above || col.key(above) == col.key(below)) {
+        res->dir = a.dir;
+        res->spd = a.spd;
         return;
     }
-    double span = static_cast<double>(col.coord[above]) - col.coord[below];
-    if (span == 0.0) return;
-    double frac = (x - col.coord[below]) / span;
-    res->dir = interp_direction(col.levels[below].dir, col.levels[above].dir, frac);
-    res->spd = lerp(col.levels[below].spd, col.levels[above].spd, frac);
+    double frac = col.fraction(below, above, x);
+    res->dir = interp_direction(a.dir, b.dir, frac);
+    res->spd = lerp(a.spd, b.spd, frac);
 }
 
-void interp_in_column(const Column& col, Coord kind, float x, UPA_level* res)
+void interp_in_column(const Column& col, Coord kind, float value, UPA_level* res)
 {
     *res = empty_level();
-    int n = static_cast<int>(col.levels.size());
-    if (!known(x) || n == 0) return;
-    float tol = equal_tolerance(kind);
+    double x = col.request(value);
+    if (std::isnan(x)) return;
+    int n = col.size();
     for (int i = 0; i < n; ++i) {
-        if (std::fabs(col.coord[i] - x) < tol) {
-            *res = col.levels[i];
+        if (col.usable(i) && col.same(i, x)) {
+            *res = col.level(i);
             if (!has_wind(*res)) {
                 res->dir = res->spd = missing;
-                interp_wind(col, i, i, col.coord[i], res);
+                interp_wind(col, i, i, col.key(i), res);
             }
             return;
         }
     }
-    for (int i = 0; i + 1 < n; ++i) {
-        float c1 = col.coord[i];
-        float c2 = col.coord[i + 1];
-        if (!((x > c1 && x < c2) || (x < c1 && x > c2))) continue;
-        double frac = (static_cast<double>(x) - c1) / (static_cast<double>(c2) - c1);
-        const UPA_level& a = col.levels[i];
-        const UPA_level& b = col.levels[i + 1];
-        if (kind == Coord::pressure) {
-            res->p = static_cast<float>(std::exp(-static_cast<double>(x)));
-        } else if (usable_pressure(a.p) && usable_pressure(b.p)) {
-            double lnp = std::log(static_cast<double>(a.p)) + (std::log(static_cast<double>(b.p)) - std::log(static_cast<double>(a.p))) * frac;
-            res->p = static_cast<float>(std::exp(lnp));
+    int prev = -1;
+    for (int i = 0; i < n; ++i) {
+        if (!col.usable(i)) continue;
+        if (prev >= 0) {
+            double c1 = col.key(prev);
+            double c2 = col.key(i);
+            if ((x > c1 && x < c2) || (x < c1 && x > c2)) {
+                double frac = col.fraction(prev, i, x);
+                const UPA_level& a = col.level(prev);
+                const UPA_level& b = col.level(i);
+                if (kind == Coord::pressure) {
+                    res->p = value;
+                } else if (usable_pressure(a.p) && usable_pressure(b.p)) {
+                    res->p = static_cast<float>(a.p * std::pow(static_cast<double>(b.p) / a.p, frac));
+                }
+                res->h = kind == Coord::height ? value : lerp(a.h, b.h, frac);
+                res->t = lerp(a.t, b.t, frac);
+                res->td = lerp(a.td, b.td, frac);
+                interp_wind(col, prev, i, x, res);
+                return;
+            }
         }
-        res->h = kind == Coord::height ? x : lerp(a.h, b.h, frac);
-        res->t = lerp(a.t, b.t, frac);
-        res->td = lerp(a.td, b.td, frac);
-        interp_wind(col, i, i + 1, x, res);
-        return;
+        prev = i;
     }
-}
-
-Column make_column(const UPA_level* levels, int num, Coord kind)
-{
-    Column col;
-    std::vector<UPA_level> work(levels, levels + num);
-    if (kind == Coord::theta) UPA_calc_temp(work.data(), num);
-    for (const UPA_level& lev : work) {
-        float c = coord_value(kind, lev);
-        if (!known(c)) {
-            if (kind == Coord::theta) break;
-            continue;
-        }
-        col.levels.push_back(lev);
-        col.coord.push_back(c);
-    }
-    return col;
 }
 
 // Merge of two sorted arrays: before(a, b) when a lies below b; same(a, b) for one level.
@@ -482,12 +538,17 @@ int UPA_wm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     UPA_level sfc = find_surface(r, sigs.empty() ? missing : sigs[0].p, &sfc_man);
     float sfc_p = usable_pressure(sfc.p) ? sfc.p : 1000.0f;
 
-    std::vector<UPA_level> winds;
+    float sfc_h = surface_height(r, sfc, sfc_p);
+    // Wind lists that start at 0 ft count from the ground (their first level is the surface
+    // wind): lift them by the surface height so that they interleave with the mandatory
+    // heights, which count from sea level.
     int numwnd = std::clamp(r.numwnd, 0, UPA_WND_LEVELS);
+    float base = numwnd > 0 && r.wnd[0].h == 0.0f && known(sfc_h) ? sfc_h : 0.0f;
+    std::vector<UPA_level> winds;
     for (int i = 0; i < numwnd; ++i) {
         const UPA_wnd& w = r.wnd[i];
-        if (!known(w.h) || !std::isfinite(w.h) || !known(w.dir) || !known(w.spd)) continue;
-        winds.push_back({missing, static_cast<float>(w.h * feet_to_m), missing, missing, w.dir, w.spd});
+        if (!known(w.h) || !known(w.dir) || !known(w.spd)) continue;
+        winds.push_back({missing, static_cast<float>(base + w.h * feet_to_m), missing, missing, w.dir, w.spd});
     }
     HeightSink sink{merge};
     std::size_t w = 0;
@@ -502,7 +563,7 @@ int UPA_wm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
             MESS_print(M_debug, "bad mand: %d = %1.0f\n", m, man.p);
             continue;
         }
-        if (!known(man.h)) man.h = std_height(man.p);
+        if (!known(man.h)) man.h = m == sfc_man && known(sfc_h) ? sfc_h : std_height(man.p);
         while (w < winds.size() && winds[w].h < man.h - same_height) put_wind(w++);
         int pos = sink.put(man);
         if (pos < 0) {
@@ -526,18 +587,31 @@ int UPA_sw_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     clear_index(man_index);
     if (!report || !merge) return 0;
     std::vector<UPA_level> temps(UPA_MERGE_MAX);
+    std::vector<UPA_level> winds(UPA_MERGE_MAX);
     int sm_index[UPA_MAN_INDEX];
     int n_sm = UPA_sm_merge(report, temps.data(), sm_index);
-    std::vector<UPA_level> heights(temps.begin(), temps.begin() + n_sm);
+    int n_wm = UPA_wm_merge(report, winds.data(), nullptr);
+    return UPA_sw_combine(temps.data(), n_sm, sm_index, winds.data(), n_wm, merge, man_index);
+}
+
+int UPA_sw_combine(const UPA_level* temps, int n_sm, const int* sm_index, const UPA_level* winds, int n_wm,
+                   UPA_level* merge, int* man_index)
+{
+    clear_index(man_index);
+    if (!temps || !winds || !merge) return 0;
+    n_sm = std::clamp(n_sm, 0, UPA_MERGE_MAX);
+    n_wm = std::clamp(n_wm, 0, UPA_MERGE_MAX);
+    std::vector<UPA_level> heights(temps, temps + n_sm);
     UPA_calc_temp(heights.data(), n_sm);
     bool have_heights = UPA_calc_height(heights.data(), n_sm) == 0;
-
-    std::vector<UPA_level> winds(UPA_MERGE_MAX);
-    int n_wm = UPA_wm_merge(report, winds.data(), nullptr);
     std::vector<UPA_level> placed;
     float last_p = std::numeric_limits<float>::infinity();
     for (int i = 0; i < n_wm; ++i) {
         UPA_level lev = winds[i];
+        // A wind a few metres under the first temperature level is the surface wind.
+        if (!usable_pressure(lev.p) && have_heights && n_sm > 0 && known(heights[0].h) && lev.h <= heights[0].h &&
+            lev.h > heights[0].h - surface_slack)
+            lev.p = heights[0].p;
         if (!usable_pressure(lev.p)) {
             UPA_level at;
             if (!have_heights || !UPA_interp(heights.data(), n_sm, 103, lev.h, &at) || !usable_pressure(at.p)) {
@@ -555,11 +629,11 @@ int UPA_sw_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     auto before = [](const UPA_level& a, const UPA_level& b) { return a.p > b.p + same_pressure; };
     auto same = [](const UPA_level& a, const UPA_level& b) { return std::fabs(a.p - b.p) < same_pressure; };
     auto keep = [](const UPA_level& a) { return usable_pressure(a.p); };
-    int n = merge_sorted(temps.data(), n_sm, placed.data(), static_cast<int>(placed.size()), merge, map.data(), before,
+    int n = merge_sorted(temps, n_sm, placed.data(), static_cast<int>(placed.size()), merge, map.data(), before,
                          same, keep, false);
     if (man_index)
         for (int m = 0; m < UPA_MAN_INDEX; ++m)
-            man_index[m] = sm_index[m] >= 0 && sm_index[m] < n_sm ? map[sm_index[m]] : static_cast<int>(missing);
+            man_index[m] = sm_index && sm_index[m] >= 0 && sm_index[m] < n_sm ? map[sm_index[m]] : static_cast<int>(missing);
     return n;
 }
 
@@ -621,8 +695,8 @@ int UPA_interp_levels(const UPA_level* levels, int num_level, int coord, const f
     }
     Coord kind = coord_kind(coord);
     if (kind == Coord::none || !values) return 0;
-    Column col = make_column(levels, num_level, kind);
-    for (int i = 0; i < num_result; ++i) interp_in_column(col, kind, request_value(kind, values[i]), &result[i]);
+    Column col(levels, num_level, kind);
+    for (int i = 0; i < num_result; ++i) interp_in_column(col, kind, values[i], &result[i]);
     return num_result;
 }
 

@@ -8,8 +8,8 @@
 #include "ua_read.hpp"
 
 // Capacity (levels) every merge output buffer must have: enough for any report, all of its
-// mandatory, significant and wind levels together.
-inline constexpr int UPA_MERGE_MAX = UPA_MAN_LEVELS + UPA_SIG_LEVELS + UPA_WND_LEVELS + 4;
+// levels together with the mandatory ones counted in both the temperature and wind soundings.
+inline constexpr int UPA_MERGE_MAX = 2 * UPA_MAN_LEVELS + UPA_SIG_LEVELS + UPA_WND_LEVELS + 4;
 // Entries of a man_index array: report man indices 0 (surface) to 23 (maximum wind).
 inline constexpr int UPA_MAN_INDEX = 24;
 
