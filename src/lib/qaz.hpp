@@ -20,3 +20,5 @@
 #include "var_tool.hpp"
 #include "ua_read.hpp"
 #include "ua_tool.hpp"
+#include "raw_read.hpp"
+#include "scanp.hpp"
