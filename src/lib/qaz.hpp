@@ -24,3 +24,5 @@
 #include "ua_merge.hpp"
 #include "ua_read.hpp"
 #include "ua_tool.hpp"
+#include "raw_read.hpp"
+#include "scanp.hpp"
