@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "calc.hpp"
@@ -225,6 +226,44 @@ TEST(EdgeCases, ReportWithoutLevels)
     EXPECT_EQ(THERM_indices(tv.get()), 0);
     for (float v : tv->index) EXPECT_EQ(v, M);
     EXPECT_EQ(THERM_calc(nullptr, tv.get()), -1);
+}
+
+// Random reports, full to the level limits, with absurd and non-finite values: every index
+// is missing or finite and the energies stay non-negative (run under the sanitizers too).
+TEST(EdgeCases, RandomReportsStaySane)
+{
+    std::mt19937 rng(1234);
+    std::uniform_real_distribution<float> any(-2000.0f, 2000.0f);
+    std::uniform_int_distribution<int> pick(0, 9);
+    auto value = [&](float lo, float hi) {
+        switch (pick(rng)) {
+            case 0: return M;
+            case 1: return any(rng);
+            case 2: return std::numeric_limits<float>::quiet_NaN();
+            default: return std::uniform_real_distribution<float>(lo, hi)(rng);
+        }
+    };
+    auto tv = std::make_unique<THERM_values>();
+    UPA_report r;
+    for (int round = 0; round < 60; ++round) {
+        fixture_clear(&r);
+        r.numman = UPA_MAN_LEVELS;
+        r.numsig = UPA_SIG_LEVELS;
+        r.numwnd = UPA_WND_LEVELS;
+        r.elev = value(0, 3000);
+        for (UPA_man& m : r.man) m = {value(5, 1050), value(0, 30000), value(-80, 40), value(-90, 30), value(0, 360), value(0, 200)};
+        for (UPA_sig& sg : r.sig) sg = {value(5, 1050), value(-80, 40), value(-90, 30)};
+        for (UPA_wnd& w : r.wnd) w = {value(0, 60000), value(0, 360), value(0, 200)};
+        if (round % 2 == 0)  // half of them ordered, as a real report mostly is
+            for (int i = 0; i < UPA_SIG_LEVELS; ++i) r.sig[i].p = 1000.0f - 4.5f * i;
+        THERM_calc(&r, tv.get());
+        ASSERT_LE(tv->num_sm, UPA_MERGE_MAX);
+        ASSERT_LE(tv->num_sw, UPA_MERGE_MAX);
+        THERM_indices(tv.get());
+        for (int i = 0; i < THERM_NUM_INDEX; ++i) EXPECT_TRUE(std::isfinite(tv->index[i])) << THERM_index_name(i);
+        for (THERM_index e : {TI_cape, TI_cin, TI_ml_cape, TI_ml_cin, TI_mu_cape, TI_wmax})
+            EXPECT_TRUE(tv->index[e] == M || tv->index[e] >= 0.0f) << THERM_index_name(e) << " " << tv->index[e];
+    }
 }
 
 // Analytic layers: straight-line hodograph, isothermal and constant-lapse columns.
