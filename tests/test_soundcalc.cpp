@@ -128,6 +128,13 @@ TEST(Soundcalc, RawOutputReadsBackLikeTheTable)
     EXPECT_EQ(RAW_read(fd, &rep, "cape", &line), -1);
     RAW_close(fd);
 
+    // On the standard output the file is all there is.
+    Outcome piped = run(sample + " -pa li -of -");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out.rfind("QAZRAW\n", 0), 0u);
+    EXPECT_EQ(piped.out.find("soundings"), std::string::npos);
+    EXPECT_EQ(count(piped.out, "\n"), 6 + 4 + 1);   // six header lines, four stations, closing line end
+
     // The output's directory cannot exist: its parent is a file.
     fs::path blocked = scratch_dir("test_soundcalc") / "plain_file";
     std::ofstream(blocked) << "x";

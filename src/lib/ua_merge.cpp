@@ -299,6 +299,8 @@ public:
         lev_ = owned_.data();
         n_ = static_cast<int>(theta_.size());
     }
+    Column(const Column&) = delete;   // a theta column points into its own copy
+    Column& operator=(const Column&) = delete;
     int size() const { return n_; }
     const UPA_level& level(int i) const { return lev_[i]; }
     bool usable(int i) const

@@ -167,6 +167,8 @@ int main(int argc, char** argv)
     }
     UPA_close(fd);
     if (!out->finish() && status == kExitOk) status = kExitBadOutput;
-    MESS_print(M_mess, "soundcalc: %d soundings\n", done);
+    // A raw file written to the standard output must hold nothing but the file.
+    bool raw_on_stdout = out_name && *out_name && FILE_is_stdio(out_name);
+    if (!raw_on_stdout) MESS_print(M_mess, "soundcalc: %d soundings\n", done);
     QAZ_exit(status);
 }
