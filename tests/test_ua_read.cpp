@@ -295,6 +295,11 @@ TEST(UaFile, PositioningForwardBackwardRepeatedAndParts) {
         EXPECT_EQ(UPA_get_station(fd, "s03", &out, UPA_REP_ALL), 3);
         EXPECT_STREQ(out.id, "S03");
         EXPECT_EQ(UPA_get_station(fd, "NONE", &out, UPA_REP_ALL), -1);
+        if (type == UPA_TEXT_X) {
+            EXPECT_EQ(UPA_get_station(fd, "70002", &out, UPA_REP_LOCATION), 2);  // by WMO number
+            EXPECT_STREQ(out.id, "S02");
+            EXPECT_NEAR(out.lat, 32.0, 1e-4);
+        }
         char list[8][UPA_ID_SIZE];
         EXPECT_EQ(UPA_list_stations(fd, list, 8, M_none), 5);
         EXPECT_STREQ(list[4], "S04");
@@ -380,6 +385,24 @@ TEST(UaFile, DamagedFilesFailWithoutCrashing) {
             EXPECT_LE(out.numsig, UPA_SIG_LEVELS);
             EXPECT_LE(out.numwnd, UPA_WND_LEVELS);
         }
+        UPA_close(fd);
+    }
+    // A netCDF file cut short: detection or reading fails cleanly.
+    UPA_report good = make_report("NC", 1, 1, 1, 0);
+    const std::string nc = scratch("cut.nc");
+    ASSERT_EQ(write_file(nc, UPA_NETCDF_REPORT, &good, 1), 0);
+    for (std::size_t keep : {3000u, 600u, 40u}) {
+        std::ifstream in(nc, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string cut = scratch(("cut" + std::to_string(keep) + ".nc").c_str());
+        write_text(cut, bytes.substr(0, keep));
+        int f_type = 0;
+        const int fd = UPA_open(cut.c_str(), 0, &f_type);
+        if (fd < 0) continue;
+        UPA_report out;
+        int statnum = 0;
+        UPA_read(fd, &out, UPA_REP_ALL, &statnum);
+        EXPECT_LE(out.numsig, UPA_SIG_LEVELS);
         UPA_close(fd);
     }
     int f_type = 41;
