@@ -295,6 +295,11 @@ TEST(UaFile, PositioningForwardBackwardRepeatedAndParts) {
         EXPECT_EQ(UPA_get_station(fd, "s03", &out, UPA_REP_ALL), 3);
         EXPECT_STREQ(out.id, "S03");
         EXPECT_EQ(UPA_get_station(fd, "NONE", &out, UPA_REP_ALL), -1);
+        if (type == UPA_TEXT_X) {
+            EXPECT_EQ(UPA_get_station(fd, "70002", &out, UPA_REP_LOCATION), 2);  // by WMO number
+            EXPECT_STREQ(out.id, "S02");
+            EXPECT_NEAR(out.lat, 32.0, 1e-4);
+        }
         char list[8][UPA_ID_SIZE];
         EXPECT_EQ(UPA_list_stations(fd, list, 8, M_none), 5);
         EXPECT_STREQ(list[4], "S04");
@@ -382,6 +387,24 @@ TEST(UaFile, DamagedFilesFailWithoutCrashing) {
         }
         UPA_close(fd);
     }
+    // A netCDF file cut short: detection or reading fails cleanly.
+    UPA_report good = make_report("NC", 1, 1, 1, 0);
+    const std::string nc = scratch("cut.nc");
+    ASSERT_EQ(write_file(nc, UPA_NETCDF_REPORT, &good, 1), 0);
+    for (std::size_t keep : {3000u, 600u, 40u}) {
+        std::ifstream in(nc, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string cut = scratch(("cut" + std::to_string(keep) + ".nc").c_str());
+        write_text(cut, bytes.substr(0, keep));
+        int f_type = 0;
+        const int fd = UPA_open(cut.c_str(), 0, &f_type);
+        if (fd < 0) continue;
+        UPA_report out;
+        int statnum = 0;
+        UPA_read(fd, &out, UPA_REP_ALL, &statnum);
+        EXPECT_LE(out.numsig, UPA_SIG_LEVELS);
+        UPA_close(fd);
+    }
     int f_type = 41;
     EXPECT_EQ(UPA_open(scratch("x41").c_str(), 0, &f_type), -1);  // write-only layout
     f_type = 7;
@@ -465,4 +488,124 @@ TEST(UaFile, BinaryRecord) {
                           20, 25, 30, 0, 3, 3, 3, 9999, 5650, 1200, 0, 0, 0, 0};
     for (int k = 0; k < 33; ++k) EXPECT_EQ(value(k), want[k]) << "value " << k;
     EXPECT_EQ(bytes.substr(header.size() + 78, 12), std::string("\0\0\0\0\0" "99999\0\0", 12));
+}
+
+namespace {
+
+std::string run(const std::string& cmd) {
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        std::size_t n;
+        while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        pclose(p);
+    }
+    return out;
+}
+
+}  // namespace
+
+// netCDF layouts: read back by the library and checked independently with ncdump.
+TEST(UaFile, NetcdfRoundTripCheckedWithNcdump) {
+    const UPA_report in[2] = {make_report("OUN", 72357, 35.18f, -97.44f, 0), make_report("DDC", 72451, 37.77f, -99.97f, 1.0f)};
+    for (int type : {UPA_NETCDF_STATION, UPA_NETCDF_REPORT}) {
+        const std::string path = scratch(("ua" + std::to_string(type) + ".nc").c_str());
+        int f_type = type;
+        const int fd = UPA_open(path.c_str(), 1, &f_type);
+        ASSERT_GE(fd, 0);
+        UPA_info info{};
+        str_copy(info.datim, sizeof info.datim, "00Z 12 MAY 26");
+        str_copy(info.file, sizeof info.file, "26051200");
+        ASSERT_EQ(UPA_putinfo(fd, &info), 0);
+        for (int s = 0; s < 2; ++s) {
+            int statnum = s;
+            ASSERT_EQ(UPA_write(fd, const_cast<UPA_report*>(&in[s]), UPA_REP_ALL, &statnum), 0);
+            EXPECT_EQ(statnum, s);  // records are addressed, not appended
+        }
+        ASSERT_EQ(UPA_close(fd), 0);
+        EXPECT_EQ(UPA_chktype(path.c_str()), type);
+
+        const bool metres = type == UPA_NETCDF_REPORT;
+        const std::string header = run("ncdump -h " + path);
+        for (const char* want : {metres ? "report = UNLIMITED ; // (2 currently)" : "station = UNLIMITED ; // (2 currently)",
+                                 "mant_level = 25 ;", "sigt_level = 200 ;", "sigw_level = 100 ;", "string_len = 11 ;",
+                                 ":title = \"Upper Air Observations\" ;", ":version = \"2.0\" ;", ":filetime = \"00Z 12 MAY 26\" ;",
+                                 ":yymmddhh = \"26051200\" ;", "Number of Significant Levels wrt T",
+                                 metres ? "SPD_sigw:units = \"meters/second\" ;" : "spd_sigw:units = \"knots\" ;",
+                                 metres ? "Z_sigw:units = \"meters\" ;" : "z_sigw:units = \"feet\" ;"})
+            EXPECT_NE(header.find(want), std::string::npos) << want << "\n" << header;
+        const std::string data = run("ncdump -v id,idn,num_sigt," + std::string(metres ? "SPD_man,Z_sigw" : "spd_man,z_sigw") + " " + path);
+        EXPECT_NE(data.find("\"OUN\""), std::string::npos) << data;
+        EXPECT_NE(data.find("idn = 72357, 72451 ;"), std::string::npos) << data;
+        EXPECT_NE(data.find("num_sigt = 10, 10 ;"), std::string::npos) << data;
+        // 10 kt surface-to-1000 mb wind: 5.144 m/s in type 12; 1000 ft: 304.8 m.
+        EXPECT_NE(data.find(metres ? "7.716, 10.288" : "15, 10, 15, 20"), std::string::npos) << data;
+        EXPECT_NE(data.find(metres ? "0, 304.8, 609.6" : "0, 1000, 2000"), std::string::npos) << data;
+
+        int rtype = 0;
+        const int rd = UPA_open(path.c_str(), 0, &rtype);
+        ASSERT_GE(rd, 0);
+        EXPECT_EQ(rtype, type);
+        UPA_info rinfo{};
+        EXPECT_EQ(UPA_getinfo(rd, &rinfo), 1);
+        EXPECT_STREQ(rinfo.datim, "00Z 12 MAY 26");
+        EXPECT_STREQ(rinfo.file, "26051200");
+        for (int s : {1, 0, 0}) {
+            UPA_report out;
+            int statnum = s;
+            ASSERT_EQ(UPA_read(rd, &out, UPA_REP_ALL, &statnum), 0);
+            EXPECT_STREQ(out.id, in[s].id);
+            EXPECT_STREQ(out.area, "UN");
+            EXPECT_EQ(out.wmo, in[s].wmo);
+            EXPECT_FLOAT_EQ(out.lon, in[s].lon);
+            EXPECT_EQ(out.elev, 300.0f);
+            EXPECT_EQ(out.numman, 25);
+            EXPECT_EQ(out.numsig, 10);
+            EXPECT_EQ(out.numwnd, 11);
+            const float tol = metres ? 0.02f : 0.0f;  // knots -> m/s -> knots is not exact
+            for (int i = 0; i < UPA_MAN_LEVELS; ++i) {
+                EXPECT_EQ(out.man[i].p, in[s].man[i].p) << i;
+                EXPECT_EQ(out.man[i].t, in[s].man[i].t) << i;
+                EXPECT_NEAR(out.man[i].spd, in[s].man[i].spd, std::max(tol * std::fabs(in[s].man[i].spd), 1e-6f)) << i;
+            }
+            EXPECT_NEAR(out.wnd[10].h, 50000.0f, 1.0f);
+            EXPECT_EQ(out.sig[9].p, 45.0f);
+        }
+        UPA_report out;
+        int statnum = 2;
+        EXPECT_EQ(UPA_read(rd, &out, UPA_REP_ALL, &statnum), -1);
+        statnum = 1;
+        ASSERT_EQ(UPA_read(rd, &out, 3, &statnum), 0);
+        EXPECT_EQ(out.man[0].p, 850.0f);
+        EXPECT_EQ(UPA_close(rd), 0);
+
+        // A version-1 file (no "version" attribute) stores longitudes with the other sign.
+        const std::string cdl = scratch("v1.cdl"), v1 = scratch(("v1_" + std::to_string(type) + ".nc").c_str());
+        run("ncdump " + path + " | grep -v ':version = ' > " + cdl + " && ncgen -o " + v1 + " " + cdl);
+        int t1 = 0;
+        const int r1 = UPA_open(v1.c_str(), 0, &t1);
+        ASSERT_GE(r1, 0);
+        statnum = 0;
+        ASSERT_EQ(UPA_read(r1, &out, UPA_REP_ALL, &statnum), 0);
+        EXPECT_FLOAT_EQ(out.lon, 97.44f);
+        UPA_close(r1);
+    }
+}
+
+TEST(UaFile, NetcdfWithout925LevelKeepsIndices) {
+    UPA_report r = make_report("OLD", 1, 1, 1, 0);
+    for (int i = 2; i < 24; ++i) r.man[i] = r.man[i + 1];  // a file without the 925 mb slot
+    const std::string path = scratch("no925.nc");
+    ASSERT_EQ(write_file(path, UPA_NETCDF_STATION, &r, 1), 0);
+    int f_type = 0;
+    const int fd = UPA_open(path.c_str(), 0, &f_type);
+    UPA_report out;
+    int statnum = 0;
+    ASSERT_EQ(UPA_read(fd, &out, UPA_REP_ALL, &statnum), 0);
+    EXPECT_EQ(out.man[2].p, -9999.0f);
+    EXPECT_EQ(out.man[3].p, 850.0f);
+    EXPECT_EQ(out.man[5].p, 500.0f);
+    ASSERT_EQ(UPA_read(fd, &out, 5, &statnum), 0);
+    EXPECT_EQ(out.man[0].p, 500.0f);
+    UPA_close(fd);
 }
