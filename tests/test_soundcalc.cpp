@@ -9,8 +9,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "raw_read.hpp"
+#include "ua_read.hpp"
 #include "scratch_dir.hpp"
 
 namespace {
@@ -141,6 +143,54 @@ TEST(Soundcalc, RawOutputReadsBackLikeTheTable)
     Outcome bad = run(sample + " -of " + (blocked / "out.raw").string());
     EXPECT_EQ(bad.status, 4);
     EXPECT_NE(bad.err.find("cannot write raw file"), std::string::npos);
+}
+
+// The same soundings written as netCDF (both layouts) and as long coded text give the same
+// table: the file type is detected and does not change the merged profile.
+TEST(Soundcalc, EveryReadableTypeGivesTheSameIndices)
+{
+    int type = 0;
+    int in = UPA_open(sample.c_str(), 0, &type);
+    ASSERT_GE(in, 0);
+    UPA_info info{};
+    UPA_getinfo(in, &info);
+    std::vector<UPA_report> reports;
+    for (int n = 0;; ++n) {
+        UPA_report r;
+        int statnum = n;
+        if (UPA_read(in, &r, UPA_REP_ALL, &statnum) < 0) break;
+        reports.push_back(r);
+    }
+    UPA_close(in);
+    ASSERT_EQ(reports.size(), 4u);
+    const std::string args = " -pa tt,li,cape,srh3 -me error";
+    const std::string reference = run(sample + args).out;
+    struct Case {
+        int type;
+        bool same_table;   // coded text keeps 21 significant levels and slot winds only
+    } cases[] = {{UPA_NETCDF_STATION, true}, {UPA_NETCDF_REPORT, true}, {UPA_CODED_LONG, false}};
+    for (const Case& c : cases) {
+        fs::path file = scratch_dir("test_soundcalc") / ("type" + std::to_string(c.type) + ".upa");
+        int out_type = c.type;
+        int out = UPA_open(file.c_str(), 1, &out_type);
+        ASSERT_GE(out, 0) << c.type;
+        UPA_putinfo(out, &info);
+        int statnum = 0;
+        for (UPA_report& r : reports) {
+            UPA_write(out, &r, UPA_REP_ALL, &statnum);
+            if (c.type == UPA_NETCDF_STATION || c.type == UPA_NETCDF_REPORT) ++statnum;
+        }
+        UPA_close(out);
+        Outcome r = run(file.string() + args);
+        EXPECT_EQ(r.status, 0) << c.type << "\n" << r.err;
+        EXPECT_EQ(count(r.out, "Station "), 4) << c.type;
+        if (c.same_table) {
+            EXPECT_EQ(r.out, reference) << c.type;
+        } else {
+            for (const char* line : {"tt             63.6", "li            -12.8"})
+                EXPECT_NE(r.out.find(line), std::string::npos) << c.type << " " << line << "\n" << r.out;
+        }
+    }
 }
 
 TEST(Soundcalc, InputChosenByDate)
