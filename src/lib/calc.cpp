@@ -420,7 +420,7 @@ int parcel_calc(const UPA_level* lev, int num, UPA_level* blev, int coord, float
     if (!parcel.ok) return fail_parcel(params);
     if (blev) *blev = parcel.level;
 
-    static std::vector<EnvPoint> env;   // reused: the ascent runs once per index set
+    static std::vector<EnvPoint> env;   // kept between calls: no allocation per ascent
     build_environment(lev, num, &env);
     double p0 = parcel.level.p;
     double t0 = parcel.level.t + kelvin;

@@ -20,6 +20,7 @@ enum THERM_index {
     THERM_NUM_INDEX
 };
 
+// About 26 KB: keep it on the heap (std::make_unique), not on a small stack.
 struct THERM_values {
     char id[11];
     int wmo;
