@@ -170,7 +170,10 @@ double satad_temperature(double label, double p, double guess, double* slope)
         if (!(t1 > 100.0 && t1 < 400.0)) break;
         double f1 = satad_residual(label, t1, p, dry_factor);
         if (t1 != t0) s = (f1 - f0) / (t1 - t0);
-        if (std::fabs(t1 - t0) < 1e-3) {
+        // The step just taken bounds the remaining error well below it (the residual is
+        // nearly linear over a few tenths of a kelvin): 0.01 K is finer than the
+        // bisection of the thermodynamic functions.
+        if (std::fabs(t1 - t0) < 1e-2) {
             *slope = s;
             return t1;
         }

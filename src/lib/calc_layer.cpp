@@ -130,11 +130,23 @@ bool layer_slice(const UPA_level* lev, int num, int coord, float bottom, float t
     UPA_level b, t;
     if (UPA_interp(lev, num, coord, bottom, &b) != 1 || UPA_interp(lev, num, coord, top, &t) != 1) return false;
     out->push_back(b);
-    float last = cb;
-    float tol = is_pressure_coord(coord) ? 0.01f : 1.0f;
+    // Inner levels keep clear of the ends by the interpolation's equality distance. In
+    // pressure the test runs on p itself (0.01 in ln p is a factor of 1.01005).
+    bool by_pressure = is_pressure_coord(coord);
+    double last = by_pressure ? -static_cast<double>(bottom) : cb;
+    double end = by_pressure ? -static_cast<double>(top) : ct;
     for (int i = 0; i < num; ++i) {
-        float c = UPA_get_level(coord, &lev[i]);
-        if (!known(c) || c <= last + tol || c >= ct - tol) continue;
+        double c;
+        if (by_pressure) {
+            if (!known(lev[i].p) || lev[i].p <= 0.0f) continue;
+            c = -static_cast<double>(lev[i].p);
+            if (c <= last * 0.990049833749168 || c >= end * 1.010050167084168) continue;
+        } else {
+            float v = UPA_get_level(coord, &lev[i]);
+            if (!known(v)) continue;
+            c = v;
+            if (c <= last + 1.0 || c >= end - 1.0) continue;
+        }
         out->push_back(lev[i]);
         last = c;
     }
