@@ -63,8 +63,10 @@ int write_file(const std::string& path, int type, const UPA_report* reports, int
     str_copy(info.file, sizeof info.file, "26051200");
     UPA_putinfo(fd, &info);
     int statnum = 0;
-    for (int i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i) {
+        if (type == UPA_NETCDF_STATION || type == UPA_NETCDF_REPORT) statnum = i;  // records are addressed
         if (UPA_write(fd, const_cast<UPA_report*>(&reports[i]), UPA_REP_ALL, &statnum) < 0) return -1;
+    }
     return UPA_close(fd);
 }
 
@@ -405,12 +407,36 @@ TEST(UaFile, DamagedFilesFailWithoutCrashing) {
         EXPECT_LE(out.numsig, UPA_SIG_LEVELS);
         UPA_close(fd);
     }
+    // A header whose name length asks for a gigabyte is refused before the library sees it.
+    const std::string huge = scratch("huge.nc");
+    write_text(huge, std::string("CDF\x01\0\0\0\0\0\0\0\x0a\0\0\0\x01\x40\0\0\0station", 27));
+    EXPECT_EQ(UPA_chktype(huge.c_str()), -1);
+
+    // Records a cut file lacks are past the end, not zeros.
+    UPA_report two[2] = {make_report("R0", 1, 1, 1, 0), make_report("R1", 2, 2, 2, 0)};
+    const std::string full = scratch("two.nc");
+    ASSERT_EQ(write_file(full, UPA_NETCDF_STATION, two, 2), 0);
+    std::ifstream in(full, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string cut = scratch("one_and_a_bit.nc");
+    write_text(cut, bytes.substr(0, bytes.size() - 100));
+    int t = 0;
+    const int cfd = UPA_open(cut.c_str(), 0, &t);
+    ASSERT_GE(cfd, 0);
+    UPA_report got;
+    int statnum = 0;
+    EXPECT_EQ(UPA_read(cfd, &got, UPA_REP_ALL, &statnum), 0);
+    EXPECT_STREQ(got.id, "R0");
+    statnum = 1;
+    EXPECT_EQ(UPA_read(cfd, &got, UPA_REP_ALL, &statnum), -1);
+    UPA_close(cfd);
+
     int f_type = 41;
     EXPECT_EQ(UPA_open(scratch("x41").c_str(), 0, &f_type), -1);  // write-only layout
     f_type = 7;
     EXPECT_EQ(UPA_open(scratch("x7").c_str(), 1, &f_type), -1);
     UPA_report r;
-    int statnum = 0;
+    statnum = 0;
     EXPECT_EQ(UPA_read(0, &r, UPA_REP_ALL, &statnum), -1);  // nothing open
     EXPECT_EQ(UPA_close(0), -1);
 }

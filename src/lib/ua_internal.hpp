@@ -34,6 +34,7 @@ struct UpaState {
     int ncid = -1;
     int nc_version = 2;
     int nc_nrec = 0;       // records in a netCDF file opened for reading
+    long long nc_max_rec = 0;  // records its size really holds
     UpaNcVars nc;
     char encd[10] = {0};
 };

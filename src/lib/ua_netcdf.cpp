@@ -2,7 +2,10 @@
 // knots and feet) and type 12 (record dimension "report", metres per second and metres).
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "cdf.hpp"
 #include "date.hpp"
@@ -95,6 +98,132 @@ void float_var(int id, const char* long_name, const char* units, float lo, float
     CDF_put_fill_att(id);
 }
 
+// ---- Header check of classic files ---------------------------------------------------------
+// The library trusts the lengths in a classic header: a damaged name length makes it ask the
+// allocator for gigabytes, and records that a cut file lacks read back as zeros. Walking the
+// public header layout first bounds every length by the file's size and tells how many
+// records are really present.
+
+class Header {
+public:
+    explicit Header(const std::vector<unsigned char>& b, bool wide) : b_(b), wide_(wide) {}
+    bool ok() const { return ok_; }
+    std::uint64_t left() const { return ok_ ? b_.size() - pos_ : 0; }
+    std::uint64_t u32() {
+        if (!need(4)) return 0;
+        const std::uint64_t v = (std::uint64_t{b_[pos_]} << 24) | (std::uint64_t{b_[pos_ + 1]} << 16) |
+                                (std::uint64_t{b_[pos_ + 2]} << 8) | b_[pos_ + 3];
+        pos_ += 4;
+        return v;
+    }
+    std::uint64_t u64() {
+        const std::uint64_t high = u32();
+        return (high << 32) | u32();
+    }
+    std::uint64_t count() { return wide_ ? u64() : u32(); }
+    void skip(std::uint64_t n) {
+        const std::uint64_t padded = (n + 3) / 4 * 4;
+        if (padded < n || !need(padded)) {
+            ok_ = false;
+            return;
+        }
+        pos_ += static_cast<std::size_t>(padded);
+    }
+    // A list count that the remaining bytes can hold at min_bytes per entry.
+    std::uint64_t list(std::uint64_t min_bytes) {
+        u32();  // tag (zero for an absent list)
+        const std::uint64_t n = count();
+        if (n > left() / min_bytes) ok_ = false;
+        return ok_ ? n : 0;
+    }
+    void fail() { ok_ = false; }
+
+private:
+    bool need(std::uint64_t n) {
+        if (!ok_ || n > b_.size() - pos_) ok_ = false;
+        return ok_;
+    }
+    const std::vector<unsigned char>& b_;
+    bool wide_;
+    std::size_t pos_ = 0;
+    bool ok_ = true;
+};
+
+int type_size(std::uint64_t type) {
+    switch (type) {
+        case 1: case 2: case 7: return 1;
+        case 3: case 8: return 2;
+        case 4: case 5: case 9: return 4;
+        case 6: case 10: case 11: return 8;
+        default: return 0;
+    }
+}
+
+void skip_atts(Header& h) {
+    const std::uint64_t n = h.list(12);
+    for (std::uint64_t i = 0; i < n && h.ok(); ++i) {
+        h.skip(h.count());
+        const int size = type_size(h.u32());
+        const std::uint64_t values = h.count();
+        if (size == 0 || values > h.left()) return h.fail();
+        h.skip(values * static_cast<std::uint64_t>(size));
+    }
+}
+
+// Records completely present in a classic file, a large number when it has no record
+// variables, or -1 when the header is damaged or not a classic header.
+long long classic_records(const char* filename) {
+    std::FILE* f = std::fopen(filename, "rb");
+    if (!f) return -1;
+    std::fseek(f, 0, SEEK_END);
+    const long file_size = std::ftell(f);
+    std::fseek(f, 0, SEEK_SET);
+    constexpr long kMaxHeader = 16L << 20;
+    std::vector<unsigned char> b(static_cast<std::size_t>(std::clamp(file_size, 0L, kMaxHeader)));
+    b.resize(std::fread(b.data(), 1, b.size(), f));
+    std::fclose(f);
+    if (b.size() < 8 || b[0] != 'C' || b[1] != 'D' || b[2] != 'F') return -1;
+    const int version = b[3];
+    if (version != 1 && version != 2 && version != 5) return -1;
+    Header h(b, version == 5);
+    h.u32();
+    const std::uint64_t numrecs = version == 5 ? h.u64() : h.u32();
+    std::vector<std::uint64_t> dims(static_cast<std::size_t>(h.list(8)));
+    for (auto& len : dims) {
+        h.skip(h.count());
+        len = h.count();
+    }
+    skip_atts(h);
+    std::uint64_t recsize = 0, first_end = 0;
+    bool records = false;
+    const std::uint64_t nvars = h.list(16);
+    for (std::uint64_t i = 0; i < nvars && h.ok(); ++i) {
+        h.skip(h.count());
+        const std::uint64_t ndims = h.count();
+        if (ndims > 1024 || ndims > h.left() / 4) return -1;
+        bool is_record = false;
+        for (std::uint64_t k = 0; k < ndims; ++k) {
+            const std::uint64_t id = h.count();
+            if (id >= dims.size()) return -1;
+            if (k == 0 && dims[id] == 0) is_record = true;
+        }
+        skip_atts(h);
+        if (type_size(h.u32()) == 0) return -1;
+        const std::uint64_t vsize = h.count();
+        const std::uint64_t begin = version == 1 ? h.u32() : h.u64();
+        if (is_record) {
+            records = true;
+            recsize += vsize;
+            first_end = std::max(first_end, begin + vsize);
+        }
+    }
+    if (!h.ok()) return -1;
+    if (!records || numrecs == 0) return records ? 0 : (1LL << 40);
+    const std::uint64_t size = static_cast<std::uint64_t>(file_size);
+    if (size < first_end || recsize == 0) return 0;
+    return static_cast<long long>(std::min<std::uint64_t>((size - first_end) / recsize + 1, numrecs));
+}
+
 // Absent attributes, dimensions and variables are normal here: the library stays quiet
 // while upper-air code works on a file, and prints its errors again afterwards.
 struct Quiet {
@@ -105,6 +234,7 @@ struct Quiet {
 }  // namespace
 
 int upa_nc_chktype(const char* filename) {
+    if (classic_records(filename) < 0) return -1;
     const Quiet quiet;
     const int id = CDF_open(filename, 0);
     if (id < 0) return -1;
@@ -114,13 +244,18 @@ int upa_nc_chktype(const char* filename) {
 }
 
 int upa_nc_open(UpaState& st, const char* filename, int f_access) {
+    st.nc_max_rec = 0;
+    if (f_access == 0 && (st.nc_max_rec = classic_records(filename)) < 0) return -1;
     const Quiet quiet;
     const int id = CDF_open(filename, f_access);
     st.ncid = id;
     st.nc = UpaNcVars{};
     st.nc_nrec = 0;
     if (id < 0) return -1;
-    if (f_access == 0) lookup_vars(st);
+    if (f_access == 0) {
+        lookup_vars(st);
+        st.nc_nrec = static_cast<int>(std::min<long long>(st.nc_nrec, std::max(st.nc_max_rec, 0LL)));
+    }
     return id;
 }
 
@@ -137,7 +272,10 @@ int upa_nc_close(UpaState& st) {
 int upa_nc_getinfo(UpaState& st, UPA_info* info) {
     const Quiet quiet;
     CDF_set_fd(st.ncid);
-    if (st.access == 0) lookup_vars(st);
+    if (st.access == 0) {
+        lookup_vars(st);
+        st.nc_nrec = static_cast<int>(std::min<long long>(st.nc_nrec, std::max(st.nc_max_rec, 0LL)));
+    }
     if (CDF_get_glob_att("filetime", info->datim, sizeof info->datim) < 0)
         CDF_get_glob_att("datetime", info->datim, sizeof info->datim);
     if (info->datim[0]) DATE_decode_label(info->datim, &info->date);
