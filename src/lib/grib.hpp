@@ -85,3 +85,49 @@ int GRIB_get_type();           // grid id of the last product section decoded
 int GRIB_set_max_bad(int val);
 // netCDF unit text of a library variable number ("" for others). Never null.
 const char* GRIB_cdf_units(int var);
+
+// Edition 2 ---------------------------------------------------------------------------------
+// The section functions below work on the edition 2 message held in memory by the last
+// grib2_decode_field call (the caller's buffer must still be alive); grd_fd is accepted for
+// symmetry with edition 1 and not used.
+
+// One row of the edition 2 parameter table "grib2_var.lup".
+struct GribParam {
+    int ind;          // library variable number (-9999 unset)
+    int ver;          // GRIB edition of the row (2)
+    int src;          // centre (0 = any)
+    int disc;         // discipline
+    int cat;          // parameter category
+    int param;        // parameter number
+    char name[20];    // library variable name
+    char units[30];   // unit text
+    char lname[80];   // long name
+};
+// Sets ind, src, disc, cat, param to -9999 and empties the texts.
+void GribParam_init(GribParam* gp);
+
+// Reads the next section head: 1 with GRIB_get_sect() below 9, 0 at "7777" or the message end
+// (sect -1) or for a number of 9 and above, -1 when the section does not fit the message.
+int GRIB_read_section(int grd_fd);
+int GRIB_get_sect();   // number of the section announced last (-1 at the end)
+int GRIB_get_slen();   // its length in octets, head included
+// Steps over the rest of the section announced last. 1.
+int GRIB_skip_section(int grd_fd);
+// Section decoders for the section announced last: 1 decoded, 0 damaged or unsupported (a
+// message printed). GRIB_IDS sets source and date, GRIB_GDS the domain and grid number,
+// GRIB_PDS variable, level, time, units, description and label; GRIB_DS fills grd->grid
+// (malloc'd nx x ny floats, row 0 north, columns west to east, -9999 missing).
+int GRIB_IDS(int grd_fd, GRD_report* grd);
+int GRIB_GDS(int grd_fd, GRD_report* grd);
+int GRIB_PDS(int grd_fd, GRD_report* grd);
+int GRIB_DRS(int grd_fd, GRD_report* grd);
+// Bit map section: 1 with a bit map (new or reused), 0 without, -1 damaged.
+int GRIB_BMS(int grd_fd);
+int GRIB_DS(int grd_fd, GRD_report* grd);
+// Looks up centre src, discipline, category and number in "grib2_var.lup" (directory of the
+// resource "file_path"): fills *result from the first matching row (centre 0 matches all);
+// without a row, or with a name the library does not know, ind = disc x 1,000,000 + cat x
+// 1000 + param. 1 when a row matched, else 0.
+int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param);
+// Big-endian IEEE single of 4 octets; a first octet of 0 gives 0.
+float GRIB_ieee_float_conv(const unsigned char* bytes);

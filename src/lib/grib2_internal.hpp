@@ -93,3 +93,71 @@ int grib2_place_values(float* grid, std::size_t packed, const G2Layout& lay,
 
 // Number of set bits among the first nbits bits of bm.
 std::size_t grib2_count_bits(const unsigned char* bm, std::size_t nbits);
+
+// ---- Message state shared by the section decoders ----------------------------------------
+
+#include "date.hpp"
+#include "maptran.hpp"
+
+// Largest grid accepted: far above any operational grid, low enough that a forged size
+// cannot ask for an absurd allocation when the field is constant or compressed.
+inline constexpr std::size_t G2_MAX_POINTS = std::size_t(1) << 28;
+
+struct G2Grid {
+    bool valid = false;
+    Domain dv{};
+    int nx = 0, ny = 0;
+    int scan = 0;
+    std::vector<int> rows;     // thinned grid: points per row (empty for a regular grid)
+    std::size_t npts = 0;      // points in the scan
+    int type = 0;              // synthesised grid number
+};
+
+struct G2Product {
+    bool valid = false;
+    int model = -9999, ltype = -9999, level = -9999, time = -9999, var = -9999;
+    char units[15] = "";
+    bool has_ens = false;
+    GribEnsemble ens{};
+};
+
+struct G2Data {
+    bool valid = false;
+    int temp = -1;
+    std::size_t data_pnts = 0;
+    G2Scale scale{0.0, 1.0, 1.0};
+    int nbits = 0;
+    G2Complex cp{};
+    G2Ccsds cc{};
+    int max_val = 0;
+    std::vector<float> levels;  // run-length representative values of levels 1, 2, ...
+};
+
+struct G2State {
+    const unsigned char* msg = nullptr;  // message being decoded (caller's buffer)
+    std::size_t len = 0;
+    std::size_t pos = 0;                 // next section head
+    std::size_t sect_start = 0;          // head of the section announced last
+    int sect = -1;
+    std::size_t slen = 0;
+    int discipline = -9999;
+    bool have_ids = false;
+    int source = -9999, subcentre = -9999;
+    Date date{};
+    G2Grid grid;
+    G2Product prod;
+    G2Data drs;
+    const unsigned char* bitmap = nullptr;  // bits of the bit map in force (inside msg), or null
+    std::size_t bitmap_bits = 0;
+    const unsigned char* last_bitmap = nullptr;  // last bit map defined in this message, for 254
+    std::size_t last_bitmap_bits = 0;
+    int fields = 0;                      // fields decoded from this message
+};
+
+G2State& grib2_state();
+// Section decoders: s points at the section head, slen its length (checked to lie inside the
+// message). 0, or -1 with a message.
+int grib2_section3(const unsigned char* s, std::size_t slen, G2State& st);
+int grib2_section4(const unsigned char* s, std::size_t slen, G2State& st);
+// Copies the product, grid and identification of the state into grd and makes the texts.
+void grib2_fill_report(const G2State& st, GRD_report* grd);
