@@ -328,7 +328,7 @@ void place_line(const Grib1Context& c, const Layout& lay, float* out, int nx, in
     const int row = c.ydir > 0 ? ny - 1 - s : s;
     float* dst = out + std::size_t(row) * nx;
     const bool rev = c.xneg != (c.xalt && (s & 1));
-    if (lay.kind == Layout::kPole && n == 1) {
+    if ((lay.kind == Layout::kPole || lay.kind == Layout::kGrid25) && n == 1) {
         std::fill(dst, dst + nx, line[0]);
         return;
     }

@@ -57,58 +57,59 @@ std::uint64_t be(const unsigned char* p, int n) {
     return v;
 }
 
+// Reads the rest of a message of the given length (m holds its first bytes) and checks that
+// it ends with "7777". false when it does not fit the file or is not whole.
+bool finish_message(std::FILE* f, std::vector<unsigned char>& m, std::uint64_t length,
+                    long long left) {
+    if (length < 8 || length > std::uint64_t(PTRDIFF_MAX)) return false;
+    if (left >= 0 && length > std::uint64_t(left)) return false;
+    if (length > m.size()) {
+        if (!read_into(f, m, std::size_t(length) - m.size())) return false;
+    } else {
+        m.resize(std::size_t(length));
+    }
+    return std::memcmp(m.data() + m.size() - 4, "7777", 4) == 0;
+}
+
 // Checks and loads the message whose "GRIB" is at start. 1 loaded, 0 not a whole message
 // (the caller scans on from start + 1), -1 end of file.
 int load_message(GRD_file* gf, GribStream* st, off_t start) {
     std::FILE* f = gf->file;
-    if (fseeko(f, start, SEEK_SET) != 0) return -1;
     std::vector<unsigned char>& m = st->msg;
-    m.clear();
-    if (!read_into(f, m, 8)) return -1;
     const long long left = bytes_left(f, start);
+    auto head = [&](std::size_t n) {
+        m.clear();
+        return fseeko(f, start, SEEK_SET) == 0 && read_into(f, m, n);
+    };
+    if (!head(8)) return -1;
+    // Octet 8 names the edition, but in edition 0 it is the parameter table version of the
+    // product section: a claimed edition must hold a whole message, else edition 0 is tried.
+    int edition = -1;
     std::uint64_t length = 0;
-    int edition;
-    if (m[7] == 2) {
-        if (!read_into(f, m, 8)) return -1;
-        edition = 2;
+    if (m[7] == 2 && head(16)) {
         length = be(m.data() + 8, 8);
-        if (length < 16 + 4) return 0;
-    } else if (m[7] == 1 && be(m.data() + 4, 3) >= 51) {
-        edition = 1;
+        if (length >= 16 + 4 && finish_message(f, m, length, left)) edition = 2;
+    }
+    if (edition < 0 && head(8) && m[7] == 1) {
         length = be(m.data() + 4, 3);
-    } else {
-        // Edition 0 carries no total length: walk the sections.
-        edition = 0;
+        if (length >= 51 && finish_message(f, m, length, left)) edition = 1;
+    }
+    if (edition < 0 && head(8)) {
         for (;;) {
             std::size_t need = 0;
             const long l = grib0_length(m.data(), m.size(), &need);
-            if (l < 0) return 0;
+            if (l < 0) break;
             if (l > 0) {
                 length = std::uint64_t(l);
+                if (finish_message(f, m, length, left)) edition = 0;
                 break;
             }
-            if (left >= 0 && need > std::size_t(left)) return 0;
-            if (!read_into(f, m, need - m.size())) return 0;
+            if (left >= 0 && need > std::size_t(left)) break;
+            if (!read_into(f, m, need - m.size())) break;
         }
     }
-    if (left >= 0 && length > std::uint64_t(left)) {
-        MESS_print(M_warn, "GRIB: message at offset %lld claims %llu bytes, the file holds %lld\n",
-                   static_cast<long long>(start), static_cast<unsigned long long>(length), left);
-        return 0;
-    }
-    if (length > m.size()) {
-        if (length > std::uint64_t(PTRDIFF_MAX)) return 0;
-        if (!read_into(f, m, std::size_t(length) - m.size())) {
-            MESS_print(M_warn, "GRIB: message at offset %lld is cut short\n",
-                       static_cast<long long>(start));
-            return 0;
-        }
-    } else {
-        m.resize(std::size_t(length));
-    }
-    if (std::memcmp(m.data() + m.size() - 4, "7777", 4) != 0) {
-        MESS_print(M_warn, "GRIB: message at offset %lld does not end with 7777\n",
-                   static_cast<long long>(start));
+    if (edition < 0) {
+        MESS_print(M_warn, "GRIB: no whole message at offset %lld\n", static_cast<long long>(start));
         return 0;
     }
     st->edition = edition;
