@@ -18,6 +18,12 @@ const std::string kData = std::string(QAZ_TEST_DATA) + "/grib1/";
 
 std::string scratch(const char* name) { return (scratch_dir("test_grd_grib") / name).string(); }
 
+struct Quiet {
+    M_type saved = MESS_get();
+    Quiet() { MESS_set(0, M_none); }
+    ~Quiet() { MESS_set(0, saved); }
+};
+
 struct Expect {
     int nx, ny, proj;
     double clat, clon, dx, dy, plat, plon, p0, p1, tol;
@@ -224,8 +230,7 @@ TEST(GribHeaderIndex, LinesGiveTheReport) {
 // Damaged files: every fixture cut at many offsets and with random bytes changed must read
 // without a crash, hang or sanitizer report; every result is an ordinary one.
 TEST(GribDamage, TruncatedAndFlippedFilesFailCleanly) {
-    const int saved = MESS_get();
-    MESS_set(0, M_none);
+    Quiet quiet;
     std::mt19937 rng(12345);
     for (const char* name : {"ll_scan", "ll_bits", "ll_bitmap", "projections", "reduced_ll"}) {
         const Bytes whole = read_file(kData + name + ".grib1");
@@ -251,7 +256,64 @@ TEST(GribDamage, TruncatedAndFlippedFilesFailCleanly) {
             }
         }
     }
-    MESS_set(0, saved);
+}
+
+// Edition 2 messages through the grid-file layer: several fields in one message, mixed with
+// edition 1 messages in one file, and a message without a product.
+TEST(GribEdition2, FieldsOfOneMessageAreGridsInTurn) {
+    const Bytes ed2 = read_file(std::string(QAZ_TEST_DATA) + "/grib2/multi_field.grib2");
+    if (ed2.empty()) GTEST_SKIP() << "no edition 2 fixture";
+    const Bytes ed1 = read_file(kData + "ll_bitmap.grib1");
+    Bytes mixed = ed1;
+    mixed.insert(mixed.end(), ed2.begin(), ed2.end());
+    mixed.insert(mixed.end(), ed1.begin(), ed1.end());
+    const std::string path = scratch("mixed.grib");
+    write_file(path, mixed);
+
+    GribFile f(path);
+    std::vector<Report> seq(7);
+    const int conts[7] = {0, 0, 1, 1, 0, 0, 0};
+    for (int g = 0; g < 7; ++g) {
+        SCOPED_TRACE(g);
+        ASSERT_EQ(f.read(&seq[g], g), 0);
+        EXPECT_EQ(seq[g].version, (g >= 2 && g <= 4) ? 2 : 1);
+        EXPECT_EQ(f.gf.cont, conts[g]);
+        ASSERT_NE(seq[g].grid, nullptr);
+    }
+    Report end;
+    EXPECT_EQ(f.read(&end, 7), -1);
+    // Straight to the last field of the message, and the middle one again: same values.
+    for (int g : {4, 3, 3, 6, 2}) {
+        SCOPED_TRACE(g);
+        GribFile direct(path);
+        Report r;
+        ASSERT_EQ(direct.read(&r, g), 0);
+        const int n = r.domain.nx * r.domain.ny;
+        ASSERT_EQ(n, seq[g].domain.nx * seq[g].domain.ny);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(r.grid[i], seq[g].grid[i]) << i;
+        Report again;
+        ASSERT_EQ(direct.read(&again, g), 0);
+        for (int i = 0; i < n; ++i) ASSERT_EQ(again.grid[i], r.grid[i]) << i;
+    }
+
+    // The identification and grid sections alone: no product.
+    std::size_t pos = 16;
+    Bytes head(ed2.begin(), ed2.begin() + 16);
+    while (pos + 5 <= ed2.size()) {
+        const std::size_t len = (std::size_t(ed2[pos]) << 24) | (std::size_t(ed2[pos + 1]) << 16) |
+                                (std::size_t(ed2[pos + 2]) << 8) | ed2[pos + 3];
+        if (ed2[pos + 4] > 3 || len < 5) break;
+        head.insert(head.end(), ed2.begin() + long(pos), ed2.begin() + long(pos + len));
+        pos += len;
+    }
+    head.insert(head.end(), {'7', '7', '7', '7'});
+    put(head, 8, head.size(), 8);
+    const std::string empty_path = scratch("noproduct.grib2");
+    write_file(empty_path, head);
+    Quiet quiet;
+    GribFile e(empty_path);
+    Report none;
+    EXPECT_EQ(e.read(&none, 0), 1);
 }
 
 TEST(GribWrite, CarriedMessageIsWrittenUnchanged) {

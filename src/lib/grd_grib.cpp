@@ -70,8 +70,7 @@ int read_field(GRD_file* gf, GribStream* st, GRD_report* grd, int rep_type) {
         if (!grd) std::free(scratch.grid);
         st->ed2_pos = pos;
         if (r == 1) {
-            MESS_print(M_error, "No product found\n");
-            result = 1;
+            result = 1;  // the decoder has said "No product found"
         } else if (r < 0) {
             result = r == -1 ? -2 : r;
         } else {
@@ -106,7 +105,6 @@ int reread_field(GRD_file* gf, GribStream* st, GRD_report* grd, int rep_type) {
         if (r != 0) return r < 0 ? (r == -1 ? -2 : r) : 1;
     }
     const int r = grib2_decode_field(st->msg.data(), st->msg.size(), &pos, grd, rep_type);
-    if (r == 1) MESS_print(M_error, "No product found\n");
     return r == -1 ? -2 : r;
 }
 
