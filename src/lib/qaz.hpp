@@ -18,3 +18,4 @@
 #include "thm_tool.hpp"
 #include "tools.hpp"
 #include "var_tool.hpp"
+#include "grib.hpp"
