@@ -209,8 +209,10 @@ int section7(const unsigned char* s, std::size_t slen, G2State& st, GRD_report* 
         }
         present = grib2_count_bits(bitmap, npts);
     }
-    const std::size_t count = d.temp == 200 ? npts : d.data_pnts;
-    if (count > present) {
+    const std::size_t count = d.data_pnts;
+    // Without a bit map every grid point is packed: a count that differs is damage, and
+    // checking it here keeps a forged grid size from reaching the allocation below.
+    if (count > present || (!bitmap && count != present)) {
         MESS_print(M_error, "GRIB_DS: %zu packed values for %zu grid points\n", count, present);
         return -1;
     }
