@@ -9,6 +9,7 @@ packing, the local product template 50008, bit-map reuse and several fields in o
 are assembled here from sections.
 
 Usage: make_grib2_fixtures.py [output directory]
+       make_grib2_fixtures.py --bench directory   (the benchmark's 1440 x 721 fields)
 """
 import math
 import os
@@ -18,7 +19,7 @@ import sys
 import eccodes as ec
 import numpy as np
 
-OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+OUT = sys.argv[1] if len(sys.argv) > 1 and sys.argv[1] != "--bench" else os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "grib2")
 
 NX, NY = 23, 13
@@ -341,5 +342,31 @@ def main():
     handmade_runlength()
 
 
+def bench(directory):
+    """A global 0.25-degree field, temperature-like with small-scale noise, in each packing."""
+    os.makedirs(directory, exist_ok=True)
+    nx, ny = 1440, 721
+    lat = np.linspace(90, -90, ny)[:, None]
+    lon = np.linspace(0, 359.75, nx)[None, :]
+    rng = np.random.default_rng(5)
+    field_values = (273.15 + 30 * np.cos(np.radians(lat)) - 15 + 8 * np.sin(np.radians(3 * lon)) *
+                    np.cos(np.radians(2 * lat)) + rng.normal(0, 0.3, (ny, nx))).reshape(-1)
+    for packing in ("grid_simple", "grid_complex_spatial_differencing", "grid_jpeg", "grid_ccsds"):
+        h = ec.codes_grib_new_from_samples("GRIB2")
+        for k, v in (("Ni", nx), ("Nj", ny), ("latitudeOfFirstGridPointInDegrees", 90.0),
+                     ("longitudeOfFirstGridPointInDegrees", 0.0),
+                     ("latitudeOfLastGridPointInDegrees", -90.0),
+                     ("longitudeOfLastGridPointInDegrees", 359.75),
+                     ("iDirectionIncrementInDegrees", 0.25), ("jDirectionIncrementInDegrees", 0.25)):
+            ec.codes_set(h, k, v)
+        pack(h, packing, 16, field_values)
+        with open(os.path.join(directory, packing + ".grib2"), "wb") as f:
+            f.write(ec.codes_get_message(h))
+        ec.codes_release(h)
+
+
 if __name__ == "__main__":
-    main()
+    if len(sys.argv) > 2 and sys.argv[1] == "--bench":
+        bench(sys.argv[2])
+    else:
+        main()

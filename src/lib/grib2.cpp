@@ -8,6 +8,7 @@
 #include "grib.hpp"
 #include "grib2_internal.hpp"
 #include "mess.hpp"
+#include "region.hpp"
 
 namespace {
 
@@ -386,7 +387,8 @@ int public_section(int expected, GRD_report* grd, bool fill) {
         return 0;
     }
     GRD_report scratch;
-    GRD_init_report(&scratch);
+    std::memset(&scratch, 0, sizeof scratch);
+    DOM_init(&scratch.domain);
     const int rc = decode_section(st, grd ? grd : &scratch, true);
     if (rc < 0) return 0;
     if (fill && grd) grib2_fill_report(st, grd);
