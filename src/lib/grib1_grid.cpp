@@ -507,6 +507,30 @@ int grib1_bdb(const Grib1Sections& s, GRD_report* grd) {
     std::uint64_t bit = 0;
     std::size_t bm = 0;
     bool bad = false;
+    // The common case (whole rows, no bit map, no noise test): unpack the whole grid into the
+    // value array itself and scale it in place, row order fixed afterwards.
+    if (lay.kind == Layout::kPlain && c.thin.empty() && !c.jconsec && !c.xalt && !has_bitmap &&
+        g_bad_max <= 0) {
+        static_assert(sizeof(float) == sizeof(std::uint32_t));
+        auto* as_uint = reinterpret_cast<std::uint32_t*>(out);
+        if (grib_unpack_uint(data, data_bytes, 0, bpval, points, as_uint) != 0) {
+            MESS_print(M_error, "GRIB_BDB: data run past the data section\n");
+            return -1;
+        }
+        for (std::size_t i = 0; i < points; ++i) {
+            std::uint32_t x;
+            std::memcpy(&x, out + i, sizeof x);
+            out[i] = float(scale * double(x) + offset);
+        }
+        if (c.ydir > 0)
+            for (int top = 0, bottom = ny - 1; top < bottom; ++top, --bottom)
+                std::swap_ranges(out + std::size_t(top) * nx, out + std::size_t(top + 1) * nx,
+                                 out + std::size_t(bottom) * nx);
+        if (c.xneg)
+            for (int row = 0; row < ny; ++row)
+                std::reverse(out + std::size_t(row) * nx, out + std::size_t(row + 1) * nx);
+        return 1;
+    }
     for (int sline = 0; sline < lay.lines; ++sline) {
         const int n = counts[std::size_t(sline)];
         std::size_t here = std::size_t(n);
