@@ -296,6 +296,19 @@ TEST(GribData, ScalingBitMapAndConstantField) {
     EXPECT_EQ(rc.grid[3], 287.5f);
 }
 
+TEST(GribData, GridsWiderThanTheOldLimitDecode) {
+    Msg1 m;
+    m.latlon(3000, 3, 1, 0, -1, 299.9, 0);
+    std::vector<std::uint32_t> x(9000);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = std::uint32_t(i % 1000);
+    m.data(x, 10, 0);
+    Report r;
+    ASSERT_EQ(decode(m, &r), 0);
+    EXPECT_EQ(r.domain.nx, 3000);
+    EXPECT_EQ(r.grid[8999], 999.0f);
+    EXPECT_EQ(r.grid[3001], 1.0f);
+}
+
 TEST(GribData, JumpTestBlanksNoisyGrid) {
     Quiet quiet;
     Msg1 m;
@@ -382,6 +395,15 @@ TEST(GribDamage, InconsistentSectionsFail) {
         put(m.gds, 6, 0xffff, 2);  // no size and no row list
         Report r;
         EXPECT_EQ(decode(m, &r), -1);
+    }
+    {
+        Msg1 m = base();
+        put(m.gds, 6, 40000, 2);  // a huge constant field: nothing vouches for its size
+        put(m.gds, 8, 40000, 2);
+        m.data({}, 0, 1.0);
+        Report r;
+        EXPECT_EQ(decode(m, &r), -1);
+        EXPECT_EQ(r.grid, nullptr);
     }
     {
         Msg1 m = base();

@@ -16,8 +16,9 @@
 
 namespace {
 
-// Largest grid accepted: a field of constant value carries no data bits to check its size
-// against, so a tiny hostile message could otherwise ask for gigabytes.
+// A grid larger than this must be vouched for by the bits its message carries: a constant
+// field (no data bits) or thinned rows stretched far beyond their points could otherwise make
+// a tiny hostile message ask for gigabytes.
 constexpr std::int64_t kMaxPoints = std::int64_t(1) << 28;
 
 // Jump test state (GRIB_set_max_bad); bad starts at -9 until the first data section.
@@ -258,7 +259,7 @@ int grib1_gdb(const Grib1Sections& s, GRD_report* grd) {
         return -1;
     }
     MESS_print(M_debug, "Number of gridpoints: %dx%d\n", nx, ny);
-    if (nx == 0 || ny == 0 || std::int64_t(nx) * ny > kMaxPoints) {
+    if (nx == 0 || ny == 0) {
         MESS_print(M_error, "GRIB_GDB: unusable grid size %ux%u\n", nx, ny);
         return -1;
     }
@@ -433,7 +434,7 @@ int grib1_bdb(const Grib1Sections& s, GRD_report* grd) {
     MESS_print(M_debug, "Bad limit value: %d\n", int(bad_limit));
 
     const int nx = grd->domain.nx, ny = grd->domain.ny;
-    if (nx <= 0 || ny <= 0 || std::int64_t(nx) * ny > kMaxPoints) {
+    if (nx <= 0 || ny <= 0) {
         MESS_print(M_error, "GRIB_BDB: the grid %d has no usable size\n", c.grid_id);
         return -1;
     }
@@ -483,6 +484,12 @@ int grib1_bdb(const Grib1Sections& s, GRD_report* grd) {
     if (bpval > 0 && present * bpval > std::int64_t(data_bytes) * 8) {
         MESS_print(M_error, "GRIB_BDB: data section holds %zu bytes, the grid needs %lld values "
                    "of %d bits\n", data_bytes, static_cast<long long>(present), bpval);
+        return -1;
+    }
+    const std::int64_t grid_points = std::int64_t(nx) * ny;
+    if (grid_points > kMaxPoints &&
+        (grid_points > 2 * total || (!has_bitmap && bpval == 0))) {
+        MESS_print(M_error, "GRIB_BDB: a %dx%d grid is not backed by the data carried\n", nx, ny);
         return -1;
     }
     c.data = data;
