@@ -372,6 +372,128 @@ TEST(Grib2Unpack, MatchesBitByBitReadingForEveryWidthAndOffset) {
     EXPECT_EQ(grib_unpack_uint(buf.data(), buf.size(), 0, 33, 1, &one), -1);
 }
 
+// ---- Complex packing by hand -----------------------------------------------------------------
+
+struct BitWriter {
+    Bytes bytes;
+    std::uint64_t bit = 0;
+    void put(std::uint32_t v, int nbits) {
+        for (int k = nbits - 1; k >= 0; --k, ++bit) {
+            if (bit / 8 >= bytes.size()) bytes.push_back(0);
+            if ((v >> k) & 1) bytes[bit / 8] |= static_cast<unsigned char>(0x80 >> (bit % 8));
+        }
+    }
+    void align() { bit = (bit + 7) / 8 * 8; }
+};
+
+struct Group {
+    std::uint32_t ref;
+    std::uint32_t width;
+    std::uint32_t len;
+    std::vector<std::uint32_t> x;
+};
+
+// Section 7 data of complex packing: extra descriptors (sign and magnitude, 2 octets), then
+// references (4 bits), widths (3 bits), lengths (ref 1, increment 1, 3 bits), values.
+Bytes complex_data(const std::vector<Group>& groups, const std::vector<int>& extra) {
+    BitWriter w;
+    for (int e : extra) w.put((e < 0 ? 0x8000u : 0u) | std::uint32_t(std::abs(e)), 16);
+    for (const Group& g : groups) w.put(g.ref, 4);
+    w.align();
+    for (const Group& g : groups) w.put(g.width, 3);
+    w.align();
+    for (const Group& g : groups) w.put(g.len - 1, 3);
+    w.align();
+    for (const Group& g : groups)
+        for (std::uint32_t x : g.x) w.put(x, int(g.width));
+    w.align();
+    return w.bytes;
+}
+
+struct ComplexCase {
+    const char* what;
+    int miss_type;
+    int order;
+    std::vector<int> extra;
+    std::vector<Group> groups;
+    std::vector<float> want;
+};
+
+TEST(Grib2Unpack, ComplexPackingMissingValuesAndDifferencing) {
+    const float M = GRD_MISSING;
+    const ComplexCase cases[] = {
+        {"primary missing", 1, 0, {}, {{3, 2, 3, {0, 3, 1}}, {15, 0, 2, {}}, {5, 0, 1, {}}}, {3, M, 4, M, M, 5}},
+        {"secondary missing", 2, 0, {}, {{4, 2, 4, {0, 3, 2, 1}}, {14, 0, 1, {}}, {15, 0, 1, {}}},
+         {4, M, M, 5, M, M}},
+        {"no management: all ones is a value", 0, 0, {}, {{1, 2, 2, {3, 0}}, {15, 0, 1, {}}}, {4, 1, 15}},
+        {"order 1 skips missing points", 1, 1, {10, -2}, {{0, 3, 5, {0, 3, 7, 1, 2}}}, {10, 11, M, 10, 10}},
+        {"order 2", 0, 2, {10, 12, 1}, {{0, 2, 5, {0, 0, 0, 2, 1}}}, {10, 12, 15, 21, 29}},
+        {"order 2 across groups", 0, 2, {-3, -1, 0}, {{0, 0, 2, {}}, {1, 1, 3, {0, 1, 0}}},
+         {-3, -1, 2, 7, 13}},
+    };
+    for (const ComplexCase& c : cases) {
+        std::uint32_t n = 0;
+        for (const Group& g : c.groups) n += g.len;
+        G2Complex cp{};
+        cp.nbits = 4;
+        cp.miss_type = c.miss_type;
+        cp.num_groups = std::uint32_t(c.groups.size());
+        cp.nbits_gwidth = 3;
+        cp.ref_glen = 1;
+        cp.inc_glen = 1;
+        cp.last_glen = c.groups.back().len;
+        cp.nbits_glen = 3;
+        cp.order = c.order;
+        cp.spat_bytes = c.order ? 2 : 0;
+        const Bytes data = complex_data(c.groups, c.extra);
+        std::vector<float> out(n);
+        ASSERT_EQ(grib2_unpack_complex(data.data(), data.size(), cp, n, G2Scale{0, 1, 1}, out.data()), 0) << c.what;
+        EXPECT_EQ(out, c.want) << c.what;
+        // Scaled: (R + X 2^E) 10^-D with R 1, E 1, D 1.
+        ASSERT_EQ(grib2_unpack_complex(data.data(), data.size(), cp, n, G2Scale{1, 2, 0.1}, out.data()), 0);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (c.want[i] != M) {
+                EXPECT_FLOAT_EQ(out[i], float((1 + 2 * double(c.want[i])) * 0.1)) << c.what;
+            }
+        }
+        // Group lengths that do not add up to the count are refused.
+        Quiet quiet;
+        EXPECT_EQ(grib2_unpack_complex(data.data(), data.size(), cp, n + 1, G2Scale{0, 1, 1}, out.data()), -1);
+    }
+}
+
+// ---- Section-by-section interface ------------------------------------------------------------
+
+TEST(Grib2Sections, WalkTheFieldsOfAMessage) {
+    const std::string base = std::string(QAZ_TEST_DATA) + "/grib2/multi_field";
+    const Bytes msg = messages(slurp(base + ".grib2")).at(0);
+    const auto expected = read_expected(base + ".expect");
+    Report first;
+    std::size_t pos = 16;
+    ASSERT_EQ(grib2_decode_field(msg.data(), msg.size(), &pos, &first, 0), 0);
+    // The two further fields, one section at a time.
+    for (int field = 1; field <= 2; ++field) {
+        Report r;
+        ASSERT_EQ(GRIB_read_section(0), 1);
+        ASSERT_EQ(GRIB_get_sect(), 4);
+        EXPECT_EQ(GRIB_PDS(0, &r), 1);
+        EXPECT_EQ(r.source, 98);
+        ASSERT_EQ(GRIB_read_section(0), 1);
+        ASSERT_EQ(GRIB_get_sect(), 5);
+        EXPECT_EQ(GRIB_DRS(0, &r), 1);
+        ASSERT_EQ(GRIB_read_section(0), 1);
+        ASSERT_EQ(GRIB_get_sect(), 6);
+        EXPECT_EQ(GRIB_BMS(0), field == 1 ? 1 : 0);  // reused, then none
+        ASSERT_EQ(GRIB_read_section(0), 1);
+        ASSERT_EQ(GRIB_get_sect(), 7);
+        EXPECT_GT(GRIB_get_slen(), 5);
+        ASSERT_EQ(GRIB_DS(0, &r), 1);
+        expect_values(r, expected[std::size_t(field)], "section walk");
+    }
+    EXPECT_EQ(GRIB_read_section(0), 0);
+    EXPECT_EQ(GRIB_get_sect(), -1);
+}
+
 // ---- Product section rules -------------------------------------------------------------------
 
 // A product section of template tmpl: category 0, number 0 (temperature), forecast time
