@@ -309,6 +309,33 @@ TEST(GribData, GridsWiderThanTheOldLimitDecode) {
     EXPECT_EQ(r.grid[3001], 1.0f);
 }
 
+TEST(GribData, MessagesAbove16MBCountIn120ByteUnits) {
+    const int nx = 4200, ny = 1000;
+    Msg1 m;
+    m.latlon(nx, ny, 50, 0, 40.01, 41.99, 0);
+    std::vector<std::uint32_t> x(std::size_t(nx) * ny);
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] = std::uint32_t(i * 2654435761u);
+    m.data(x, 32, 0);
+    Bytes b = m.build();
+    // Pad to a whole number of 120-byte units before "7777"; the data section's length field
+    // carries the correction.
+    const std::size_t real = b.size();
+    const std::size_t units = (real + 119) / 120;
+    const std::size_t correction = units * 120 + 4 - real;
+    ASSERT_LT(correction, 120u);
+    put(b, 4, 0x800000 | units, 3);
+    const std::size_t bds = 8 + m.pds.size() + m.gds.size();
+    put(b, bds, correction, 3);
+    const std::string path = (scratch_dir("test_grib1") / "large.grib").string();
+    write_file(path, b);
+    GribFile f(path);
+    Report r;
+    ASSERT_EQ(f.read(&r, 0), 0);
+    ASSERT_EQ(r.domain.nx, nx);
+    for (std::size_t i : {std::size_t(0), std::size_t(12345), x.size() - 1})
+        EXPECT_EQ(r.grid[i], float(x[i])) << i;
+}
+
 TEST(GribData, JumpTestBlanksNoisyGrid) {
     Quiet quiet;
     Msg1 m;

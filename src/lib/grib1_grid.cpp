@@ -195,6 +195,13 @@ int grib1_sections(const unsigned char* msg, std::size_t len, int edition, Grib1
     const int flag = msg[s->pds + 7];
     if ((flag & 0x80) && !section(32, "grid", &s->gds, &s->gds_len)) return -1;
     if ((flag & 0x40) && !section(6, "bit map", &s->bms, &s->bms_len)) return -1;
+    // A message above 16 MB (length in 120-byte units) has its data section run to the end.
+    if (edition == 1 && (msg[4] & 0x80) && pos + 3 <= end && u24(msg + pos) < 120 &&
+        end - pos > 0x7fffff && end - pos >= 11) {
+        s->bds = pos;
+        s->bds_len = end - pos;
+        return 0;
+    }
     if (!section(11, "data", &s->bds, &s->bds_len)) return -1;
     return 0;
 }

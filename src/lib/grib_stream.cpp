@@ -94,6 +94,30 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
         length = be(m.data() + 4, 3);
         if (length >= 51 && finish_message(f, m, length, left)) edition = 1;
     }
+    if (edition < 0 && head(8) && m[7] == 1 && (m[4] & 0x80)) {
+        // Messages above 16 MB count their length in units of 120 bytes, and their data
+        // section's length field holds the 120-byte padding correction instead.
+        const std::uint64_t units = be(m.data() + 4, 3) & 0x7fffff;
+        std::size_t pos = 8;
+        int flag = -1;
+        bool ok = true;
+        for (int sect = 0; sect < 3 && ok; ++sect) {
+            if (sect == 1 && !(flag & 0x80)) continue;
+            if (sect == 2 && !(flag & 0x40)) continue;
+            ok = m.size() >= pos + 8 || read_into(f, m, pos + 8 - m.size());
+            if (!ok) break;
+            if (sect == 0) flag = m[pos + 7];
+            const std::size_t l = be(m.data() + pos, 3);
+            ok = l >= 6 && (left < 0 || pos + l + 8 <= std::size_t(left));
+            pos += l;
+        }
+        if (ok && (m.size() >= pos + 3 || read_into(f, m, pos + 3 - m.size()))) {
+            const std::uint64_t correction = be(m.data() + pos, 3);
+            length = units * 120 + 4 - correction;
+            if (correction < 120 && length > 0x7fffff && finish_message(f, m, length, left))
+                edition = 1;
+        }
+    }
     if (edition < 0 && head(8)) {
         for (;;) {
             std::size_t need = 0;
