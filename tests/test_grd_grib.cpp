@@ -164,6 +164,25 @@ TEST(GribWrappers, EachKindFindsEveryMessage) {
     }
 }
 
+TEST(GribWrappers, FalseStartsBeforeAMessageAreSkipped) {
+    Quiet quiet;
+    const Bytes good = read_file(kData + "ll_bits.grib1");
+    Bytes file;
+    for (int i = 0; i < 3000; ++i) {  // indicator sections whose messages never end
+        const unsigned char junk[] = {'G', 'R', 'I', 'B', 0x00, 0x80, 0x00, 0x01};
+        file.insert(file.end(), junk, junk + sizeof junk);
+    }
+    file.insert(file.end(), good.begin(), good.end());
+    const std::string path = scratch("false_starts.grib");
+    write_file(path, file);
+    GribFile f(path);
+    Report r;
+    ASSERT_EQ(f.read(&r, 0), 0);
+    EXPECT_EQ(f.gf.cur_pos, off_t(3000 * 8));
+    Report last;
+    EXPECT_EQ(f.read(&last, 17), 0);
+}
+
 TEST(GribPositions, ForwardBackwardAndRepeatedReads) {
     GribFile f(kData + "ll_bits.grib1");
     Report a, b, c, d;

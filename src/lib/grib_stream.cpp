@@ -60,9 +60,19 @@ std::uint64_t be(const unsigned char* p, int n) {
 // Reads the rest of a message of the given length (m holds its first bytes) and checks that
 // it ends with "7777". false when it does not fit the file or is not whole.
 bool finish_message(std::FILE* f, std::vector<unsigned char>& m, std::uint64_t length,
-                    long long left) {
+                    long long left, off_t start) {
     if (length < 8 || length > std::uint64_t(PTRDIFF_MAX)) return false;
     if (left >= 0 && length > std::uint64_t(left)) return false;
+    if (left >= 0 && length > m.size()) {
+        // Look at the end marker first: a file full of false starts must not be read whole
+        // once per start.
+        unsigned char tail[4];
+        const off_t here = ftello(f);
+        if (fseeko(f, start + off_t(length) - 4, SEEK_SET) != 0 ||
+            std::fread(tail, 1, 4, f) != 4 || std::memcmp(tail, "7777", 4) != 0)
+            return false;
+        if (fseeko(f, here, SEEK_SET) != 0) return false;
+    }
     if (length > m.size()) {
         if (!read_into(f, m, std::size_t(length) - m.size())) return false;
     } else {
@@ -88,11 +98,11 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
     std::uint64_t length = 0;
     if (m[7] == 2 && head(16)) {
         length = be(m.data() + 8, 8);
-        if (length >= 16 + 4 && finish_message(f, m, length, left)) edition = 2;
+        if (length >= 16 + 4 && finish_message(f, m, length, left, start)) edition = 2;
     }
     if (edition < 0 && head(8) && m[7] == 1) {
         length = be(m.data() + 4, 3);
-        if (length >= 51 && finish_message(f, m, length, left)) edition = 1;
+        if (length >= 51 && finish_message(f, m, length, left, start)) edition = 1;
     }
     if (edition < 0 && head(8) && m[7] == 1 && (m[4] & 0x80)) {
         // Messages above 16 MB count their length in units of 120 bytes, and their data
@@ -114,7 +124,7 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
         if (ok && (m.size() >= pos + 3 || read_into(f, m, pos + 3 - m.size()))) {
             const std::uint64_t correction = be(m.data() + pos, 3);
             length = units * 120 + 4 - correction;
-            if (correction < 120 && length > 0x7fffff && finish_message(f, m, length, left))
+            if (correction < 120 && length > 0x7fffff && finish_message(f, m, length, left, start))
                 edition = 1;
         }
     }
@@ -125,7 +135,7 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
             if (l < 0) break;
             if (l > 0) {
                 length = std::uint64_t(l);
-                if (finish_message(f, m, length, left)) edition = 0;
+                if (finish_message(f, m, length, left, start)) edition = 0;
                 break;
             }
             if (left >= 0 && need > std::size_t(left)) break;
