@@ -229,6 +229,11 @@ constexpr TemplateInfo kTemplates[] = {
     {50008, 14, "JMA local sect 50008\n"},
 };
 
+// Number of a parameter without a library name.
+int fallback_number(int disc, int cat, int param) {
+    return clamp_int(std::int64_t(disc) * 1000000 + std::int64_t(cat) * 1000 + param);
+}
+
 }  // namespace
 
 void GribParam_init(GribParam* gp) {
@@ -245,7 +250,7 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
             continue;
         *result = row;
         result->ind = VAR_search_var_num(row.name);
-        if (result->ind < 0) result->ind = disc * 1000000 + cat * 1000 + param;
+        if (result->ind < 0) result->ind = fallback_number(disc, cat, param);
         MESS_print(M_debug, "GPARAM: %s %s %d\n", result->name, result->units, result->ind);
         return 1;
     }
@@ -253,7 +258,7 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
     result->disc = disc;
     result->cat = cat;
     result->param = param;
-    result->ind = disc * 1000000 + cat * 1000 + param;
+    result->ind = fallback_number(disc, cat, param);
     MESS_print(M_debug, "VER2: %d %d %d %d\n", src, disc, cat, param);
     return 0;
 }

@@ -528,6 +528,15 @@ int grib2_unpack_ccsds(const unsigned char* data, std::size_t bytes, const G2Ccs
     strm.block_size = unsigned(cc.block_size);
     strm.rsi = unsigned(cc.rsi);
     strm.flags = unsigned(flags);
+    // Settings the decoder refuses are refused here first: its set-up does not release what
+    // it took when it refuses them.
+    const bool block_ok = (flags & AEC_NOT_ENFORCE) ? cc.block_size > 0 && cc.block_size <= 64 && cc.block_size % 2 == 0
+                                                    : cc.block_size == 8 || cc.block_size == 16 ||
+                                                          cc.block_size == 32 || cc.block_size == 64;
+    if (!block_ok || cc.rsi < 1 || cc.rsi > 4096 || ((flags & AEC_RESTRICTED) && cc.nbits > 4)) {
+        MESS_print(M_error, "GRIB_DS: CCSDS block size %d, interval %d\n", cc.block_size, cc.rsi);
+        return -1;
+    }
     const int rc = aec_buffer_decode(&strm);
     if (rc != AEC_OK || strm.total_out != count * sample) {
         MESS_print(M_error, "GRIB_DS: CCSDS decode failed (%d): %zu of %zu samples\n", rc,
