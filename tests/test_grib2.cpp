@@ -462,6 +462,25 @@ TEST(Grib2Unpack, ComplexPackingMissingValuesAndDifferencing) {
     }
 }
 
+TEST(Grib2Unpack, RunLengthDigitsAndLevels) {
+    // Codes 3, 200, 4 with a largest level of 10 in 8 bits: level 3 runs 1 + (200 - 11) = 190
+    // points, then level 4 once; level 0 is missing; the rest of the grid stays missing.
+    const std::vector<float> levels = {0.5f, 1.5f, 2.5f, 3.5f};
+    const unsigned char codes[] = {3, 200, 4, 0, 11, 1, 12};
+    std::vector<float> out(200);
+    ASSERT_EQ(grib2_unpack_runlength(codes, sizeof codes, 8, 10, levels, out.size(), out.data()), 0);
+    for (std::size_t i = 0; i < 190; ++i) ASSERT_EQ(out[i], 2.5f) << i;
+    EXPECT_EQ(out[190], 3.5f);
+    EXPECT_EQ(out[191], GRD_MISSING);  // level 0, run 1 + 0
+    EXPECT_EQ(out[192], 0.5f);         // level 1, run 1 + 1
+    EXPECT_EQ(out[193], 0.5f);
+    for (std::size_t i = 194; i < out.size(); ++i) ASSERT_EQ(out[i], GRD_MISSING) << i;
+    // A run longer than the grid stops at its end.
+    const unsigned char long_run[] = {2, 255, 255, 255};
+    ASSERT_EQ(grib2_unpack_runlength(long_run, sizeof long_run, 8, 10, levels, out.size(), out.data()), 0);
+    EXPECT_EQ(out.back(), 1.5f);
+}
+
 // ---- Section-by-section interface ------------------------------------------------------------
 
 TEST(Grib2Sections, WalkTheFieldsOfAMessage) {
