@@ -144,7 +144,10 @@ def geometry(h):
               "jDirectionIncrementInDegrees", "DxInMetres", "DyInMetres", "LoVInDegrees",
               "LaDInDegrees", "Latin1InDegrees", "Latin2InDegrees", "orientationOfTheGridInDegrees",
               "projectionCentreFlag", "bitsPerValue", "binaryScaleFactor", "decimalScaleFactor",
-              "dataRepresentationTemplateNumber"):
+              "dataRepresentationTemplateNumber", "productDefinitionTemplateNumber",
+              "typeOfFirstFixedSurface", "level", "forecastTime", "startStep", "endStep",
+              "typeOfStatisticalProcessing", "perturbationNumber", "typeOfEnsembleForecast",
+              "derivedForecast", "probabilityType", "parameterCategory", "parameterNumber"):
         try:
             if ec.codes_is_missing(h, k):
                 continue
@@ -338,6 +341,29 @@ def main():
     ec.codes_set(h, "longitudeOfLastGridPointInDegrees", 90.0)
     ec.codes_set(h, "jDirectionIncrementInDegrees", 10.0)
     write("thinned", [pack(h, "grid_simple", 12, pattern(sum(pl), 20))])
+    # Product templates: levels, time ranges, ensembles and probabilities.
+    products = ((0, (("typeOfLevel", "isobaricInhPa"), ("level", 500), ("forecastTime", 24))),
+                (0, (("typeOfLevel", "heightAboveGround"), ("level", 2), ("forecastTime", 6))),
+                (8, (("parameterCategory", 1), ("parameterNumber", 8), ("typeOfStatisticalProcessing", 1),
+                     ("stepRange", "6-12"))),
+                (8, (("typeOfStatisticalProcessing", 2), ("stepRange", "0-6"))),
+                (1, (("typeOfEnsembleForecast", 3), ("perturbationNumber", 7), ("forecastTime", 36))),
+                (11, (("typeOfEnsembleForecast", 3), ("perturbationNumber", 5),
+                      ("typeOfStatisticalProcessing", 1), ("stepRange", "0-24"))),
+                (2, (("derivedForecast", 0), ("forecastTime", 48))),
+                (12, (("derivedForecast", 4), ("typeOfStatisticalProcessing", 0), ("stepRange", "12-18"))),
+                (5, (("probabilityType", 1), ("scaleFactorOfUpperLimit", 1), ("scaledValueOfUpperLimit", 25),
+                     ("forecastTime", 12))),
+                (9, (("probabilityType", 1), ("scaleFactorOfUpperLimit", 0), ("scaledValueOfUpperLimit", 10),
+                     ("typeOfStatisticalProcessing", 1), ("stepRange", "0-24"))))
+    hs = []
+    for i, (pdtn, keys) in enumerate(products):
+        h = regular_ll()
+        ec.codes_set(h, "productDefinitionTemplateNumber", pdtn)
+        for k, v in keys:
+            ec.codes_set(h, k, v)
+        hs.append(field(h, bits=10, seed=30 + i))
+    write("products", hs)
     multi_field()
     handmade_runlength()
 

@@ -203,7 +203,45 @@ TEST_P(Grib2Fixture, DecodesAsEcCodes) {
 INSTANTIATE_TEST_SUITE_P(Files, Grib2Fixture,
                          ::testing::Values("simple_bits", "constant", "scan_modes", "complex", "jpeg",
                                            "ccsds", "bitmap", "lambert", "polar", "mercator", "thinned",
-                                           "multi_field", "runlength"));
+                                           "multi_field", "runlength", "products"));
+
+// Time, level and ensemble/probability description of each product template, from the keys
+// ecCodes reads in the same message.
+TEST(Grib2Product, ProductTemplatesAsEcCodesReadsThem) {
+    const std::string base = std::string(QAZ_TEST_DATA) + "/grib2/products";
+    const auto expected = read_expected(base + ".expect");
+    std::size_t field = 0;
+    for (const Bytes& msg : messages(slurp(base + ".grib2"))) {
+        Report r;
+        std::size_t pos = 16;
+        ASSERT_EQ(grib2_decode_field(msg.data(), msg.size(), &pos, &r, 1), 0);
+        const auto& k = expected.at(field++).keys;
+        const int pdtn = int(k.at("productDefinitionTemplateNumber"));
+        const int start = int(k.at("startStep")), end = int(k.at("endStep"));
+        if (k.count("typeOfStatisticalProcessing")) {
+            const int process = int(k.at("typeOfStatisticalProcessing"));
+            const int codes[] = {3000000, 4000000, 6000000, 7000000, 5000000};
+            const int code = process <= 4 ? codes[process] : pdtn == 8 ? 2000000 : 3000000;
+            EXPECT_EQ(r.time, start * 1000 + end + code) << "template " << pdtn;
+        } else {
+            EXPECT_EQ(r.time, int(k.at("forecastTime"))) << "template " << pdtn;
+        }
+        switch (int(k.at("typeOfFirstFixedSurface"))) {
+        case 100: EXPECT_EQ(r.ltype, 100); EXPECT_EQ(r.level, int(k.at("level"))); break;
+        case 103: EXPECT_EQ(r.ltype, 105); EXPECT_EQ(r.level, int(k.at("level"))); break;
+        default: EXPECT_EQ(r.ltype, 1); break;
+        }
+        if (pdtn == 1 || pdtn == 11) {
+            const std::string prefix = "Ens[+" + std::to_string(int(k.at("perturbationNumber"))) + "] ";
+            EXPECT_EQ(std::string(r.info).substr(0, prefix.size()), prefix);
+        }
+        if (pdtn == 5 || pdtn == 9) {
+            EXPECT_STREQ(r.units, "%");
+            EXPECT_NE(std::string(r.info).find(pdtn == 5 ? " above 2.50" : " above 10.00"), std::string::npos) << r.info;
+        }
+    }
+    EXPECT_EQ(field, expected.size());
+}
 
 // Every field of a message, header only: no values, same product.
 TEST(Grib2, HeaderOnlyLeavesValuesUnread) {
