@@ -305,6 +305,28 @@ Bytes first_message(const char* name) {
     return messages(slurp(std::string(QAZ_TEST_DATA) + "/grib2/" + name + ".grib2")).at(0);
 }
 
+// A latitude/longitude grid across the date line: first longitude 350, last 10.
+TEST(Grib2, LongitudesAcrossTheDateLine) {
+    Bytes msg = first_message("scan_modes");
+    for (std::size_t p = 16; p + 5 <= msg.size();) {
+        const std::size_t n = g2_u32(&msg[p]);
+        if (msg[p + 4] == 3) {
+            const std::uint32_t lon1 = 350000000, lon2 = 10000000;
+            for (int k = 0; k < 4; ++k) {
+                msg[p + 50 + std::size_t(k)] = static_cast<unsigned char>(lon1 >> (24 - 8 * k));
+                msg[p + 59 + std::size_t(k)] = static_cast<unsigned char>(lon2 >> (24 - 8 * k));
+            }
+            break;
+        }
+        p += n;
+    }
+    Report r;
+    std::size_t pos = 16;
+    ASSERT_EQ(grib2_decode_field(msg.data(), msg.size(), &pos, &r, 1), 0);
+    EXPECT_FLOAT_EQ(r.domain.dx, 20.0f / 22);
+    EXPECT_NEAR(r.domain.clon, 0.0f, 1e-4);
+}
+
 struct Fault {
     const char* file;
     int section;        // section whose octet is changed
