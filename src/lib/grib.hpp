@@ -47,9 +47,9 @@ int GRIB_BMB(int grd_fd, GRD_report* grd);
 int GRIB_BDB(int grd_fd, GRD_report* grd);
 
 // ---- Product decoding ----------------------------------------------------------------
-// Decodes a product section held in pdb (len bytes, at least 28; 24 for edition 0 via
-// GRIB_get_version) into grd: centre, model, grid id, level, times, variable, units, domain.
-// 1, or -1 when len is too small.
+// Decodes a product section held in pdb (len bytes: at least 28, or 24 in edition 0) into grd:
+// centre, model, grid id, level, times, variable, units, domain. The edition is that of the
+// message last decoded (1 before any). 1, or -1 when len is too small.
 int GRIB_decode_PDB(const unsigned char* pdb, GRD_report* grd, std::size_t len = 28);
 // Description (grd->info) with the ensemble/probability forms of the last product decoded. 0.
 int GRIB_set_var(GRD_report* grd);
