@@ -213,6 +213,28 @@ TEST(GribPositions, ForwardBackwardAndRepeatedReads) {
     for (int i = 0; i < 45; ++i) EXPECT_EQ(g.grid[i], e.grid[i]);
 }
 
+TEST(GribPositions, HeaderOnlyReadsLeaveTheDataUnread) {
+    GribFile f(kData + "projections.grib1");
+    Report head;
+    ASSERT_EQ(f.read(&head, 0, 2), 0);
+    EXPECT_EQ(head.domain.proj, 1);
+    const GribStream* st = grib_stream(&f.gf);
+    EXPECT_TRUE(st->partial);
+    EXPECT_LT(st->msg.size(), st->length);
+    unsigned char* raw = nullptr;  // the whole message is fetched when asked for
+    const long n = grib_get_raw_gf(&f.gf, &raw, 0);
+    EXPECT_EQ(std::uint64_t(n), st->length);
+    ASSERT_GT(n, 4);
+    EXPECT_EQ(std::memcmp(raw + n - 4, "7777", 4), 0);
+    std::free(raw);
+    Report whole;
+    ASSERT_EQ(f.read(&whole, 0), 0);
+    ASSERT_NE(whole.grid, nullptr);
+    Report next;
+    ASSERT_EQ(f.read(&next, 1), 0);
+    EXPECT_EQ(next.domain.proj, 4);
+}
+
 TEST(GribHeaderIndex, LinesGiveTheReport) {
     const std::string path = scratch("index.txt");
     {

@@ -46,7 +46,9 @@ bool ed2_more(const GribStream* st) {
 int read_field(GRD_file* gf, GribStream* st, GRD_report* grd, int rep_type) {
     if (!st->cursor_in_msg) {
         if (fseeko(gf->file, st->cursor_pos, SEEK_SET) != 0) return -1;
+        st->header_only = !grd || rep_type == 1 || rep_type == 2;
         const int h = grib_header_gf(gf);
+        st->header_only = false;
         if (h <= 0) return -1;
         st->ed2_pos = 16;
         st->ed2_field = 0;
@@ -91,7 +93,7 @@ int read_field(GRD_file* gf, GribStream* st, GRD_report* grd, int rep_type) {
 
 // Re-decodes the field already loaded (same grid asked again).
 int reread_field(GRD_file* gf, GribStream* st, GRD_report* grd, int rep_type) {
-    (void)gf;
+    if (st->partial && rep_type != 1 && rep_type != 2 && !grib_load_whole(gf)) return -2;
     if (st->edition != 2)
         return grib1_decode(st->msg.data(), st->msg.size(), st->edition, grd, rep_type) == 0 ? 0
                                                                                             : -2;

@@ -168,7 +168,8 @@ int GRIB_set_max_bad(int val) {
     return 0;
 }
 
-int grib1_sections(const unsigned char* msg, std::size_t len, int edition, Grib1Sections* s) {
+int grib1_sections(const unsigned char* msg, std::size_t len, int edition, Grib1Sections* s,
+                   bool header_only) {
     *s = Grib1Sections{};
     s->msg = msg;
     s->len = len;
@@ -194,6 +195,7 @@ int grib1_sections(const unsigned char* msg, std::size_t len, int edition, Grib1
     if (!section(edition == 0 ? 24 : 28, "product", &s->pds, &s->pds_len)) return -1;
     const int flag = msg[s->pds + 7];
     if ((flag & 0x80) && !section(32, "grid", &s->gds, &s->gds_len)) return -1;
+    if (header_only) return 0;
     if ((flag & 0x40) && !section(6, "bit map", &s->bms, &s->bms_len)) return -1;
     // A message above 16 MB (length in 120-byte units) has its data section run to the end.
     if (edition == 1 && (msg[4] & 0x80) && pos + 3 <= end && u24(msg + pos) < 120 &&
@@ -589,7 +591,8 @@ unsigned GRIB_bit_read(int) {
 int grib1_decode(const unsigned char* msg, std::size_t len, int edition, GRD_report* grd,
                  int rep_type) {
     Grib1Sections s;
-    if (grib1_sections(msg, len, edition, &s) < 0) return -1;
+    const bool header_only = rep_type == 1 || rep_type == 2;
+    if (grib1_sections(msg, len, edition, &s, header_only) < 0) return -1;
     if (grib1_pdb(s, grd, rep_type) < 0) return -1;
     const int g = grib1_gdb(s, grd);
     if (g < 0) return -1;

@@ -17,6 +17,11 @@ struct GribStream {
     off_t msg_start = -1;            // offset of the message's "GRIB"
     off_t next_pos = -1;             // where the search for the following message starts
     char wmo[31] = {};               // WMO heading of the current message
+    // Header-only loading: an edition 0/1 message of a seekable file may be loaded only up to
+    // its grid section (then partial, with "7777" appended so that its sections still close).
+    bool header_only = false;        // request for the next load
+    bool partial = false;            // msg holds only the head of the message
+    std::uint64_t length = 0;        // whole length of the current message
     int last_kind = 0;               // wrapper kind learned from earlier messages (0 none)
     // Reading cursor of the grid-file layer: the next unread field is grid cursor_num, found
     // by searching from cursor_pos, or (cursor_in_msg) inside msg at ed2_pos.
@@ -56,8 +61,12 @@ struct Grib1Sections {
     std::size_t bds = 0, bds_len = 0;
 };
 // Locates and checks the sections of msg (len bytes from "GRIB"): every section must lie
-// inside the message. 0, or -1 with a message printed.
-int grib1_sections(const unsigned char* msg, std::size_t len, int edition, Grib1Sections* s);
+// inside the message; header_only stops after the grid section. 0, or -1 with a message.
+int grib1_sections(const unsigned char* msg, std::size_t len, int edition, Grib1Sections* s,
+                   bool header_only = false);
+// Loads the whole of the current message again when only its head is held: true when msg is
+// then whole.
+bool grib_load_whole(GRD_file* gf);
 // Total length of an edition 0 message whose first bytes are in head (avail bytes, from "GRIB"),
 // walking its sections; 0 when more bytes are needed to tell, -1 when it is not a message.
 long grib0_length(const unsigned char* head, std::size_t avail, std::size_t* need);

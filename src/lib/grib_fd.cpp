@@ -16,7 +16,7 @@ GribStream* stream_of(int grd_fd, GRD_file** gf) {
 bool sections_of(int grd_fd, Grib1Sections* s) {
     GRD_file* gf;
     GribStream* st = stream_of(grd_fd, &gf);
-    if (!st || st->msg.empty() || st->edition > 1) return false;
+    if (!st || st->msg.empty() || st->edition > 1 || !grib_load_whole(gf)) return false;
     return grib1_sections(st->msg.data(), st->msg.size(), st->edition, s) == 0;
 }
 

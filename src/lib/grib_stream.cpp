@@ -60,7 +60,8 @@ std::uint64_t be(const unsigned char* p, int n) {
 // Reads the rest of a message of the given length (m holds its first bytes) and checks that
 // it ends with "7777". false when it does not fit the file or is not whole.
 bool finish_message(std::FILE* f, std::vector<unsigned char>& m, std::uint64_t length,
-                    long long left, off_t start) {
+                    long long left, off_t start, int edition, GribStream* st) {
+    st->partial = false;
     if (length < 8 || length > std::uint64_t(PTRDIFF_MAX)) return false;
     if (left >= 0 && length > std::uint64_t(left)) return false;
     if (left >= 0 && length > m.size()) {
@@ -72,6 +73,26 @@ bool finish_message(std::FILE* f, std::vector<unsigned char>& m, std::uint64_t l
             std::fread(tail, 1, 4, f) != 4 || std::memcmp(tail, "7777", 4) != 0)
             return false;
         if (fseeko(f, here, SEEK_SET) != 0) return false;
+        if (st->header_only && edition < 2) {
+            // Only the product and grid sections are wanted: read up to the grid section's end.
+            std::size_t pos = edition == 0 ? 4 : 8;
+            for (int sect = 0; sect < 2; ++sect) {
+                if (m.size() < pos + 8 && !read_into(f, m, pos + 8 - m.size())) return false;
+                if (sect == 1 && !(m[(edition == 0 ? 4 : 8) + 7] & 0x80)) break;
+                pos += be(m.data() + pos, 3);
+                if (pos + 4 > length) return false;
+            }
+            if (pos + 4 + 64 < length) {
+                if (m.size() < pos) {
+                    if (!read_into(f, m, pos - m.size())) return false;
+                } else {
+                    m.resize(pos);
+                }
+                m.insert(m.end(), {'7', '7', '7', '7'});
+                st->partial = true;
+                return true;
+            }
+        }
     }
     if (length > m.size()) {
         if (!read_into(f, m, std::size_t(length) - m.size())) return false;
@@ -98,11 +119,11 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
     std::uint64_t length = 0;
     if (m[7] == 2 && head(16)) {
         length = be(m.data() + 8, 8);
-        if (length >= 16 + 4 && finish_message(f, m, length, left, start)) edition = 2;
+        if (length >= 16 + 4 && finish_message(f, m, length, left, start, 2, st)) edition = 2;
     }
     if (edition < 0 && head(8) && m[7] == 1) {
         length = be(m.data() + 4, 3);
-        if (length >= 51 && finish_message(f, m, length, left, start)) edition = 1;
+        if (length >= 51 && finish_message(f, m, length, left, start, 1, st)) edition = 1;
     }
     if (edition < 0 && head(8) && m[7] == 1 && (m[4] & 0x80)) {
         // Messages above 16 MB count their length in units of 120 bytes, and their data
@@ -124,7 +145,8 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
         if (ok && (m.size() >= pos + 3 || read_into(f, m, pos + 3 - m.size()))) {
             const std::uint64_t correction = be(m.data() + pos, 3);
             length = units * 120 + 4 - correction;
-            if (correction < 120 && length > 0x7fffff && finish_message(f, m, length, left, start))
+            if (correction < 120 && length > 0x7fffff &&
+                finish_message(f, m, length, left, start, 1, st))
                 edition = 1;
         }
     }
@@ -135,7 +157,7 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
             if (l < 0) break;
             if (l > 0) {
                 length = std::uint64_t(l);
-                if (finish_message(f, m, length, left, start)) edition = 0;
+                if (finish_message(f, m, length, left, start, 0, st)) edition = 0;
                 break;
             }
             if (left >= 0 && need > std::size_t(left)) break;
@@ -148,6 +170,7 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
     }
     st->edition = edition;
     st->msg_start = start;
+    st->length = length;
     st->next_pos = start + off_t(length);
     g_last_version = edition;
     return 1;
@@ -380,9 +403,22 @@ int grib_get_info_gf(GRD_file* gf, GRD_info* info) {
     return 0;
 }
 
+bool grib_load_whole(GRD_file* gf) {
+    GribStream* st = grib_stream(gf);
+    if (!st || st->msg.empty()) return false;
+    if (!st->partial) return true;
+    const off_t here = ftello(gf->file);
+    const off_t next = st->next_pos;
+    st->header_only = false;
+    const int r = load_message(gf, st, st->msg_start);
+    st->next_pos = next;  // keep a wrapper's own end
+    fseeko(gf->file, here, SEEK_SET);
+    return r == 1 && !st->partial;
+}
+
 long grib_get_raw_gf(GRD_file* gf, unsigned char** buf, long size) {
     GribStream* st = grib_stream(gf);
-    if (!st || !buf || st->msg.empty()) return -1;
+    if (!st || !buf || st->msg.empty() || !grib_load_whole(gf)) return -1;
     const std::size_t n = st->msg.size();
     if (!*buf) {
         *buf = static_cast<unsigned char*>(std::malloc(n));
