@@ -235,6 +235,19 @@ TEST(GribPositions, HeaderOnlyReadsLeaveTheDataUnread) {
     EXPECT_EQ(next.domain.proj, 4);
 }
 
+TEST(GribPositions, TwoFilesReadInTurnKeepTheirOwnPlaces) {
+    GribFile a(kData + "ll_bits.grib1"), b(kData + "ll_scan.grib1");
+    for (int g = 0; g < 6; ++g) {
+        Report ra, rb;
+        ASSERT_EQ(a.read(&ra, g), 0);
+        ASSERT_EQ(b.read(&rb, g), 0);
+        EXPECT_EQ(ra.domain.nx, 9);
+        EXPECT_EQ(rb.domain.nx, 13);
+        EXPECT_EQ(a.gf.num, g);
+        EXPECT_EQ(b.gf.num, g);
+    }
+}
+
 TEST(GribHeaderIndex, LinesGiveTheReport) {
     const std::string path = scratch("index.txt");
     {
