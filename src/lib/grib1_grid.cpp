@@ -19,7 +19,7 @@ namespace {
 // A grid larger than this must be vouched for by the bits its message carries: a constant
 // field (no data bits) or thinned rows stretched far beyond their points could otherwise make
 // a tiny hostile message ask for gigabytes.
-constexpr std::int64_t kMaxPoints = std::int64_t(1) << 26;
+constexpr std::int64_t kMaxPoints = std::int64_t(1) << 25;  // a 0.05-degree global grid fits
 
 // Jump test state (GRIB_set_max_bad); bad starts at -9 until the first data section.
 int g_bad = -9;
