@@ -248,6 +248,20 @@ TEST(GribPositions, TwoFilesReadInTurnKeepTheirOwnPlaces) {
     }
 }
 
+TEST(GribPositions, APipeIsRefusedWithAMessage) {
+    Quiet quiet;
+    GribFile f(kData + "ll_bits.grib1");
+    std::fclose(f.gf.file);
+    f.gf.file = popen(("cat " + kData + "ll_bits.grib1").c_str(), "r");
+    ASSERT_NE(f.gf.file, nullptr);
+    Report r;
+    EXPECT_EQ(f.read(&r, 0), -1);
+    GRD_info info;
+    EXPECT_EQ(grd_grib_getinfo(0, &f.gf, &info), -1);
+    pclose(f.gf.file);
+    f.gf.file = nullptr;
+}
+
 TEST(GribHeaderIndex, LinesGiveTheReport) {
     const std::string path = scratch("index.txt");
     {

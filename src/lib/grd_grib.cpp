@@ -216,11 +216,18 @@ int read_index(GRD_file* gf, GribStream* st, GRD_report* grd, int rep_type, int 
     return 0;
 }
 
+// Messages are found by seeking back and forth: a pipe cannot be read.
+bool seekable(GRD_file* gf, const char* who) {
+    if (ftello(gf->file) >= 0) return true;
+    MESS_print(M_error, "%s: GRIB data must come from a file, not a pipe\n", who);
+    return false;
+}
+
 }  // namespace
 
 int grd_grib_read(int, GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum) {
     GribStream* st = grib_stream(gf);
-    if (!st || !gf->file || !grd || !grdnum) return -1;
+    if (!st || !gf->file || !grd || !grdnum || !seekable(gf, "GRD_read")) return -1;
     // A position set from outside (GRD_setpos) since our last read: the record there is grid num.
     if (gf->num != st->seen_num || gf->new_pos != st->seen_new_pos) {
         reset_cursor(st);
@@ -257,7 +264,7 @@ int grd_grib_read(int, GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
 
 int grd_grib_getinfo(int, GRD_file* gf, GRD_info* info) {
     GribStream* st = grib_stream(gf);
-    if (!st || !info) return -1;
+    if (!st || !info || !gf->file || !seekable(gf, "GRD_getinfo")) return -1;
     info->grid_type = 0;
     const int r = grib_get_info_gf(gf, info);
     reset_cursor(st);
