@@ -28,3 +28,4 @@
 #include "ua_tool.hpp"
 #include "raw_read.hpp"
 #include "scanp.hpp"
+#include "grib.hpp"
