@@ -273,6 +273,21 @@ const std::vector<FormCase>& form_cases()
              return d;
          }(),
          "", {1, 2}},
+        // A pole longitude taken from the centre turns with it.
+        {"version 1 old domain line", " 00Z  1 JAN 99\n1-x\n60 100 1 2 1\n1.5\n2.5\n", 1,
+         [] {
+             Domain d = domain(1, M, -100, M, M, M, 2, 1);
+             d.clat = 60, d.clon = -100, d.dx = d.dy = 1;
+             return d;
+         }(),
+         "", {1.5f, 2.5f}},
+        {"version 1 PS without a value", "QAZGRID\n00Z  1 JAN 99\n1-x\nPS 60 105 1 1 1 1\n4\n", 1,
+         [] {
+             Domain d = domain(1, M, -105, M, M, M, 1, 1);
+             d.clat = 60, d.clon = -105, d.dx = d.dy = 1;
+             return d;
+         }(),
+         "", {4}},
         {"unit token, PS with -9999, old values",
          "QAZGRID\n00Z  1 JAN 99\n0-x\n:deg_C PS:-9999 60 -90 1 1 1 1\n  7e-1  \n", 0,
          [] {
