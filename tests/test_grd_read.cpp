@@ -658,7 +658,7 @@ struct ApiCase {
 const ApiCase kApiCases[] = {
     {"bare.grd", 1, 0, 2, true, false},   {"text.grd", 2, 0, 2, true, false},
     {"bin.grd", 3, 0, 3, true, false},    {"q4text.grd", 4, 0, 0, false, true},
-    {"q4bin.grd", 4, 3, 3, true, true},   {"grids.nc", 11, 0, 2, true, true, false},
+    {"q4bin.grd", 4, 3, 3, true, true},   {"grids.nc", 11, 0, 2, true, true},
 };
 
 // Grid i as written to a file of case c (as_read: as the file gives it back).
