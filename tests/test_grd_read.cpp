@@ -415,6 +415,7 @@ TEST(GrdRead, Bulletins)
     EXPECT_EQ(g.r.source, 7);
     EXPECT_EQ(g.r.type, 71);
     EXPECT_EQ(g.r.var, 52);
+    EXPECT_STREQ(g.r.info, "500 mb Relative humidity (%)");
     EXPECT_EQ(g.r.ltype, 10);
     EXPECT_EQ(g.r.level, 500);
     EXPECT_EQ(g.r.time, 24);
@@ -433,6 +434,8 @@ TEST(GrdRead, Bulletins)
         num = k;
         ASSERT_EQ(GRD_read(fd, &g.r, 0, &num), 0);
         EXPECT_EQ(g.r.var, k == 1 ? 23 : 24);
+        // The numbers stay those of the bulletin; the description names the wind component.
+        EXPECT_STREQ(g.r.info, k == 1 ? "500 mb U wind (m/s)" : "500 mb V wind (m/s)");
         for (int s = 0; s < 15; ++s)
             for (int i = 0; i < 19; ++i) {
                 const double dir = ((s * 10 + i * 5) % 360) * M_PI / 180.0, speed = (s + i) % 100;
