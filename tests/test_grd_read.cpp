@@ -703,15 +703,9 @@ int api_open_write(const ApiCase& c, const std::string& path)
 void expect_api_grid(const ApiCase& c, const GRD_report& want, const GRD_report& got, bool values)
 {
     EXPECT_EQ(got.version, want.version);
-    if (!values) {
-        GRD_report head = got;
-        head.grid = nullptr;  // netCDF leaves the values of an earlier read in place
-        GRD_report w = want;
-        w.grid = nullptr;
-        expect_same_grid(w, head, !c.exact, false);
-        return;
-    }
-    expect_same_grid(want, got, !c.exact, true);
+    // A header-only read leaves no values behind: those of an earlier, perhaps smaller grid
+    // would pass for this one's.
+    expect_same_grid(want, got, !c.exact, values);
 }
 
 class PublicRoundTrip : public testing::TestWithParam<std::size_t> {};

@@ -1339,6 +1339,9 @@ int grd_nc_read(GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
 {
     if (!gf || gf->fd < 0 || !grd || !grdnum) return -1;
     cdfx::never_fatal();
+    // As for the other file types, a header-only read leaves no values: those of an earlier
+    // grid would otherwise stand beside this grid's (perhaps larger) size.
+    if (rep_type == 1 || rep_type == 2) GRD_free_report(grd);
     if (gf->itype == 0) {
         if (gf->values_id[0] < 0) {
             MESS_print(M_error, "GRD_read: netCDF file information not read (GRD_getinfo first)\n");
