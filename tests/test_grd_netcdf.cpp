@@ -402,12 +402,14 @@ TEST(GrdNetcdfModel, GridsWalkVariablesTimesAndLevels)
 
     struct Expect {
         int num, var, ltype, level, time;
-        float first;  // memory row 0 (north), column 0
+        float first;       // memory row 0 (north), column 0
+        const char* info;  // from the file's own names: the numbers mean other things in
+                           // the variable table (101 there is a wave direction)
     };
     const Expect expected[] = {
-        {0, 104, 10, 500, 0, 20},      {1, 104, 10, 850, 0, 120},
-        {3, 104, 10, 850, 12, 1120},   {8, 101, 12, 0, 0, 100020},
-        {9, 101, 12, 0, 12, 101020},   {11, 50, 1, 0, 15, 1},
+        {0, 104, 10, 500, 0, 20, "500 mb T (kelvin)"},    {1, 104, 10, 850, 0, 120, "850 mb T (kelvin)"},
+        {3, 104, 10, 850, 12, 1120, "850 mb T (kelvin)"}, {8, 101, 12, 0, 0, 100020, "Psl (pascals)"},
+        {9, 101, 12, 0, 12, 101020, "Psl (pascals)"},     {11, 50, 1, 0, 15, 1, nullptr},
     };
     for (const auto& e : expected) {
         Report r;
@@ -417,6 +419,9 @@ TEST(GrdNetcdfModel, GridsWalkVariablesTimesAndLevels)
         EXPECT_EQ(r.ltype, e.ltype) << e.num;
         EXPECT_EQ(r.level, e.level) << e.num;
         EXPECT_EQ(r.time, e.time) << e.num;
+        if (e.info) {
+            EXPECT_STREQ(r.info, e.info) << e.num;
+        }
         EXPECT_EQ(r.source, 7);
         EXPECT_EQ(r.model, 39);
         EXPECT_EQ(r.type, 50);

@@ -173,7 +173,12 @@ int read_bulletin_grid(GRD_file* gf, GRD_report* grd, int store)
     date.min = date.sec = 0;
     const std::int64_t seconds = grd->date.year != DATE_MISSING ? DATE_num_sec(&date) : 0;
     DATE_make_label_for(grd->time, grd->model, seconds, grd->datim, sizeof grd->datim);
-    VAR_make_datatype(grd->time, grd->ltype, grd->level, grd->var, nullptr, grd->info, sizeof grd->info);
+    // The report keeps the bulletin's own numbers (isobaric level type 10, wind components 23
+    // and 24 made from direction and speed); the variable table numbers these differently
+    // (there 23 and 24 are other quantities), so the description is asked for by its numbers.
+    const int described_var = grd->var == 23 ? 33 : grd->var == 24 ? 34 : grd->var;
+    const int described_ltype = grd->ltype == 10 ? 100 : grd->ltype;
+    VAR_make_datatype(grd->time, described_ltype, grd->level, described_var, nullptr, grd->info, sizeof grd->info);
 
     if (grid_num < 1 || grid_num > 12) {
         // No values: what was read beyond the groups starts the next grid.

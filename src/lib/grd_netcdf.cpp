@@ -42,6 +42,9 @@ struct NcPriv {
     off_t file_size = -1;  // bytes on disk when read; bounds what a classic file can hold
     bool classic = false;  // classic or 64-bit-offset form: values are stored uncompressed
     int rec_dim = -1;      // model files: the "rtime" record dimension
+    // Library layout, beyond the fixed ids of GRD_file (absent in older files: -1).
+    int param_id[3] = {-1, -1, -1};  // projection parameters param[0..2]
+    int units_id = -1;               // unit text of the values
 };
 
 void free_priv(void* p) { delete static_cast<NcPriv*>(p); }
@@ -476,7 +479,13 @@ constexpr VarDef kProjDefs[] = {
     {"lon2", NC_FLOAT, 1, "LON2", "Grid secondary longitude", "DEG", false},
     {"dx", NC_FLOAT, 1, "DX", "Grid spacing in X direction", "100 KM", false},
     {"dy", NC_FLOAT, 1, "DY", "Grid spacing in Y direction", "100 KM", false},
+    // Without them a Lambert or polar stereographic grid's true latitudes fall back to
+    // defaults on reading and the grid lands elsewhere.
+    {"param1", NC_FLOAT, 1, "PARAM1", "Projection parameter 1", nullptr, false},
+    {"param2", NC_FLOAT, 1, "PARAM2", "Projection parameter 2", nullptr, false},
+    {"param3", NC_FLOAT, 1, "PARAM3", "Projection parameter 3", nullptr, false},
 };
+constexpr const char* kParamVars[3] = {"param1", "param2", "param3"};
 constexpr VarDef kRecordDefs[] = {
     {"datim", NC_CHAR, 2, "DATETIME", "Grid date/time information", nullptr, false},
     {"info", NC_CHAR, 2, "INFO", "Grid variable information", nullptr, false},
@@ -490,6 +499,7 @@ constexpr VarDef kRecordDefs[] = {
     {"var", NC_SHORT, 1, "VAR", "Grid variable type", nullptr, false},
     {"nx", NC_SHORT, 1, "NX", "Gridpoints in X direction", nullptr, false},
     {"ny", NC_SHORT, 1, "NY", "Gridpoints in Y direction", nullptr, false},
+    {"units", NC_CHAR, 2, "UNITS", "Units of the grid values", nullptr, false},
 };
 
 int define_var(int ncid, const VarDef& def, const int* dims)
@@ -514,6 +524,10 @@ void lookup_ids(GRD_file* gf)
     for (const auto& f : kShorts) gf->*f.id = find_var(ncid, f.var);
     for (const auto& f : kGeometry) gf->*f.id = find_var(ncid, f.var);
     for (const auto& f : kOtherIds) gf->*f.id = find_var(ncid, f.var);
+    if (NcPriv* p = priv_of(gf)) {
+        for (int k = 0; k < 3; ++k) p->param_id[k] = find_var(ncid, kParamVars[k]);
+        p->units_id = find_var(ncid, "units");
+    }
 }
 
 int lib_getinfo(GRD_file* gf, GRD_info* info, int grid_dim)
@@ -596,11 +610,18 @@ int lib_read(GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
             double v;
             if (get_number_at(ncid, gf->*f.id, rec, &v)) grd->domain.*f.value = static_cast<float>(v);
         }
+        if (const NcPriv* p = priv_of(gf))
+            for (int k = 0; k < 3; ++k) {
+                double v;
+                if (get_number_at(ncid, p->param_id[k], rec, &v)) grd->domain.param[k] = static_cast<float>(v);
+            }
     } else {
         grd->domain.proj = grd->model > 9 ? 2 : 1;
     }
     grd->date = gf->date;
     grd->units[0] = '\0';
+    if (const NcPriv* p = priv_of(gf); p && p->units_id >= 0)
+        get_record_text(ncid, p->units_id, rec, grd->units, sizeof grd->units);
 
     if (rep_type != 1 && rep_type != 2) {
         if (!alloc_grid(grd, static_cast<size_t>(nx) * ny)) {
@@ -1257,7 +1278,13 @@ int grd_nc_write(GRD_file* gf, GRD_report* grd, int /*rep_type*/, int grd_num)
             return -1;
         for (const auto& f : kGeometry)
             if (put_record_float(ncid, gf->*f.id, rec, grd->domain.*f.value) != 0) return -1;
+        if (const NcPriv* p = priv_of(gf))
+            for (int k = 0; k < 3; ++k)
+                if (put_record_float(ncid, p->param_id[k], rec, grd->domain.param[k]) != 0) return -1;
     }
+    if (const NcPriv* p = priv_of(gf); p && p->units_id >= 0 &&
+                                       put_record_text(ncid, p->units_id, rec, grd->units) != 0)
+        return -1;
     for (const auto& f : kShorts)
         if (put_record_short(ncid, gf->*f.id, rec, grd->*f.value, f.var) != 0) return -1;
     if (put_record_short(ncid, gf->nx_id, rec, nx, "nx") != 0 ||
@@ -1312,6 +1339,9 @@ int grd_nc_read(GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
 {
     if (!gf || gf->fd < 0 || !grd || !grdnum) return -1;
     cdfx::never_fatal();
+    // As for the other file types, a header-only read leaves no values: those of an earlier
+    // grid would otherwise stand beside this grid's (perhaps larger) size.
+    if (rep_type == 1 || rep_type == 2) GRD_free_report(grd);
     if (gf->itype == 0) {
         if (gf->values_id[0] < 0) {
             MESS_print(M_error, "GRD_read: netCDF file information not read (GRD_getinfo first)\n");

@@ -415,7 +415,13 @@ int read_text_grid(GRD_file* gf, GRD_report* grd, int store)
     } else {
         if (grd_read_line(file, line) < 0 || !read_domain_line(line, grd)) return damaged("bad domain line");
     }
-    if (version == 1 && grd->domain.clon != kMissing) grd->domain.clon = -grd->domain.clon;
+    if (version == 1 && grd->domain.clon != kMissing) {
+        // A polar stereographic pole longitude taken from the centre is the same west-positive
+        // number and turns with it; left alone it would point the grid the other way.
+        Domain& dom = grd->domain;
+        if (dom.proj == 1 && dom.plon == dom.clon) dom.plon = -dom.plon;
+        dom.clon = -dom.clon;
+    }
 
     const int nx = grd->domain.nx, ny = grd->domain.ny;
     const int bytes_per_value = version == 3 ? 4 : version == 4 ? 0 : 1;
