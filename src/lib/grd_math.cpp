@@ -301,6 +301,23 @@ int eval_calculus(Call& c)
         set_scaled_units(o, zu, "/m^2", 1e-10f);
         return r;
     }
+    if (name == "ugeos" || name == "vgeos") {
+        const bool ug = name == "ugeos";
+        if ((ug ? GRD_dy(z, o) : GRD_dx(z, o)) < 0) return -1;
+        std::vector<float> f;
+        if (!grd::coriolis_field(z, f)) return -1;
+        for (long p = 0; p < c.npts; ++p) {
+            const float d = o->grid[p], fc = f[static_cast<std::size_t>(p)];
+            // No geostrophic wind where f vanishes.
+            if (missing(d) || missing(fc) || std::fabs(fc) < 1e-6f) {
+                o->grid[p] = kMissing;
+                continue;
+            }
+            o->grid[p] = (ug ? -9.8f : 9.8f) * d / fc;
+        }
+        str_copy(o->units, sizeof o->units, "m/s");
+        return 0;
+    }
     const GRD_report* u = c.g[1];
     const GRD_report* v = c.g[2];
     if (!u || !v) return -1;
@@ -329,23 +346,6 @@ int eval_calculus(Call& c)
     if (name == "adv") {
         if (!c.g[3] || GRD_advection(u, v, c.g[3], o) < 0) return -1;
         set_scaled_units(o, c.g[3]->units, "/s", 1e-5f);
-        return 0;
-    }
-    if (name == "ugeos" || name == "vgeos") {
-        const bool ug = name == "ugeos";
-        if ((ug ? GRD_dy(z, o) : GRD_dx(z, o)) < 0) return -1;
-        std::vector<float> f;
-        if (!grd::coriolis_field(z, f)) return -1;
-        for (long p = 0; p < c.npts; ++p) {
-            const float d = o->grid[p], fc = f[static_cast<std::size_t>(p)];
-            // No geostrophic wind where f vanishes.
-            if (missing(d) || missing(fc) || std::fabs(fc) < 1e-6f) {
-                o->grid[p] = kMissing;
-                continue;
-            }
-            o->grid[p] = (ug ? -9.8f : 9.8f) * d / fc;
-        }
-        str_copy(o->units, sizeof o->units, "m/s");
         return 0;
     }
     if (name == "uq" || name == "vq") {

@@ -18,6 +18,25 @@ namespace {
 
 GRD_report table[GRD_MAX_GRIDS];
 bool table_ready = false;
+VAR_data request;
+int request_num = -9999;
+bool request_set = false;
+
+void clear_request(VAR_data* req)
+{
+    for (int& v : req->var) v = -9999;
+    req->ltype = req->level = req->time = -9999;
+    req->units[0] = '\0';
+}
+
+bool parse_int(const char* text, int* out)
+{
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || v < -1000000000L || v > 1000000000L) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
 
 void ensure_table()
 {
@@ -162,6 +181,75 @@ int GRD_free_grid(int n)
     if (!g) return -1;
     std::free(g->grid);
     grd::clear_report(g);
+    return 0;
+}
+
+void GRD_set_request(const VAR_data* req, int grid_num)
+{
+    if (req) request = *req;
+    else clear_request(&request);
+    request_set = true;
+    request_num = grid_num;
+}
+
+void grd::get_request(VAR_data* req, int* grid_num)
+{
+    if (!request_set) GRD_set_request(nullptr, -9999);
+    *req = request;
+    *grid_num = request_num;
+}
+
+int GRD_parse_params(const char* text, VAR_data* req, int* grid_num)
+{
+    clear_request(req);
+    *grid_num = -9999;
+    if (!text || !*text) return 0;
+    char buffer[256];
+    if (str_copy(buffer, sizeof buffer, text) < 0) return -1;
+    char* save = nullptr;
+    for (char* item = strtok_r(buffer, ",", &save); item; item = strtok_r(nullptr, ",", &save)) {
+        char* eq = std::strchr(item, '=');
+        if (!eq) {
+            MESS_print(M_error, "GRD_parse_params: Expected key=value: %s\n", item);
+            return -1;
+        }
+        *eq = '\0';
+        const char* key = item;
+        const char* value = eq + 1;
+        bool ok = true;
+        if (stricmp(key, "var") == 0 || stricmp(key, "variable") == 0) {
+            char vars[128];
+            str_copy(vars, sizeof vars, value);
+            int n = 0;
+            char* vsave = nullptr;
+            for (char* v = strtok_r(vars, "/", &vsave); v && n < 5; v = strtok_r(nullptr, "/", &vsave)) {
+                int num = -9999;
+                if (!parse_int(v, &num)) num = grd::var_num(v);
+                if (num == -9999) {
+                    MESS_print(M_error, "GRD_parse_params: Unknown variable: %s\n", v);
+                    return -1;
+                }
+                req->var[n++] = num;
+            }
+        } else if (stricmp(key, "lev") == 0 || stricmp(key, "level") == 0) {
+            ok = parse_int(value, &req->level);
+        } else if (stricmp(key, "ltype") == 0) {
+            ok = parse_int(value, &req->ltype);
+        } else if (stricmp(key, "time") == 0) {
+            ok = parse_int(value, &req->time);
+        } else if (stricmp(key, "num") == 0 || stricmp(key, "grid_num") == 0) {
+            ok = parse_int(value, grid_num);
+        } else if (stricmp(key, "units") == 0) {
+            str_copy(req->units, sizeof req->units, value);
+        } else {
+            MESS_print(M_error, "GRD_parse_params: Unknown item: %s\n", key);
+            return -1;
+        }
+        if (!ok) {
+            MESS_print(M_error, "GRD_parse_params: Not a number: %s=%s\n", key, value);
+            return -1;
+        }
+    }
     return 0;
 }
 

@@ -23,6 +23,9 @@ int var_num(const char* name);
 // false without a usable domain.
 bool coriolis_field(const GRD_report* grid, std::vector<float>& f);
 
+// The request GRD_set_request stored.
+void get_request(VAR_data* req, int* grid_num);
+
 // Latitude of grid row `row` on a latitude/longitude domain.
 inline double latlon_row_lat(const Domain& d, int row)
 {
