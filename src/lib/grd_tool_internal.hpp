@@ -23,6 +23,9 @@ int var_num(const char* name);
 // false without a usable domain.
 bool coriolis_field(const GRD_report* grid, std::vector<float>& f);
 
+// Writes n grids into one new file of type. 0; -1.
+int save_grids(const char* filename, GRD_report* const* grids, int n, GRD_info* info, int type);
+
 // The request GRD_set_request stored.
 void get_request(VAR_data* req, int* grid_num);
 

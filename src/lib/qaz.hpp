@@ -18,3 +18,6 @@
 #include "thm_tool.hpp"
 #include "tools.hpp"
 #include "var_tool.hpp"
+#include "grd_tool.hpp"
+#include "unittool.hpp"
+#include "vecttool.hpp"
