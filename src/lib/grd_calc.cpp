@@ -205,56 +205,80 @@ inline float careful_diff(const float* lo, float c, const float* hi, float s)
     return 0.0f;
 }
 
-// d/dx of every row into out.
-void field_dx(Geometry& g, const float* z, float* out)
+// d/dx of row j into o (nx values).
+void row_dx(Geometry& g, const float* z, int j, float* o)
 {
     const int nx = g.nx;
-    for (int j = 0; j < g.ny; ++j) {
-        const float* zr = z + static_cast<long>(j) * nx;
-        float* o = out + static_cast<long>(j) * nx;
-        if (g.latlon && g.pole[j]) {
-            std::fill(o, o + nx, kMissing);
-            continue;
-        }
-        const float* s = g.row_sx(j);
-        if (nx < 2) {
-            o[0] = zr[0] == kMissing ? kMissing : 0.0f;
-        } else if (!row_has_missing(zr, nx)) {
-            o[0] = (zr[1] - zr[0]) * s[0];
-            for (int i = 1; i < nx - 1; ++i) o[i] = (zr[i + 1] - zr[i - 1]) * 0.5f * s[i];
-            o[nx - 1] = (zr[nx - 1] - zr[nx - 2]) * s[nx - 1];
-        } else {
-            for (int i = 0; i < nx; ++i)
-                o[i] = careful_diff(i > 0 ? zr + i - 1 : nullptr, zr[i], i < nx - 1 ? zr + i + 1 : nullptr, s[i]);
-        }
+    const float* zr = z + static_cast<long>(j) * nx;
+    if (g.latlon && g.pole[j]) {
+        std::fill(o, o + nx, kMissing);
+        return;
+    }
+    const float* s = g.row_sx(j);
+    if (nx < 2) {
+        o[0] = zr[0] == kMissing ? kMissing : 0.0f;
+    } else if (!row_has_missing(zr, nx)) {
+        o[0] = (zr[1] - zr[0]) * s[0];
+        for (int i = 1; i < nx - 1; ++i) o[i] = (zr[i + 1] - zr[i - 1]) * 0.5f * s[i];
+        o[nx - 1] = (zr[nx - 1] - zr[nx - 2]) * s[nx - 1];
+    } else {
+        for (int i = 0; i < nx; ++i)
+            o[i] = careful_diff(i > 0 ? zr + i - 1 : nullptr, zr[i], i < nx - 1 ? zr + i + 1 : nullptr, s[i]);
     }
 }
 
-// d/dy (northward, towards row 0) of every row into out.
-void field_dy(Geometry& g, const float* z, const std::vector<char>& miss, float* out)
+// d/dy (northward, towards row 0) of row j into o.
+void row_dy(Geometry& g, const float* z, const std::vector<char>& miss, int j, float* o)
 {
     const int nx = g.nx, ny = g.ny;
-    for (int j = 0; j < ny; ++j) {
-        const float* zc = z + static_cast<long>(j) * nx;
-        const float* zn = j > 0 ? zc - nx : nullptr;       // row to the north
-        const float* zs = j < ny - 1 ? zc + nx : nullptr;  // row to the south
-        float* o = out + static_cast<long>(j) * nx;
-        const float* s = g.row_sy(j);
-        const bool clean = !miss[j] && (!zn || !miss[j - 1]) && (!zs || !miss[j + 1]);
-        if (!zn && !zs) {
-            for (int i = 0; i < nx; ++i) o[i] = zc[i] == kMissing ? kMissing : 0.0f;
-        } else if (clean && zn && zs) {
-            for (int i = 0; i < nx; ++i) o[i] = (zn[i] - zs[i]) * 0.5f * s[i];
-        } else if (clean && zs) {
-            for (int i = 0; i < nx; ++i) o[i] = (zc[i] - zs[i]) * s[i];
-        } else if (clean) {
-            for (int i = 0; i < nx; ++i) o[i] = (zn[i] - zc[i]) * s[i];
-        } else {
-            for (int i = 0; i < nx; ++i)
-                o[i] = careful_diff(zs ? zs + i : nullptr, zc[i], zn ? zn + i : nullptr, s[i]);
-        }
+    const float* zc = z + static_cast<long>(j) * nx;
+    const float* zn = j > 0 ? zc - nx : nullptr;       // row to the north
+    const float* zs = j < ny - 1 ? zc + nx : nullptr;  // row to the south
+    const float* s = g.row_sy(j);
+    const bool clean = !miss[j] && (!zn || !miss[j - 1]) && (!zs || !miss[j + 1]);
+    if (!zn && !zs) {
+        for (int i = 0; i < nx; ++i) o[i] = zc[i] == kMissing ? kMissing : 0.0f;
+    } else if (clean && zn && zs) {
+        for (int i = 0; i < nx; ++i) o[i] = (zn[i] - zs[i]) * 0.5f * s[i];
+    } else if (clean && zs) {
+        for (int i = 0; i < nx; ++i) o[i] = (zc[i] - zs[i]) * s[i];
+    } else if (clean) {
+        for (int i = 0; i < nx; ++i) o[i] = (zn[i] - zc[i]) * s[i];
+    } else {
+        for (int i = 0; i < nx; ++i)
+            o[i] = careful_diff(zs ? zs + i : nullptr, zc[i], zn ? zn + i : nullptr, s[i]);
     }
 }
+
+void field_dx(Geometry& g, const float* z, float* out)
+{
+    for (int j = 0; j < g.ny; ++j) row_dx(g, z, j, out + static_cast<long>(j) * g.nx);
+}
+
+void field_dy(Geometry& g, const float* z, const std::vector<char>& miss, float* out)
+{
+    for (int j = 0; j < g.ny; ++j) row_dy(g, z, miss, j, out + static_cast<long>(j) * g.nx);
+}
+
+// A row of rows j-1..j+1 free of missing values, away from the poles, wide enough for the
+// fused kernels.
+bool interior_row(const Geometry& g, const std::vector<char>& miss, int j)
+{
+    return j > 0 && j < g.ny - 1 && g.nx >= 3 && !(g.latlon && g.pole[j]) && !miss[j - 1] && !miss[j] &&
+           !miss[j + 1];
+}
+
+// Per-row constant (latitude/longitude) or per-point (projected) coefficient.
+template <bool kPerPoint>
+struct Coef {
+    const float* p;
+    float c;
+    float operator[](int i) const
+    {
+        if constexpr (kPerPoint) return p[i];
+        else return c;
+    }
+};
 
 // Second difference along a line of n values at stride step; s2 = 1 / spacing^2.
 inline float careful_second(const float* z, int i, int n, long step, float s2)
@@ -268,46 +292,6 @@ inline float careful_second(const float* z, int i, int n, long step, float s2)
     if (hi != kMissing && hi2 != kMissing) return (c + hi2 - 2.0f * hi) * s2;
     if (lo != kMissing && lo2 != kMissing) return (c + lo2 - 2.0f * lo) * s2;
     return 0.0f;
-}
-
-void field_d2x(Geometry& g, const float* z, float* out)
-{
-    const int nx = g.nx;
-    for (int j = 0; j < g.ny; ++j) {
-        const float* zr = z + static_cast<long>(j) * nx;
-        float* o = out + static_cast<long>(j) * nx;
-        if (g.latlon && g.pole[j]) {
-            std::fill(o, o + nx, kMissing);
-            continue;
-        }
-        const float* s = g.row_sx(j);
-        if (nx >= 3 && !row_has_missing(zr, nx)) {
-            o[0] = (zr[0] + zr[2] - 2.0f * zr[1]) * s[0] * s[0];
-            for (int i = 1; i < nx - 1; ++i) o[i] = (zr[i + 1] + zr[i - 1] - 2.0f * zr[i]) * s[i] * s[i];
-            o[nx - 1] = (zr[nx - 1] + zr[nx - 3] - 2.0f * zr[nx - 2]) * s[nx - 1] * s[nx - 1];
-        } else {
-            for (int i = 0; i < nx; ++i) o[i] = careful_second(zr, i, nx, 1, s[i] * s[i]);
-        }
-    }
-}
-
-void field_d2y(Geometry& g, const float* z, const std::vector<char>& miss, float* out)
-{
-    const int nx = g.nx, ny = g.ny;
-    for (int j = 0; j < ny; ++j) {
-        const float* zc = z + static_cast<long>(j) * nx;
-        float* o = out + static_cast<long>(j) * nx;
-        const float* s = g.row_sy(j);
-        const bool inner = j > 0 && j < ny - 1 && !miss[j - 1] && !miss[j] && !miss[j + 1];
-        if (inner) {
-            const float* zn = zc - nx;
-            const float* zs = zc + nx;
-            for (int i = 0; i < nx; ++i) o[i] = (zn[i] + zs[i] - 2.0f * zc[i]) * s[i] * s[i];
-        } else {
-            // The column runs south from row 0: index j, stride nx.
-            for (int i = 0; i < nx; ++i) o[i] = careful_second(z + i, j, ny, nx, s[i] * s[i]);
-        }
-    }
 }
 
 bool prepare_output(const char* name, const GRD_report* in, GRD_report* out)
@@ -348,6 +332,78 @@ inline float pick(bool missing, float value) { return missing ? kMissing : value
 
 enum class Pair { vorticity, divergence, stretch, shear };
 
+// dx_field: derivative along x of v (vorticity, shear) or u; dy_field: along y of u or v.
+template <Pair K>
+inline float wind_combine(float ax, float by, float u, float v, float kx, float ky)
+{
+    if constexpr (K == Pair::vorticity) return ax - by + v * kx - u * ky;
+    else if constexpr (K == Pair::divergence) return ax + by + u * kx + v * ky;
+    else if constexpr (K == Pair::stretch) return ax - by + v * ky - u * kx;
+    else return ax + by - v * kx - u * ky;
+}
+
+// One interior row in one pass: centred differences and metric terms, no branches.
+template <Pair K, bool kPerPoint>
+void wind_row(Geometry& g, int j, const float* u, const float* v, float* o)
+{
+    const int nx = g.nx;
+    const long base = static_cast<long>(j) * nx;
+    constexpr bool x_of_v = K == Pair::vorticity || K == Pair::shear;
+    const float* fx = (x_of_v ? v : u) + base;            // field differenced along x
+    const float* fy = (x_of_v ? u : v) + base;            // field differenced along y
+    const float* fn = fy - nx;
+    const float* fs = fy + nx;
+    const float* uc = u + base;
+    const float* vc = v + base;
+    Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    Coef<kPerPoint> kx{kPerPoint ? &g.kx[static_cast<std::size_t>(base)] : nullptr, 0.0f};
+    Coef<kPerPoint> ky{kPerPoint ? &g.ky[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.ky_row[j]};
+    o[0] = wind_combine<K>((fx[1] - fx[0]) * sx[0], (fn[0] - fs[0]) * 0.5f * sy[0], uc[0], vc[0], kx[0], ky[0]);
+    for (int i = 1; i < nx - 1; ++i)
+        o[i] = wind_combine<K>((fx[i + 1] - fx[i - 1]) * 0.5f * sx[i], (fn[i] - fs[i]) * 0.5f * sy[i], uc[i], vc[i],
+                               kx[i], ky[i]);
+    const int e = nx - 1;
+    o[e] = wind_combine<K>((fx[e] - fx[e - 1]) * sx[e], (fn[e] - fs[e]) * 0.5f * sy[e], uc[e], vc[e], kx[e], ky[e]);
+}
+
+// A row with missing values or at an edge: derivatives by the careful rules, then combined.
+template <Pair K>
+void wind_row_careful(Geometry& g, int j, const float* u, const float* v, const std::vector<char>& miss_y,
+                      float* a, float* b, float* o)
+{
+    constexpr bool x_of_v = K == Pair::vorticity || K == Pair::shear;
+    row_dx(g, x_of_v ? v : u, j, a);
+    row_dy(g, x_of_v ? u : v, miss_y, j, b);
+    const long base = static_cast<long>(j) * g.nx;
+    const float* kx = g.row_kx(j);
+    const float* ky = g.row_ky(j);
+    for (int i = 0; i < g.nx; ++i) {
+        const float uu = u[base + i], vv = v[base + i];
+        const bool miss = a[i] == kMissing || b[i] == kMissing || uu == kMissing || vv == kMissing;
+        o[i] = pick(miss, wind_combine<K>(a[i], b[i], uu, vv, kx[i], ky[i]));
+    }
+}
+
+template <Pair K>
+void wind_field(Geometry& g, const float* u, const float* v, float* out)
+{
+    const std::vector<char> mu = missing_rows(u, g.nx, g.ny), mv = missing_rows(v, g.nx, g.ny);
+    std::vector<char> both(mu.size());
+    for (std::size_t r = 0; r < both.size(); ++r) both[r] = mu[r] || mv[r];
+    constexpr bool x_of_v = K == Pair::vorticity || K == Pair::shear;
+    std::vector<float> a(g.nx), b(g.nx);
+    for (int j = 0; j < g.ny; ++j) {
+        float* o = out + static_cast<long>(j) * g.nx;
+        if (interior_row(g, both, j)) {
+            if (g.latlon) wind_row<K, false>(g, j, u, v, o);
+            else wind_row<K, true>(g, j, u, v, o);
+        } else {
+            wind_row_careful<K>(g, j, u, v, x_of_v ? mu : mv, a.data(), b.data(), o);
+        }
+    }
+}
+
 // Combines du/dx, du/dy, dv/dx, dv/dy with the metric terms for the four wind operators.
 int wind_operator(const char* name, Pair kind, const GRD_report* ugrid, const GRD_report* vgrid,
                   const GRD_report* zgrid, GRD_report* ogrid)
@@ -357,46 +413,65 @@ int wind_operator(const char* name, Pair kind, const GRD_report* ugrid, const GR
     Geometry* g = geometry(ugrid);
     if (!g) return -1;
     const long n = GRD_num_points(ugrid);
-    const int nx = g->nx;
-    const float* u = ugrid->grid;
-    const float* v = vgrid->grid;
-    float* a = workspace(0, n);   // derivative of v or u along x
-    float* b = workspace(1, n);   // derivative along y
-    if (kind == Pair::vorticity || kind == Pair::shear) {
-        field_dx(*g, v, a);
-        field_dy(*g, u, missing_rows(u, nx, g->ny), b);
-    } else {
-        field_dx(*g, u, a);
-        field_dy(*g, v, missing_rows(v, nx, g->ny), b);
+    // The output may be one of the inputs: work apart, copy at the end.
+    const bool aliased = ogrid->grid == ugrid->grid || ogrid->grid == vgrid->grid;
+    float* o = aliased ? workspace(0, n) : ogrid->grid;
+    switch (kind) {
+        case Pair::vorticity: wind_field<Pair::vorticity>(*g, ugrid->grid, vgrid->grid, o); break;
+        case Pair::divergence: wind_field<Pair::divergence>(*g, ugrid->grid, vgrid->grid, o); break;
+        case Pair::stretch: wind_field<Pair::stretch>(*g, ugrid->grid, vgrid->grid, o); break;
+        case Pair::shear: wind_field<Pair::shear>(*g, ugrid->grid, vgrid->grid, o); break;
     }
-    const float* z = zgrid ? zgrid->grid : nullptr;
-    float* o = ogrid->grid;
-    for (int j = 0; j < g->ny; ++j) {
-        const float* kx = g->row_kx(j);
-        const float* ky = g->row_ky(j);
-        const long base = static_cast<long>(j) * nx;
-        for (int i = 0; i < nx; ++i) {
-            const long k = base + i;
-            const bool miss = a[k] == kMissing || b[k] == kMissing || u[k] == kMissing || v[k] == kMissing;
-            float r = 0;
-            switch (kind) {
-                case Pair::vorticity: r = a[k] - b[k] + v[k] * kx[i] - u[k] * ky[i]; break;
-                case Pair::divergence: r = a[k] + b[k] + u[k] * kx[i] + v[k] * ky[i]; break;
-                case Pair::stretch: r = a[k] - b[k] + v[k] * ky[i] - u[k] * kx[i]; break;
-                case Pair::shear: r = a[k] + b[k] - v[k] * kx[i] - u[k] * ky[i]; break;
-            }
-            o[k] = pick(miss, r);
-        }
-        if (z) {
-            // Flux convergence: -(divergence) x z.
-            for (int i = 0; i < nx; ++i) {
-                const long k = base + i;
-                o[k] = pick(o[k] == kMissing || z[k] == kMissing, -o[k] * z[k]);
-            }
-        }
+    if (aliased) std::memcpy(ogrid->grid, o, static_cast<std::size_t>(n) * sizeof(float));
+    o = ogrid->grid;
+    if (zgrid) {
+        // Flux convergence: -(divergence) x z.
+        const float* z = zgrid->grid;
+        for (long k = 0; k < n; ++k) o[k] = pick(o[k] == kMissing || z[k] == kMissing, -o[k] * z[k]);
     }
     blank_bad(*g, o);
     return 0;
+}
+
+template <bool kPerPoint>
+void advection_row(Geometry& g, int j, const float* u, const float* v, const float* z, float* o)
+{
+    const int nx = g.nx;
+    const long base = static_cast<long>(j) * nx;
+    const float* zc = z + base;
+    const float* zn = zc - nx;
+    const float* zs = zc + nx;
+    const float* uc = u + base;
+    const float* vc = v + base;
+    Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    o[0] = -(uc[0] * (zc[1] - zc[0]) * sx[0] + vc[0] * (zn[0] - zs[0]) * 0.5f * sy[0]);
+    for (int i = 1; i < nx - 1; ++i)
+        o[i] = -(uc[i] * (zc[i + 1] - zc[i - 1]) * 0.5f * sx[i] + vc[i] * (zn[i] - zs[i]) * 0.5f * sy[i]);
+    const int e = nx - 1;
+    o[e] = -(uc[e] * (zc[e] - zc[e - 1]) * sx[e] + vc[e] * (zn[e] - zs[e]) * 0.5f * sy[e]);
+}
+
+template <bool kPerPoint>
+void laplacian_row(Geometry& g, int j, const float* z, float* o)
+{
+    const int nx = g.nx;
+    const long base = static_cast<long>(j) * nx;
+    const float* zc = z + base;
+    const float* zn = zc - nx;
+    const float* zs = zc + nx;
+    Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    // On the sphere the second differences miss -tan(lat)/a dz/dy; a conformal map needs
+    // only the local spacings.
+    const float ky = kPerPoint ? 0.0f : g.ky_row[j];
+    auto yterm = [&](int i) {
+        return (zn[i] + zs[i] - 2.0f * zc[i]) * sy[i] * sy[i] + ky * (zn[i] - zs[i]) * 0.5f * sy[i];
+    };
+    o[0] = (zc[0] + zc[2] - 2.0f * zc[1]) * sx[0] * sx[0] + yterm(0);
+    for (int i = 1; i < nx - 1; ++i) o[i] = (zc[i + 1] + zc[i - 1] - 2.0f * zc[i]) * sx[i] * sx[i] + yterm(i);
+    const int e = nx - 1;
+    o[e] = (zc[e] + zc[e - 2] - 2.0f * zc[e - 1]) * sx[e] * sx[e] + yterm(e);
 }
 
 }  // namespace
@@ -437,30 +512,34 @@ int GRD_laplacian(const GRD_report* grid, GRD_report* ogrid)
     if (!g) return -1;
     const long n = GRD_num_points(grid);
     const int nx = g->nx;
-    const std::vector<char> miss = missing_rows(grid->grid, nx, g->ny);
-    float* xx = workspace(0, n);
-    float* yy = workspace(1, n);
-    field_d2x(*g, grid->grid, xx);
-    field_d2y(*g, grid->grid, miss, yy);
-    float* o = ogrid->grid;
-    if (g->latlon) {
-        // On the sphere the second differences miss -tan(lat)/a dz/dy.
-        float* dy = workspace(2, n);
-        field_dy(*g, grid->grid, miss, dy);
-        for (int j = 0; j < g->ny; ++j) {
-            const float ky = g->ky_row[j];
-            const long base = static_cast<long>(j) * nx;
-            for (int i = 0; i < nx; ++i) {
-                const long k = base + i;
-                o[k] = pick(xx[k] == kMissing || yy[k] == kMissing || dy[k] == kMissing,
-                            xx[k] + yy[k] + ky * dy[k]);
-            }
+    const float* z = grid->grid;
+    const std::vector<char> miss = missing_rows(z, nx, g->ny);
+    float* o = ogrid->grid == z ? workspace(0, n) : ogrid->grid;
+    std::vector<float> xx(nx), yy(nx), dy(nx);
+    std::vector<float> column(g->ny);
+    for (int j = 0; j < g->ny; ++j) {
+        float* orow = o + static_cast<long>(j) * nx;
+        if (interior_row(*g, miss, j)) {
+            if (g->latlon) laplacian_row<false>(*g, j, z, orow);
+            else laplacian_row<true>(*g, j, z, orow);
+            continue;
         }
-    } else {
-        // A conformal map: m^2 times the plane Laplacian, which the local spacings give.
-        for (long k = 0; k < n; ++k) o[k] = pick(xx[k] == kMissing || yy[k] == kMissing, xx[k] + yy[k]);
+        // Edge rows and rows near missing values: second differences by the careful rules.
+        const float* zr = z + static_cast<long>(j) * nx;
+        const float* sx = g->row_sx(j);
+        const float* sy = g->row_sy(j);
+        const bool pole = g->latlon && g->pole[j];
+        for (int i = 0; i < nx; ++i) {
+            xx[i] = pole ? kMissing : careful_second(zr, i, nx, 1, sx[i] * sx[i]);
+            yy[i] = careful_second(z + i, j, g->ny, nx, sy[i] * sy[i]);
+        }
+        row_dy(*g, z, miss, j, dy.data());
+        const float ky = g->latlon ? g->ky_row[j] : 0.0f;
+        for (int i = 0; i < nx; ++i)
+            orow[i] = pick(xx[i] == kMissing || yy[i] == kMissing || dy[i] == kMissing, xx[i] + yy[i] + ky * dy[i]);
     }
-    blank_bad(*g, o);
+    if (o != ogrid->grid) std::memcpy(ogrid->grid, o, static_cast<std::size_t>(n) * sizeof(float));
+    blank_bad(*g, ogrid->grid);
     return 0;
 }
 
@@ -500,18 +579,35 @@ int GRD_advection(const GRD_report* ugrid, const GRD_report* vgrid, const GRD_re
     Geometry* g = geometry(zgrid);
     if (!g) return -1;
     const long n = GRD_num_points(zgrid);
-    float* zx = workspace(0, n);
-    float* zy = workspace(1, n);
-    field_dx(*g, zgrid->grid, zx);
-    field_dy(*g, zgrid->grid, missing_rows(zgrid->grid, g->nx, g->ny), zy);
+    const int nx = g->nx;
     const float* u = ugrid->grid;
     const float* v = vgrid->grid;
-    float* o = ogrid->grid;
-    for (long k = 0; k < n; ++k) {
-        const bool miss = zx[k] == kMissing || zy[k] == kMissing || u[k] == kMissing || v[k] == kMissing;
-        o[k] = pick(miss, -(u[k] * zx[k] + v[k] * zy[k]));
+    const float* z = zgrid->grid;
+    const bool aliased = ogrid->grid == u || ogrid->grid == v || ogrid->grid == z;
+    float* o = aliased ? workspace(0, n) : ogrid->grid;
+    const std::vector<char> mz = missing_rows(z, nx, g->ny), mu = missing_rows(u, nx, g->ny),
+                            mv = missing_rows(v, nx, g->ny);
+    std::vector<char> all(mz.size());
+    for (std::size_t r = 0; r < all.size(); ++r) all[r] = mz[r] || mu[r] || mv[r];
+    std::vector<float> zx(nx), zy(nx);
+    for (int j = 0; j < g->ny; ++j) {
+        float* orow = o + static_cast<long>(j) * nx;
+        if (interior_row(*g, all, j)) {
+            if (g->latlon) advection_row<false>(*g, j, u, v, z, orow);
+            else advection_row<true>(*g, j, u, v, z, orow);
+            continue;
+        }
+        row_dx(*g, z, j, zx.data());
+        row_dy(*g, z, mz, j, zy.data());
+        const long base = static_cast<long>(j) * nx;
+        for (int i = 0; i < nx; ++i) {
+            const float uu = u[base + i], vv = v[base + i];
+            const bool miss = zx[i] == kMissing || zy[i] == kMissing || uu == kMissing || vv == kMissing;
+            orow[i] = pick(miss, -(uu * zx[i] + vv * zy[i]));
+        }
     }
-    blank_bad(*g, o);
+    if (aliased) std::memcpy(ogrid->grid, o, static_cast<std::size_t>(n) * sizeof(float));
+    blank_bad(*g, ogrid->grid);
     return 0;
 }
 
