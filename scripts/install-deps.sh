@@ -5,7 +5,7 @@ set -euo pipefail
 # tools and Python bindings, netCDF utilities, proj, NumPy; clang builds the fuzz targets.
 packages=(g++ cmake make pkg-config libgtest-dev libbenchmark-dev libnetcdf-dev libopenjp2-7-dev
           libaec-dev netcdf-bin proj-bin libeccodes-tools libeccodes-data libeccodes-dev
-          python3-eccodes python3-numpy clang)
+          python3-eccodes python3-numpy clang libcairo2-dev gmt-gshhg-low fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

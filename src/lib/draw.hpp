@@ -1,0 +1,78 @@
+// Pictures written as PNG files: a grid shaded on its own map projection with coastlines,
+// borders, latitude/longitude lines, contours and a colour bar; and a thermodynamic diagram
+// (skew-T log-p and the other diagram projections) of one sounding. Every position on a
+// picture comes from the library's own transforms (maptran), so a latitude/longitude lands
+// where the map projection puts it.
+#pragma once
+
+#include "grd_read.hpp"
+#include "ua_read.hpp"
+
+inline constexpr int DRAW_PALETTE_AUTO = 0;       // diverging for fields centred on zero
+inline constexpr int DRAW_PALETTE_SEQUENTIAL = 1; // perceptually uniform ramp, dark to light
+inline constexpr int DRAW_PALETTE_DIVERGING = 2;  // blue - white - red, white at zero
+
+// Value range and palette of a shaded field.
+struct DRAW_scale {
+    float lo;     // value at the bottom of the colour bar
+    float hi;     // value at the top
+    int palette;  // DRAW_PALETTE_SEQUENTIAL or DRAW_PALETTE_DIVERGING (never AUTO once chosen)
+};
+
+struct DRAW_map_opts {
+    int width;               // picture size, pixels (default 1000 x 700)
+    int height;
+    float cint;              // contour interval; <= 0 or -9999: no contour lines
+    int palette;             // DRAW_PALETTE_*
+    const char* title;       // first title line; null: the grid's description and unit
+    const char* time_label;  // second title line; null: the grid's date label
+    const char* coast_dir;   // directory of the binned coastline set; null: the system's
+};
+// Fills the defaults above (1000 x 700, no contours, automatic palette, default texts).
+void DRAW_map_defaults(DRAW_map_opts* opts);
+
+// Chooses the range (the grid's minimum and maximum of present values, symmetric about zero
+// for the diverging palette) and the palette (AUTO: diverging when the values straddle zero
+// and the smaller extreme is at least a quarter of the larger, or the unit is "/s"). 0; -1 for
+// a grid without present values.
+int DRAW_map_scale(const GRD_report* grd, int palette, DRAW_scale* scale);
+// Colour (0-255 each) of a value on a scale; values outside the range take the end colours.
+// 0; -1 (rgb untouched) for a missing value.
+int DRAW_value_color(const DRAW_scale* scale, float value, unsigned char rgb[3]);
+
+// Pixel position (x right, y down; centre of the pixel at +0.5) of a latitude/longitude on the
+// map picture that DRAW_map_png makes of grd with opts. 1; 0 when the point is not on the map.
+int DRAW_map_pixel(const GRD_report* grd, const DRAW_map_opts* opts, float lat, float lon,
+                   float* px, float* py);
+// Draws grd (values required) to a PNG file. 0; -1 with a message (no values, no usable
+// projection, the file cannot be written). A missing coastline set warns once and the map is
+// drawn without it.
+int DRAW_map_png(const GRD_report* grd, const char* filename, const DRAW_map_opts* opts);
+
+// One line of the diagram's side table.
+struct DRAW_index {
+    const char* label;  // e.g. "LI"
+    float value;        // -9999 prints "M"
+    const char* units;  // e.g. "C"; may be null
+};
+
+struct DRAW_diagram_opts {
+    int width;               // picture size, pixels (default 1000 x 800)
+    int height;
+    int proj;                // diagram projection: 40 skew-T (default), 41 Stuve, 42 emagram,
+                             // 43 tephigram, 44 temperature / log potential temperature
+    const char* title;       // first title line (station); may be null
+    const char* time_label;  // second title line; may be null
+    float p_bottom;          // pressure range, mb (default 1050 to 100)
+    float p_top;
+    float t_left;            // temperature range at the bottom, C (default -40 to 50)
+    float t_right;
+};
+void DRAW_diagram_defaults(DRAW_diagram_opts* opts);
+// Pixel position of temperature t (C) at pressure p (mb) on the diagram. 1; 0 outside.
+int DRAW_diagram_pixel(const DRAW_diagram_opts* opts, float t, float p, float* px, float* py);
+// Draws a sounding: levels (by decreasing pressure; t, td in C; -9999 missing), optional wind
+// levels with pressure, direction and speed (kt), and the side table. 0; -1 with a message.
+int DRAW_diagram_png(const UPA_level* levels, int nlevels, const UPA_level* winds, int nwinds,
+                     const DRAW_index* table, int ntable, const char* filename,
+                     const DRAW_diagram_opts* opts);

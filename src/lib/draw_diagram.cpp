@@ -1,0 +1,460 @@
+// Thermodynamic diagrams of one sounding: background lines, temperature and dew-point
+// profiles, the surface parcel's path with its positive and negative areas, wind barbs by
+// pressure and a side table of indices.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "draw_internal.hpp"
+#include "mess.hpp"
+#include "region.hpp"
+#include "thm_tool.hpp"
+
+using namespace draw_detail;
+
+namespace {
+
+constexpr int kTitleHeight = 58;
+constexpr int kLeft = 52;
+constexpr int kBarbColumn = 70;
+constexpr int kTable = 190;
+constexpr int kBottom = 36;
+constexpr float kMissing = -9999.0f;
+constexpr double kKelvin = 273.15;
+
+class DomainGuard {
+public:
+    DomainGuard() { MAP_get_domain(&saved_); }
+    ~DomainGuard() { MAP_domain(&saved_); }
+    DomainGuard(const DomainGuard&) = delete;
+    DomainGuard& operator=(const DomainGuard&) = delete;
+
+private:
+    Domain saved_{};
+};
+
+struct Frame {
+    double x0, y0, w, h;  // plot area in pixels
+    MAP_limits lim;       // plane window of the diagram
+};
+
+bool valid_opts(const DRAW_diagram_opts& o)
+{
+    return o.proj >= 40 && o.proj <= 44 && o.p_bottom > o.p_top && o.p_top > 0 && o.t_right > o.t_left &&
+           o.width - kLeft - kBarbColumn - kTable > 50 && o.height - kTitleHeight - kBottom > 50;
+}
+
+// Makes the diagram the active domain: its two "earth" inputs are temperature (C) and pressure
+// (mb), centred on the middle of each range, and the view is the plot area in pixels.
+bool make_frame(const DRAW_diagram_opts& o, Frame& f)
+{
+    if (!valid_opts(o)) return false;
+    f.x0 = kLeft;
+    f.y0 = kTitleHeight;
+    f.w = o.width - kLeft - kBarbColumn - kTable;
+    f.h = o.height - kTitleHeight - kBottom;
+    Domain dom;
+    DOM_init(&dom);
+    dom.proj = o.proj;
+    dom.clat = (o.t_left + o.t_right) / 2;
+    dom.clon = (o.p_bottom + o.p_top) / 2;
+    dom.nx = 2;
+    dom.ny = 2;
+    dom.dx = o.t_right - o.t_left;
+    dom.dy = o.p_bottom - o.p_top;
+    if (MAP_domain(&dom) != 0) return false;
+    MAP_limits view{0.0f, static_cast<float>(f.w), 0.0f, static_cast<float>(f.h)};
+    MAP_set_view(&view);
+    if (MAP_get_limits(&f.lim) != 0) return false;
+    return f.lim.x_max > f.lim.x_min && f.lim.y_max > f.lim.y_min;
+}
+
+bool to_pixel(const Frame& f, double t, double p, double& px, double& py)
+{
+    float x, y;
+    if (!(p > 0) || !MAP_tran(static_cast<float>(t), static_cast<float>(p), &x, &y)) return false;
+    px = f.x0 + (x - f.lim.x_min) / (f.lim.x_max - f.lim.x_min) * f.w;
+    py = f.y0 + (f.lim.y_max - y) / (f.lim.y_max - f.lim.y_min) * f.h;
+    return std::isfinite(px) && std::isfinite(py);
+}
+
+// A curve T(p) sampled between two pressures on a logarithmic spacing.
+template <typename Fn>
+void curve(cairo_t* cr, const Frame& f, double p_from, double p_to, int samples, Fn temp_at)
+{
+    bool down = false;
+    for (int k = 0; k <= samples; ++k) {
+        double p = p_from * std::pow(p_to / p_from, static_cast<double>(k) / samples);
+        double t = temp_at(p);
+        double px, py;
+        if (!std::isfinite(t) || t <= -kKelvin || !to_pixel(f, t, p, px, py)) {
+            down = false;
+            continue;
+        }
+        if (down)
+            cairo_line_to(cr, px, py);
+        else
+            cairo_move_to(cr, px, py);
+        down = true;
+    }
+    cairo_stroke(cr);
+}
+
+void background(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o)
+{
+    static const double isobars[] = {1050, 1000, 925, 850, 700, 600, 500, 400, 300, 250, 200, 150, 100, 70, 50};
+    cairo_set_line_width(cr, 0.8);
+    cairo_set_source_rgb(cr, 0.55, 0.55, 0.55);
+    for (double p : isobars) {
+        if (p > o.p_bottom || p < o.p_top) continue;
+        bool down = false;
+        for (double t = -160; t <= 80; t += 2) {
+            double px, py;
+            if (!to_pixel(f, t, p, px, py)) continue;
+            down ? cairo_line_to(cr, px, py) : cairo_move_to(cr, px, py);
+            down = true;
+        }
+        cairo_stroke(cr);
+    }
+    for (double t = -160; t <= 60; t += 10) {
+        cairo_set_source_rgb(cr, t == 0 ? 0.2 : 0.6, t == 0 ? 0.2 : 0.6, t == 0 ? 0.8 : 0.6);
+        curve(cr, f, o.p_bottom, o.p_top, 16, [t](double) { return t; });
+    }
+    cairo_set_line_width(cr, 0.7);
+    cairo_set_source_rgb(cr, 0.8, 0.55, 0.3);  // dry adiabats
+    for (double theta = 230; theta <= 480; theta += 10)
+        curve(cr, f, o.p_bottom, o.p_top, 40, [theta](double p) {
+            return temp_on_dryad(static_cast<float>(theta), static_cast<float>(p)) - kKelvin;
+        });
+    cairo_set_source_rgb(cr, 0.35, 0.65, 0.35);  // saturated adiabats, labelled by 1000 mb temperature
+    for (double t1000 = -20; t1000 <= 36; t1000 += 4) {
+        float label = thetae_on_satad(static_cast<float>(t1000 + kKelvin), 1000.0f);
+        if (!(label > 0)) continue;
+        curve(cr, f, std::min<double>(o.p_bottom, 1050), std::max<double>(o.p_top, 200), 40, [label](double p) {
+            float t = temp_on_satad(label, static_cast<float>(p));
+            return t > 0 ? t - kKelvin : NAN;
+        });
+    }
+    double dashes[] = {4.0, 3.0};
+    cairo_set_dash(cr, dashes, 2, 0);
+    cairo_set_source_rgb(cr, 0.3, 0.6, 0.6);  // saturation mixing ratio, g/kg
+    static const double ratios[] = {1, 2, 3, 5, 8, 12, 16, 20};
+    for (double w : ratios)
+        curve(cr, f, o.p_bottom, std::max<double>(o.p_top, 600), 12, [w](double p) {
+            float t = temp_on_mixrat(static_cast<float>(w), static_cast<float>(p));
+            return t > 0 ? t - kKelvin : NAN;
+        });
+    cairo_set_dash(cr, nullptr, 0, 0);
+}
+
+void axis_labels(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o)
+{
+    static const double isobars[] = {1000, 850, 700, 500, 400, 300, 250, 200, 150, 100};
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    char label[16];
+    for (double p : isobars) {
+        if (p > o.p_bottom || p < o.p_top) continue;
+        double px, py;
+        if (!to_pixel(f, o.t_left, p, px, py)) continue;
+        std::snprintf(label, sizeof label, "%g", p);
+        text(cr, f.x0 - 4, py + 4, label, 11, 2);
+    }
+    for (double t = -160; t <= 60; t += 10) {
+        double px, py;
+        if (!to_pixel(f, t, o.p_bottom, px, py) || px < f.x0 || px > f.x0 + f.w) continue;
+        std::snprintf(label, sizeof label, "%g", t);
+        text(cr, px, f.y0 + f.h + 14, label, 11, 1);
+    }
+    text(cr, f.x0 + f.w / 2, f.y0 + f.h + 30, "Temperature (C)", 12, 1);
+}
+
+// Levels with a known pressure and a known value of the chosen field, by decreasing pressure.
+struct Profile {
+    std::vector<double> p, v;
+};
+Profile profile(const UPA_level* lev, int n, bool dew)
+{
+    Profile out;
+    for (int i = 0; i < n; ++i) {
+        float v = dew ? lev[i].td : lev[i].t;
+        if (lev[i].p == kMissing || !(lev[i].p > 0) || v == kMissing || !std::isfinite(v)) continue;
+        if (!out.p.empty() && lev[i].p >= out.p.back()) continue;  // out of order or repeated: skipped
+        out.p.push_back(lev[i].p);
+        out.v.push_back(v);
+    }
+    return out;
+}
+
+void draw_profile(cairo_t* cr, const Frame& f, const Profile& pr)
+{
+    bool down = false;
+    for (std::size_t k = 0; k < pr.p.size(); ++k) {
+        double px, py;
+        if (!to_pixel(f, pr.v[k], pr.p[k], px, py)) {
+            down = false;
+            continue;
+        }
+        down ? cairo_line_to(cr, px, py) : cairo_move_to(cr, px, py);
+        down = true;
+    }
+    cairo_stroke(cr);
+}
+
+// Environment temperature at p by linear interpolation in log p; NaN outside the profile.
+double env_at(const Profile& pr, double p)
+{
+    for (std::size_t k = 0; k + 1 < pr.p.size(); ++k)
+        if (p <= pr.p[k] && p >= pr.p[k + 1]) {
+            double w = std::log(pr.p[k] / p) / std::log(pr.p[k] / pr.p[k + 1]);
+            return pr.v[k] + w * (pr.v[k + 1] - pr.v[k]);
+        }
+    return NAN;
+}
+
+// The surface parcel: dry adiabat to its condensation level, saturated adiabat above.
+struct Parcel {
+    double ps = 0, plcl = 0, theta = 0, label = 0;
+    bool ok = false;
+    double temp(double p) const
+    {
+        if (p >= plcl) return temp_on_dryad(static_cast<float>(theta), static_cast<float>(p)) - kKelvin;
+        float t = temp_on_satad(static_cast<float>(label), static_cast<float>(p));
+        return t > 0 ? t - kKelvin : NAN;
+    }
+};
+Parcel surface_parcel(const UPA_level* lev, int n)
+{
+    Parcel pc;
+    for (int i = 0; i < n; ++i) {
+        const UPA_level& l = lev[i];
+        if (l.p == kMissing || l.t == kMissing || l.td == kMissing || !(l.p > 0)) continue;
+        float ts = static_cast<float>(l.t + kKelvin), tds = static_cast<float>(std::min(l.td, l.t) + kKelvin);
+        float plcl = lcl_pres(ts, tds, l.p);
+        if (!(plcl > 0) || plcl > l.p) return pc;
+        float tlcl = lcl_temp(ts, l.p, plcl);
+        pc.ps = l.p;
+        pc.plcl = plcl;
+        pc.theta = pot_temp(ts, l.p);
+        pc.label = thetae_on_satad(tlcl, plcl);
+        pc.ok = pc.theta > 0 && pc.label > 0;
+        return pc;
+    }
+    return pc;
+}
+
+void parcel_areas(cairo_t* cr, const Frame& f, const Parcel& pc, const Profile& env, double p_top)
+{
+    std::vector<double> ps;
+    for (double p = pc.ps; p > p_top; p -= 5) ps.push_back(p);
+    ps.push_back(p_top);
+    std::vector<double> tp(ps.size()), te(ps.size());
+    double p_highest_warm = 0;
+    for (std::size_t k = 0; k < ps.size(); ++k) {
+        tp[k] = pc.temp(ps[k]);
+        te[k] = env_at(env, ps[k]);
+        if (tp[k] > te[k]) p_highest_warm = ps[k];
+    }
+    // Positive area wherever the parcel is warmer; negative area only below the last warm
+    // layer, the energy the parcel must be lifted through.
+    for (std::size_t k = 0; k + 1 < ps.size(); ++k) {
+        if (!std::isfinite(tp[k]) || !std::isfinite(tp[k + 1]) || !std::isfinite(te[k]) || !std::isfinite(te[k + 1]))
+            continue;
+        double diff = (tp[k] - te[k]) + (tp[k + 1] - te[k + 1]);
+        if (diff < 0 && !(ps[k + 1] >= p_highest_warm)) continue;
+        double ax, ay, bx, by, cx, cy, dx, dy;
+        if (!to_pixel(f, tp[k], ps[k], ax, ay) || !to_pixel(f, tp[k + 1], ps[k + 1], bx, by) ||
+            !to_pixel(f, te[k + 1], ps[k + 1], cx, cy) || !to_pixel(f, te[k], ps[k], dx, dy))
+            continue;
+        if (diff > 0)
+            cairo_set_source_rgba(cr, 0.95, 0.3, 0.2, 0.35);
+        else
+            cairo_set_source_rgba(cr, 0.2, 0.4, 0.95, 0.35);
+        cairo_move_to(cr, ax, ay);
+        cairo_line_to(cr, bx, by);
+        cairo_line_to(cr, cx, cy);
+        cairo_line_to(cr, dx, dy);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+    }
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 1.4);
+    double dashes[] = {6.0, 4.0};
+    cairo_set_dash(cr, dashes, 2, 0);
+    bool down = false;
+    for (std::size_t k = 0; k < ps.size(); ++k) {
+        double px, py;
+        if (!std::isfinite(tp[k]) || !to_pixel(f, tp[k], ps[k], px, py)) {
+            down = false;
+            continue;
+        }
+        down ? cairo_line_to(cr, px, py) : cairo_move_to(cr, px, py);
+        down = true;
+    }
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
+}
+
+// A wind barb at (x, y): the staff points into the wind; flags 50 kt, full feathers 10 kt,
+// half feathers 5 kt, on the clockwise side of the staff; a circle for calm.
+void barb(cairo_t* cr, double x, double y, double dir, double spd)
+{
+    if (spd < 2.5) {
+        cairo_arc(cr, x, y, 4, 0, 2 * M_PI);
+        cairo_stroke(cr);
+        return;
+    }
+    const double len = 28, gap = 5, feather = 11;
+    double a = dir * M_PI / 180;
+    double ux = std::sin(a), uy = -std::cos(a);  // towards where the wind comes from, y down
+    double fx = -uy, fy = ux;                    // feather side
+    double tx = x + ux * len, ty = y + uy * len;
+    cairo_move_to(cr, x, y);
+    cairo_line_to(cr, tx, ty);
+    cairo_stroke(cr);
+    int knots = static_cast<int>(std::lround(spd / 5.0) * 5);
+    double pos = 0;
+    while (knots >= 50) {
+        double bx = tx - ux * pos, by = ty - uy * pos;
+        cairo_move_to(cr, bx, by);
+        cairo_line_to(cr, bx + fx * feather - ux * 2, by + fy * feather - uy * 2);
+        cairo_line_to(cr, bx - ux * gap, by - uy * gap);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+        pos += gap + 1;
+        knots -= 50;
+    }
+    while (knots >= 10) {
+        double bx = tx - ux * pos, by = ty - uy * pos;
+        cairo_move_to(cr, bx, by);
+        cairo_line_to(cr, bx + fx * feather + ux * 3, by + fy * feather + uy * 3);
+        cairo_stroke(cr);
+        pos += gap;
+        knots -= 10;
+    }
+    if (knots >= 5) {
+        if (pos == 0) pos = gap;
+        double bx = tx - ux * pos, by = ty - uy * pos;
+        cairo_move_to(cr, bx, by);
+        cairo_line_to(cr, bx + fx * feather / 2 + ux * 1.5, by + fy * feather / 2 + uy * 1.5);
+        cairo_stroke(cr);
+    }
+}
+
+void winds(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o, const UPA_level* w, int n)
+{
+    double x = f.x0 + f.w + kBarbColumn - 14;
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 1.2);
+    cairo_move_to(cr, x, f.y0);
+    cairo_line_to(cr, x, f.y0 + f.h);
+    cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
+    cairo_stroke(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    double last_y = -100;
+    for (int i = 0; i < n; ++i) {
+        const UPA_level& l = w[i];
+        if (l.p == kMissing || l.dir == kMissing || l.spd == kMissing || l.p > o.p_bottom || l.p < o.p_top ||
+            l.spd < 0 || l.spd > 500)
+            continue;
+        double px, py;
+        if (!to_pixel(f, o.t_left, l.p, px, py)) continue;
+        if (std::fabs(py - last_y) < 12) continue;  // barbs closer than this overlap
+        barb(cr, x, py, l.dir, l.spd);
+        last_y = py;
+    }
+}
+
+void side_table(cairo_t* cr, const DRAW_diagram_opts& o, const DRAW_index* table, int n)
+{
+    double x = o.width - kTable + 12, y = kTitleHeight + 14;
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    text(cr, x, y, "Indices", 14);
+    y += 22;
+    char line[96];
+    for (int i = 0; i < n && y < o.height - 10; ++i) {
+        if (!table[i].label) continue;
+        text(cr, x, y, table[i].label, 12);
+        if (table[i].value == kMissing || !std::isfinite(table[i].value))
+            std::snprintf(line, sizeof line, "M");
+        else
+            std::snprintf(line, sizeof line, "%.1f %s", table[i].value, table[i].units ? table[i].units : "");
+        text(cr, o.width - 12, y, line, 12, 2);
+        y += 19;
+    }
+}
+
+}  // namespace
+
+void DRAW_diagram_defaults(DRAW_diagram_opts* opts)
+{
+    if (!opts) return;
+    *opts = DRAW_diagram_opts{1000, 800, 40, nullptr, nullptr, 1050.0f, 100.0f, -40.0f, 50.0f};
+}
+
+int DRAW_diagram_pixel(const DRAW_diagram_opts* opts, float t, float p, float* px, float* py)
+{
+    DRAW_diagram_opts o;
+    DRAW_diagram_defaults(&o);
+    if (opts) o = *opts;
+    if (!px || !py) return 0;
+    DomainGuard guard;
+    Frame f;
+    double x, y;
+    if (!make_frame(o, f) || !to_pixel(f, t, p, x, y)) return 0;
+    *px = static_cast<float>(x);
+    *py = static_cast<float>(y);
+    return x >= f.x0 && x <= f.x0 + f.w && y >= f.y0 && y <= f.y0 + f.h;
+}
+
+int DRAW_diagram_png(const UPA_level* levels, int nlevels, const UPA_level* wind, int nwind, const DRAW_index* table,
+                     int ntable, const char* filename, const DRAW_diagram_opts* opts_in)
+{
+    DRAW_diagram_opts o;
+    DRAW_diagram_defaults(&o);
+    if (opts_in) o = *opts_in;
+    if (o.width > 20000 || o.height > 20000) {
+        MESS_print(M_error, "DRAW: Picture size %dx%d is too large\n", o.width, o.height);
+        return -1;
+    }
+    DomainGuard guard;
+    Frame f;
+    if (!make_frame(o, f)) {
+        MESS_print(M_error, "DRAW: Unusable diagram settings (projection %d, %dx%d pixels)\n", o.proj, o.width, o.height);
+        return -1;
+    }
+    if (!levels) nlevels = 0;
+    if (!wind) nwind = 0;
+    if (!table) ntable = 0;
+    Canvas canvas(o.width, o.height);
+    if (!canvas.ok()) {
+        MESS_print(M_error, "DRAW: Unable to make a %dx%d picture\n", o.width, o.height);
+        return -1;
+    }
+    cairo_t* cr = canvas.cr();
+    Profile temp = profile(levels, nlevels, false), dew = profile(levels, nlevels, true);
+
+    cairo_save(cr);
+    cairo_rectangle(cr, f.x0, f.y0, f.w, f.h);
+    cairo_clip(cr);
+    background(cr, f, o);
+    Parcel pc = surface_parcel(levels, nlevels);
+    if (pc.ok && temp.p.size() >= 2) parcel_areas(cr, f, pc, temp, o.p_top);
+    cairo_set_line_width(cr, 2.4);
+    cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
+    draw_profile(cr, f, temp);
+    cairo_set_source_rgb(cr, 0.1, 0.6, 0.15);
+    draw_profile(cr, f, dew);
+    cairo_restore(cr);
+
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 1);
+    cairo_rectangle(cr, f.x0 - 0.5, f.y0 - 0.5, f.w + 1, f.h + 1);
+    cairo_stroke(cr);
+    axis_labels(cr, f, o);
+    winds(cr, f, o, wind, nwind);
+    side_table(cr, o, table, ntable);
+    text(cr, kLeft, 24, o.title ? o.title : "Sounding", 17);
+    if (o.time_label) text(cr, kLeft, 46, o.time_label, 13);
+    return canvas.write_png(filename);
+}

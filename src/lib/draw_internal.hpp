@@ -1,0 +1,56 @@
+// Shared pieces of the picture writers: the Cairo canvas, colour tables, text and the
+// binned coastline set. Not a public header.
+#pragma once
+
+#include <cairo.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "draw.hpp"
+
+namespace draw_detail {
+
+struct SurfaceFree {
+    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+};
+struct ContextFree {
+    void operator()(cairo_t* c) const { cairo_destroy(c); }
+};
+
+// A white ARGB picture with its drawing context.
+class Canvas {
+public:
+    Canvas(int width, int height);
+    bool ok() const;
+    cairo_t* cr() const { return cr_.get(); }
+    cairo_surface_t* surface() const { return surface_.get(); }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // Writes the picture; -1 with a message naming the file and the system's reason.
+    int write_png(const char* filename) const;
+
+private:
+    int width_, height_;
+    std::unique_ptr<cairo_surface_t, SurfaceFree> surface_;
+    std::unique_ptr<cairo_t, ContextFree> cr_;
+};
+
+// Text in the house font; align 0 left, 1 centre, 2 right of x; y is the baseline.
+void text(cairo_t* cr, double x, double y, const char* str, double size, int align = 0);
+
+// Round step of about range / count: 1, 2 or 5 times a power of ten.
+double nice_step(double range, int count);
+
+// One coastline or border piece in degrees.
+struct GeoLine {
+    std::vector<float> lat, lon;
+};
+// Coastlines (levels 1-2: shores and lakes) and national borders of the binned set in dir
+// at resolution letter res ('c', 'l', 'i'). Loaded once per process and resolution; an empty
+// list (and one warning per process) when the set cannot be read.
+const std::vector<GeoLine>& coast_lines(const char* dir, char res);
+const std::vector<GeoLine>& border_lines(const char* dir, char res);
+
+}  // namespace draw_detail
