@@ -62,11 +62,7 @@ private:
 void grd::clear_report(GRD_report* g)
 {
     std::memset(g, 0, sizeof *g);
-    g->type = g->source = g->version = -9999;
-    g->model = g->ltype = g->level = g->time = g->var = -9999;
-    g->date = Date{-9999, -9999, -9999, -9999, -9999, -9999, -9999, -9999};
-    DOM_init(&g->domain);
-    g->grid = nullptr;
+    GRD_init_report(g);
 }
 
 bool grd::has_values(const GRD_report* g) { return g && g->grid && GRD_num_points(g) > 0; }
