@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 #include <cmath>
 #include <string>
 
@@ -374,6 +376,51 @@ TEST(GrdMath, SmoothLeavesMissingNeighboursOut)
     ASSERT_EQ(GRD_math("smooth", g, values), 1);
     EXPECT_NEAR(out.at(4, 4), 5.0f, 1e-5);   // a constant field stays constant
     EXPECT_EQ(out.at(4, 3), kMiss);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GrdSound, LevelsFromIsobaricGridsHighestPressureFirst)
+{
+    use_shipped_units();
+    const Domain d = latlon_domain(40.0f, -100.0f, 5, 5, 1.0f, 1.0f);
+    struct Field {
+        int var, level;
+        const char* units;
+        float value;
+    } fields[] = {
+        {7, 500, "m", 5600.0f}, {11, 500, "K", 253.15f}, {52, 500, "%", 100.0f},
+        {33, 500, "m/s", 10.0f}, {34, 500, "m/s", 0.0f},
+        {7, 850, "m", 1500.0f}, {11, 850, "C", 10.0f}, {17, 850, "C", 5.0f},
+        {1, 850, "mb", 0.0f},   // a variable a sounding does not use
+    };
+    std::vector<std::unique_ptr<TestGrid>> owned;
+    std::vector<GRD_report*> grids;
+    for (const Field& f : fields) {
+        owned.push_back(std::make_unique<TestGrid>(d));
+        GRD_report& g = owned.back()->g;
+        g.var = f.var;
+        g.ltype = 100;
+        g.level = f.level;
+        str_copy(g.units, sizeof g.units, f.units);
+        std::fill(g.grid, g.grid + 25, f.value);
+        grids.push_back(&g);
+    }
+    UPA_level levels[4];
+    ASSERT_EQ(GRD_get_sound(grids.data(), static_cast<int>(grids.size()), 40.2f, -99.7f, levels, 4), 2);
+    EXPECT_EQ(levels[0].p, 850.0f);
+    EXPECT_NEAR(levels[0].h, 1500.0f, 1e-3);
+    EXPECT_NEAR(levels[0].t, 10.0f, 1e-3);
+    EXPECT_NEAR(levels[0].td, 5.0f, 1e-3);
+    EXPECT_EQ(levels[0].dir, kMiss);
+    EXPECT_EQ(levels[1].p, 500.0f);
+    EXPECT_NEAR(levels[1].t, -20.0f, 1e-3);
+    EXPECT_NEAR(levels[1].td, -20.0f, 0.1);            // saturated
+    EXPECT_NEAR(levels[1].dir, 270.0f, 1e-3);          // westerly
+    EXPECT_NEAR(levels[1].spd, 19.4384f, 1e-3);        // 10 m/s in knots
+    EXPECT_EQ(GRD_get_sound(grids.data(), static_cast<int>(grids.size()), 10.0f, -99.7f, levels, 4), 0);
 }
 
 }  // namespace

@@ -211,3 +211,24 @@ TEST_F(Gridcalc, ArithmeticWithAConstantAndHelp)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Gridcalc, FileWideReductionsAndMosaics)
+{
+    const Outcome avg = run("t.grd avg = tavg.grd");
+    ASSERT_EQ(avg.status, 0) << avg.output;
+    const Outcome v = run("-fm %.2f tavg.grd val ll 40,-100");
+    EXPECT_EQ(v.output, "265.00\n") << v.output;   // (280 + 250) / 2
+    const Outcome mosaic = run("t.grd piece 2x1 = tt.grd");
+    ASSERT_EQ(mosaic.status, 0) << mosaic.output;
+    TestGrid m;
+    GRD_set_request(nullptr, -9999);
+    ASSERT_GT(GRD_read_file(path("tt.grd").c_str(), &m.g, nullptr, -9999), 0);
+    EXPECT_EQ(m.nx(), 2 * (kDomain.nx - 1) + 1);
+    EXPECT_EQ(m.ny(), kDomain.ny);
+    EXPECT_NEAR(m.at(0, 0), 300.0 - 25.0, 1e-3);                // left tile: 850 mb
+    EXPECT_NEAR(m.at(m.nx() - 1, 0), 270.0 - 25.0, 1e-3);      // right tile: 500 mb
+}
+
+}  // namespace
