@@ -136,6 +136,10 @@ TEST_F(Gridcalc, VorticityOfTwoGridsWrittenToNetcdfAndReadBack)
 {
     const Outcome r = run("uv.nc,var=33 rvort uv.nc,var=34 = vort.nc");
     ASSERT_EQ(r.status, 0) << r.output;
+    // The result's variable has no number of its own: it is still found without a request.
+    const Outcome stats = run("vort.nc maxmin");
+    EXPECT_EQ(stats.status, 0) << stats.output;
+    EXPECT_EQ(stats.output.find("past the end"), std::string::npos) << stats.output;
     TestGrid back, u, v, expected;
     GRD_set_request(nullptr, 0);
     ASSERT_GT(GRD_read_file(path("vort.nc").c_str(), &back.g, nullptr, -9999), 0);

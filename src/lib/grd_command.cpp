@@ -255,7 +255,7 @@ int inventory(const char* spec)
     Domain first;
     DOM_init(&first);
     int count = 0;
-    for (int n = 0;; ++n) {
+    for (int n = 0; !grd::past_end(fd, n); ++n) {
         int reached = n;
         const int r = GRD_read(fd, &header.g, 2, &reached);
         if (r < 0) break;
@@ -365,7 +365,7 @@ int GRD_math_file(const char* oper, char** items, int n)
     Grid acc, cur;
     std::vector<int> counts;
     int grids = 0;
-    for (int num = 0;; ++num) {
+    for (int num = 0; !grd::past_end(fd, num); ++num) {
         int reached = num;
         std::free(cur.g.grid);
         cur.g.grid = nullptr;

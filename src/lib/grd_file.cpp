@@ -51,6 +51,21 @@ int read_values(int fd, GRD_report* grid, int num, const VAR_data& req)
 
 }  // namespace
 
+bool grd::past_end(int grd_fd, int n)
+{
+    const GRD_file* gf = GRD_get_gfile(grd_fd);
+    return gf && gf->type == GRD_TYPE_NETCDF && gf->access == 0 && n >= gf->max_num;
+}
+
+int grd::test_any(const GRD_report* grid, const VAR_data* req, int kind)
+{
+    if (!wants_any_variable(*req)) return GRD_test(grid, req, kind);
+    GRD_report header = *grid;
+    VAR_data test = *req;
+    header.var = test.var[0] = 0;
+    return GRD_test(&header, &test, kind);
+}
+
 int GRD_read_file(const char* filename, GRD_report* grid, GRD_info* info, int kind)
 {
     if (!filename || !grid) return -1;
@@ -72,16 +87,13 @@ int GRD_read_file(const char* filename, GRD_report* grid, GRD_info* info, int ki
         const int got = read_values(slot.fd, grid, wanted_num, req);
         return got < 0 ? 0 : got + 1;
     }
-    const bool any_var = wants_any_variable(req);
-    for (int num = 0;; ++num) {
+    for (int num = 0; !grd::past_end(slot.fd, num); ++num) {
         int reached = num;
         const int r = GRD_read(slot.fd, grid, 1, &reached);
         if (r < 0) break;
         if (r != 0) continue;   // a message without a product
         num = reached;
-        VAR_data test = req;
-        if (any_var) test.var[0] = grid->var;
-        if (!GRD_test(grid, &test, kind)) continue;
+        if (!grd::test_any(grid, &req, kind)) continue;
         const int got = read_values(slot.fd, grid, num, req);
         return got < 0 ? -1 : got + 1;
     }
@@ -104,7 +116,7 @@ int GRD_search(int grd_fd, GRD_report* grids, VAR_data* params, int kind, int nu
     if (all_found()) return 1;
     GRD_report header;
     grd::clear_report(&header);
-    for (int n = 0;; ++n) {
+    for (int n = 0; !grd::past_end(grd_fd, n); ++n) {
         int reached = n;
         const int r = GRD_read(grd_fd, &header, 1, &reached);
         if (r < 0) break;

@@ -26,6 +26,12 @@ bool coriolis_field(const GRD_report* grid, std::vector<float>& f);
 // Writes n grids into one new file of type. 0; -1.
 int save_grids(const char* filename, GRD_report* const* grids, int n, GRD_info* info, int type);
 
+// True when grid n lies beyond a file whose grid count is known (netCDF), so that walking
+// a file stops without a warning from the reader.
+bool past_end(int grd_fd, int n);
+// GRD_test where a request without variables takes any variable, unknown ones included.
+int test_any(const GRD_report* grid, const VAR_data* req, int kind);
+
 // The request GRD_set_request stored.
 void get_request(VAR_data* req, int* grid_num);
 
