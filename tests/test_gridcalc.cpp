@@ -14,6 +14,7 @@
 #include "grid_helpers.hpp"
 #include "scratch_dir.hpp"
 #include "date.hpp"
+#include "resrc.hpp"
 #include "string.hpp"
 
 namespace {
@@ -233,6 +234,37 @@ TEST_F(Gridcalc, FileWideReductionsAndMosaics)
     EXPECT_EQ(m.ny(), kDomain.ny);
     EXPECT_NEAR(m.at(0, 0), 300.0 - 25.0, 1e-3);                // left tile: 850 mb
     EXPECT_NEAR(m.at(m.nx() - 1, 0), 270.0 - 25.0, 1e-3);      // right tile: 500 mb
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Gridcalc, SearchFillsEverySlotFromOnePass)
+{
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    int type = 0;
+    const int fd = GRD_open(path("t.grd").c_str(), 0, &type);
+    ASSERT_GE(fd, 0);
+    GRD_info info{};
+    ASSERT_EQ(GRD_getinfo(fd, &info), 0);
+    TestGrid slots[3];
+    VAR_data req[3];
+    int num = 0;
+    ASSERT_EQ(GRD_parse_params("var=11,lev=500", &req[0], &num), 0);
+    ASSERT_EQ(GRD_parse_params("var=11,lev=850,units=C", &req[1], &num), 0);
+    ASSERT_EQ(GRD_parse_params("var=11,lev=700", &req[2], &num), 0);
+    GRD_report grids[3];
+    for (int k = 0; k < 3; ++k) grids[k] = slots[k].g;
+    EXPECT_EQ(GRD_search(fd, grids, req, -9999, -2), 1);   // the first two slots
+    EXPECT_EQ(grids[0].level, 500);
+    EXPECT_EQ(grids[1].level, 850);
+    EXPECT_NEAR(grids[1].grid[0], 300.0 - 25.0 - 273.15, 1e-3);
+    GRD_rewind(fd);
+    EXPECT_EQ(GRD_search(fd, grids, req, -9999, -3), 0);    // no 700 mb grid
+    for (GRD_report& g : grids) std::free(g.grid);
+    for (TestGrid& s : slots) s.g.grid = nullptr;
+    GRD_close(fd);
 }
 
 }  // namespace
