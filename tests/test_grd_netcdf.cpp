@@ -250,6 +250,10 @@ TEST(GrdNetcdfLibrary, CoordinateGridFileAndShortOverflow)
         fill_grid(r, 2, 2, 5.0f);
         r.model = 39;
         r.var = 19280011;  // an ensemble variable number: no room in a short
+        r.domain.proj = 2;
+        r.domain.clat = 40.0f;
+        r.domain.clon = -100.0f;
+        r.domain.dx = r.domain.dy = 1.0f;
         ASSERT_EQ(grd_nc_write(&gf, &r, 0, 0), 0);
         Report too_big;
         fill_grid(too_big, 3, 2, 0.0f);
@@ -260,6 +264,19 @@ TEST(GrdNetcdfLibrary, CoordinateGridFileAndShortOverflow)
     EXPECT_NE(header.find("float x_coord(grid, y, x) ;"), std::string::npos) << header;
     EXPECT_NE(header.find("y_coord:units = \"DEG\" ;"), std::string::npos);
     EXPECT_EQ(header.find("proj"), std::string::npos);
+    // Gridpoint longitudes grow eastwards along a row; latitudes fall from row 0 (north).
+    const std::string dump = ncdump("'" + path + "'");
+    float lon[4], lat[4];
+    ASSERT_EQ(std::sscanf(dumped_data(dump, "x_coord").c_str(), "%f,%f,%f,%f", &lon[0], &lon[1],
+                          &lon[2], &lon[3]), 4) << dump;
+    ASSERT_EQ(std::sscanf(dumped_data(dump, "y_coord").c_str(), "%f,%f,%f,%f", &lat[0], &lat[1],
+                          &lat[2], &lat[3]), 4) << dump;
+    EXPECT_GT(lon[1], lon[0]);
+    EXPECT_FLOAT_EQ(lon[2], lon[0]);
+    EXPECT_GT(lat[0], lat[2]);
+    EXPECT_FLOAT_EQ(lat[1], lat[0]);
+    EXPECT_NEAR((lat[0] + lat[2]) / 2, 40.0f, 0.01f);
+    EXPECT_NEAR((lon[0] + lon[1]) / 2, -100.0f, 0.01f);
 
     File gf;
     ASSERT_EQ(grd_nc_open(&gf, path.c_str(), 0), 0);
@@ -563,6 +580,34 @@ TEST(GrdNetcdfDamaged, TruncatedAndCorruptedFilesFailCleanly)
         read_everything(variant(bad));
     }
     EXPECT_EQ(read_everything((dir() / "missing.nc").string()), -1);
+}
+
+TEST(GrdNetcdfDamaged, HeaderTheLibraryCannotTakeIsRefusedFirst)
+{
+    std::ifstream in(ncgen_fixture("old_order.cdl"), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // "values" over (grid, x, y) is dimension ids 0, 1, 2 after its name.
+    const std::string dims_012("values\0\0\0\0\0\3\0\0\0\0\0\0\0\1\0\0\0\2", 24);
+    const auto at = bytes.find(dims_012);
+    ASSERT_NE(at, std::string::npos);
+    struct Case {
+        const char* what;
+        size_t offset;  // from the dimension list
+        std::string patch;
+    };
+    const Case cases[] = {
+        {"record dimension second", 12, std::string("\0\0\0\1\0\0\0\0", 8)},
+        {"dimension id out of range", 16, std::string("\0\0\0\x09", 4)},
+        {"dimension count beyond the file", 8, std::string("\x7f\xff\xff\xff", 4)},
+    };
+    for (const auto& c : cases) {
+        std::string bad = bytes;
+        bad.replace(at + c.offset, c.patch.size(), c.patch);
+        const std::string path = (dir() / "bad_header.nc").string();
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
+        File gf;
+        EXPECT_EQ(grd_nc_open(&gf, path.c_str(), 0), -1) << c.what;
+    }
 }
 
 }  // namespace

@@ -448,7 +448,27 @@ TEST(GrdRead, Bulletins)
     GRD_close(fd);
 }
 
-// A file cut anywhere or with bytes changed: never a crash, and a grid that reads is whole.
+// Every grid of a file (values included), read in order.
+std::vector<std::vector<float>> all_values(const std::string& path)
+{
+    std::vector<std::vector<float>> out;
+    int type = 0;
+    const int fd = GRD_open(path.c_str(), 0, &type);
+    GRD_info info{};
+    if (fd < 0 || GRD_getinfo(fd, &info) != 0) return out;
+    Report g;
+    for (int n = 0;; ++n) {
+        int num = n;
+        if (GRD_read(fd, &g.r, 0, &num) != 0) break;
+        const std::size_t size = g.r.grid ? static_cast<std::size_t>(g.r.domain.nx) * g.r.domain.ny : 0;
+        out.emplace_back(g.r.grid, g.r.grid + size);
+    }
+    GRD_close(fd);
+    return out;
+}
+
+// A file cut anywhere or with bytes changed: never a crash; a grid that reads from a cut file
+// is the whole grid.
 TEST(GrdRead, DamagedFiles)
 {
     std::vector<std::string> originals;
@@ -460,6 +480,9 @@ TEST(GrdRead, DamagedFiles)
     const std::string path = scratch("damaged.grd");
     for (std::size_t f = 0; f < originals.size(); ++f) {
         const std::string& full = originals[f];
+        write_bytes(path, full);
+        const std::vector<std::vector<float>> intact = all_values(path);
+        ASSERT_GE(intact.size(), 3u);
         for (int mode = 0; mode < 2; ++mode) {
             for (std::size_t cut = 0; cut < full.size(); cut += 1 + full.size() / 97) {
                 std::string bytes = full;
@@ -477,6 +500,12 @@ TEST(GrdRead, DamagedFiles)
                         const int r = GRD_read(fd, &got.r, 0, &num);
                         if (r != 0) {
                             EXPECT_EQ(got.r.grid, nullptr);
+                        } else if (mode == 0 && got.r.grid) {
+                            SCOPED_TRACE(testing::Message() << "file " << f << " cut at " << cut << " grid " << n);
+                            ASSERT_LT(static_cast<std::size_t>(n), intact.size());
+                            const std::vector<float>& want = intact[n];
+                            ASSERT_EQ(static_cast<std::size_t>(got.r.domain.nx) * got.r.domain.ny, want.size());
+                            for (std::size_t k = 0; k < want.size(); ++k) ASSERT_EQ(got.r.grid[k], want[k]);
                         }
                     }
                 }
@@ -493,6 +522,8 @@ TEST(GrdRead, HostileSizes)
         "QAZGRID\n00Z  1 JAN 99\n2-x\n1 2 1 0 0 0 0 0\nLL 0 0 1 1 -3 2\n1\n",
         "QAZGRID\n00Z  1 JAN 99\n2-x\n1 2 1 0 0 0 0 0\nLL 0 0 1 1 2147483647 2147483647\n1\n",
         "QAZGRID\n00Z  1 JAN 99\n3-x\n1 3 1 0 0 0 0 0\nLL 0 0 1 1 1000 1000\nabcd\n",
+        "QAZGRID\n00Z  1 JAN 99\n3-x\n1 3 1 0 0 0 0 0\nLL 0 0 1 1 2147483647 2147483647\nabcd\n",
+        "QAZGRID\n00Z  1 JAN 99\n3-x\n1 3 1 0 0 0 0 0\nLL 0 0 1 1 99999999999 2\nabcd\n",
         "QAZGRID\n00Z  1 JAN 99\n4-x\n1 4 1 0 0 0 0 0\nLL 0 0 1 1 10 10\nB short.bin 0 1 1\n",
         "QAZGRID\n00Z  1 JAN 99\n4-x\n1 4 1 0 0 0 0 0\nLL 0 0 1 1 2 2\nB nowhere.bin 0 1 1\n",
         "QAZGRID\n00Z  1 JAN 99\n2-x\n1 2 1 0 0 0 0 0\nXY 0 0 1 1 1 1\n1\n",
@@ -514,6 +545,52 @@ TEST(GrdRead, HostileSizes)
         EXPECT_EQ(got.r.grid, nullptr);
         GRD_close(fd);
     }
+}
+
+TEST(GrdRead, BulletinWithTooFewRows)
+{
+    const std::string full = read_bytes(fixture("bulletin.txt"));
+    const std::size_t second = full.find("GRID", 4);
+    const std::size_t cut = full.find('\n', second + 300);  // a few rows into the second grid
+    const std::string path = scratch("short_bulletin.txt");
+    write_bytes(path, full.substr(0, cut + 1));
+    int type = 0;
+    const int fd = GRD_open(path.c_str(), 0, &type);
+    ASSERT_GE(fd, 0);
+    GRD_info info{};
+    ASSERT_EQ(GRD_getinfo(fd, &info), 0);
+    Report g;
+    int num = 0;
+    EXPECT_EQ(GRD_read(fd, &g.r, 0, &num), 0);
+    num = 1;
+    EXPECT_EQ(GRD_read(fd, &g.r, 0, &num), -1);
+    EXPECT_EQ(g.r.grid, nullptr);
+    GRD_close(fd);
+}
+
+// Standard input cannot seek: grids come in order, the first label is the one GRD_getinfo
+// read, and going back is refused.
+TEST(GrdRead, StandardInput)
+{
+    std::vector<Report> grids(3);
+    const std::string path = write_file(kWriteCases[2], grids);
+    ASSERT_NE(std::freopen(path.c_str(), "rb", stdin), nullptr);
+    int type = 0;
+    const int fd = GRD_open("-", 0, &type);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(type, 2);
+    GRD_info info{};
+    ASSERT_EQ(GRD_getinfo(fd, &info), 0);
+    Report got;
+    int num = 0;
+    ASSERT_EQ(GRD_read(fd, &got.r, 0, &num), 0);
+    expect_same_grid(grids[0].r, got.r, true, true);
+    num = 2;  // grid 1 is stepped over
+    ASSERT_EQ(GRD_read(fd, &got.r, 0, &num), 0);
+    expect_same_grid(grids[2].r, got.r, true, true);
+    num = 1;
+    EXPECT_EQ(GRD_read(fd, &got.r, 0, &num), -1);
+    EXPECT_EQ(GRD_close(fd), 0);
 }
 
 TEST(GrdRead, SlotsAndFormats)

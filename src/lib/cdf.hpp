@@ -18,6 +18,16 @@
 //   the type asked for, so a float read of a double or short variable is safe.
 // - Array transfers move the product of the counts of the variable's dimensions; the caller's
 //   array must hold that many elements.
+// - Texts (CDF_put_str / CDF_get_str) run along the variable's last dimension after a
+//   CDF_set_pos of the others; the variable needs exactly one dimension more than the position.
+//
+// Writing record r of a station file, then reading it back:
+//   CDF_open("obs.nc", 1); rec = CDF_def_dim("recNum", 0); len = CDF_def_dim("name_len", 8);
+//   CDF_set_shape(1, rec); t = CDF_def_float_var("temp");
+//   CDF_set_shape(2, rec, len); id = CDF_def_char_var("id"); CDF_end_def();
+//   CDF_set_pos(1, r); CDF_put_float(t, 21.5f); CDF_put_str(id, "DEN"); CDF_close();
+//   CDF_open("obs.nc", 0); CDF_set_pos(1, r); CDF_get_float(CDF_get_var("temp"));
+//   CDF_get_str(CDF_get_var("id"), 8, text /* 9 bytes */);
 #pragma once
 
 inline constexpr int CDF_MAX_DIMS = 10;

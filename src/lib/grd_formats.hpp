@@ -8,6 +8,8 @@
 
 #include "grd_read.hpp"
 
+// Largest grid accepted at all: 4 G points (16 GB of values).
+inline constexpr long long GRD_MAX_POINTS = 1LL << 32;
 // Largest grid accepted from a stream whose size cannot be checked (a pipe): 64 M points.
 inline constexpr long long GRD_MAX_STREAM_POINTS = 1LL << 26;
 
@@ -17,6 +19,7 @@ struct GRD_text_state {
     std::string pending_label;   // standard input: the first label, already read by getinfo
     bool label_pending = false;
     bool seekable = false;       // regular file: grids are found again by offset
+    long long size = -1;         // its size when opened (a grown file is looked at again)
     bool consumed = false;       // stream that cannot seek: grid num has been read
     int wind_dec_at_cur = 0;     // bulletins: wind_dec before the grid at cur_pos
     int wind_dec_after = 0;      // bulletins: wind_dec after the grid at cur_pos
@@ -48,7 +51,8 @@ long long grd_bytes_left(std::FILE* file);
 bool grd_alloc_values(GRD_report* grd, long long npts);
 // Checks a grid size read from a file: positive, no overflow, and at least min_bytes bytes
 // per point left in the stream when its size is known. Prints why and returns false otherwise.
-bool grd_check_size(const char* who, std::FILE* file, int nx, int ny, int min_bytes);
+// known_size: the file's size when known (saves asking the system for every grid), else -1.
+bool grd_check_size(const char* who, std::FILE* file, int nx, int ny, int min_bytes, long long known_size = -1);
 // printf format for text values ("%14.8e" unless GRD_set_format gave another).
 const char* grd_value_format();
 

@@ -25,6 +25,7 @@
 #include "cdf_internal.hpp"
 #include "date.hpp"
 #include "grd_internal.hpp"
+#include "maptran.hpp"
 #include "mess.hpp"
 #include "region.hpp"
 #include "string.hpp"
@@ -67,6 +68,15 @@ long dim_len(int ncid, int dim)
     return len;
 }
 
+template <class T>
+bool first_att_value(int ncid, int var, const char* name, size_t len, double* value)
+{
+    std::vector<T> v(len);
+    if (ncattget(ncid, var, name, v.data()) == -1) return false;
+    *value = static_cast<double>(v[0]);
+    return true;
+}
+
 // Numeric attribute (first element) of var (NC_GLOBAL for the file); false when absent.
 bool get_att_number(int ncid, int var, const char* name, double* value)
 {
@@ -76,36 +86,13 @@ bool get_att_number(int ncid, int var, const char* name, double* value)
     if (ncattinq(ncid, var, name, &type, &len) == -1 || len < 1 ||
         static_cast<size_t>(len) > kMaxAttLen)
         return false;
-    std::vector<double> buf(static_cast<size_t>(len));
+    const size_t n = static_cast<size_t>(len);
     switch (type) {
-    case NC_BYTE: {
-        std::vector<signed char> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_SHORT: {
-        std::vector<short> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_INT: {
-        std::vector<int> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_FLOAT: {
-        std::vector<float> v(buf.size());
-        if (ncattget(ncid, var, name, v.data()) == -1) return false;
-        *value = v[0];
-        return true;
-    }
-    case NC_DOUBLE:
-        if (ncattget(ncid, var, name, buf.data()) == -1) return false;
-        *value = buf[0];
-        return true;
+    case NC_BYTE: return first_att_value<signed char>(ncid, var, name, n, value);
+    case NC_SHORT: return first_att_value<short>(ncid, var, name, n, value);
+    case NC_INT: return first_att_value<int>(ncid, var, name, n, value);
+    case NC_FLOAT: return first_att_value<float>(ncid, var, name, n, value);
+    case NC_DOUBLE: return first_att_value<double>(ncid, var, name, n, value);
     default: return false;
     }
 }
@@ -274,6 +261,14 @@ public:
         pos_ += static_cast<size_t>(padded);
     }
     void skip_name() { skip(count()); }
+    // A list of n entries of at least `each` bytes must fit in what is left: a damaged count
+    // is refused here instead of being handed to the library, which allocates by it.
+    std::uint64_t list(std::uint64_t each)
+    {
+        const std::uint64_t n = count();
+        if (ok_ && n > (b_.size() - pos_) / each) ok_ = false;
+        return ok_ ? n : 0;
+    }
 
 private:
     bool need(std::uint64_t n)
@@ -301,7 +296,7 @@ int classic_type_size(std::uint64_t type)
 void skip_attributes(HeaderReader& h)
 {
     h.u32();  // tag, or zero when absent
-    const std::uint64_t n = h.count();
+    const std::uint64_t n = h.list(12);
     for (std::uint64_t i = 0; i < n && h.ok(); ++i) {
         h.skip_name();
         const int size = classic_type_size(h.u32());
@@ -324,7 +319,7 @@ long long required_size(const std::vector<unsigned char>& bytes)
     const bool streaming = version != 5 && numrecs == 0xffffffffu;
 
     h.u32();
-    std::vector<std::uint64_t> dims(static_cast<size_t>(std::min<std::uint64_t>(h.count(), 1u << 16)));
+    std::vector<std::uint64_t> dims(static_cast<size_t>(h.list(8)));
     for (auto& len : dims) {
         h.skip_name();
         len = h.count();
@@ -339,20 +334,28 @@ long long required_size(const std::vector<unsigned char>& bytes)
     };
     std::vector<Var> vars;
     h.u32();
-    const std::uint64_t nvars = h.count();
-    for (std::uint64_t i = 0; i < nvars && i < (1u << 16) && h.ok(); ++i) {
+    const std::uint64_t nvars = h.list(24);
+    for (std::uint64_t i = 0; i < nvars && h.ok(); ++i) {
         h.skip_name();
-        const std::uint64_t ndims = h.count();
+        const std::uint64_t ndims = h.list(4);
+        if (ndims > NC_MAX_VAR_DIMS) return -1;
         Var v{false, 1, 0, 0};
-        for (std::uint64_t k = 0; k < ndims && k < 1024 && h.ok(); ++k) {
+        for (std::uint64_t k = 0; k < ndims && h.ok(); ++k) {
             const std::uint64_t id = h.count();
             if (id >= dims.size()) return -1;
-            if (dims[id] == 0) v.record = k == 0;
-            else v.data *= dims[id];
+            // The record dimension may only come first (the library divides by the sizes).
+            if (dims[id] == 0) {
+                if (k != 0) return -1;
+                v.record = true;
+            } else {
+                v.data *= dims[id];
+            }
             if (v.data > (static_cast<unsigned __int128>(1) << 80)) return -1;
         }
         skip_attributes(h);
-        v.data *= static_cast<unsigned>(classic_type_size(h.u32()));
+        const int type_size = classic_type_size(h.u32());
+        if (type_size == 0) return -1;
+        v.data *= static_cast<unsigned>(type_size);
         v.vsize = h.count();
         v.begin = version == 1 ? h.u32() : h.u64();
         vars.push_back(v);
@@ -379,8 +382,9 @@ long long required_size(const std::vector<unsigned char>& bytes)
     return static_cast<long long>(needed > cap ? cap : needed);
 }
 
-// Bytes a classic file's data needs, or -1 when its header cannot be read here (the library
-// then decides alone). Reads only as much of the file as the header takes.
+// Bytes a classic file's data needs; -1 when its header is too large to check here (the
+// library then decides alone); -2 when the header does not fit in the file or is damaged.
+// Reads only as much of the file as the header takes.
 long long classic_required_size(const char* filename, off_t file_size)
 {
     constexpr off_t kMaxHeader = 16 << 20;
@@ -399,6 +403,7 @@ long long classic_required_size(const char* filename, off_t file_size)
             break;
     }
     std::fclose(f);
+    if (needed < 0 && bytes.size() == static_cast<size_t>(file_size)) return -2;
     return needed;
 }
 
@@ -617,6 +622,31 @@ int lib_read(GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
     gf->num = static_cast<int>(rec);
     *grdnum = static_cast<int>(rec);
     return 0;
+}
+
+// Longitude and latitude of every gridpoint (x fastest, row 0 north) for the coordinate
+// variables of a grid_type 1 file; -9999 where the projection has no earth point. The
+// active map domain is restored afterwards.
+void gridpoint_coordinates(const Domain& domain, std::vector<float>& lon, std::vector<float>& lat)
+{
+    const size_t n = static_cast<size_t>(domain.nx) * domain.ny;
+    lon.assign(n, GRD_MISSING);
+    lat.assign(n, GRD_MISSING);
+    Domain saved;
+    MAP_get_domain(&saved);
+    if (MAP_domain(&domain) == 0) {
+        for (int j = 0; j < domain.ny; ++j)
+            for (int i = 0; i < domain.nx; ++i) {
+                float x, y, plat, plon;
+                const size_t k = static_cast<size_t>(j) * domain.nx + i;
+                if (MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y) == 0 &&
+                    MAP_untran(x, y, &plat, &plon) == 1) {
+                    lat[k] = plat;
+                    lon[k] = plon;
+                }
+            }
+    }
+    MAP_domain(&saved);
 }
 
 // A short that cannot hold the value would silently turn into another number.
@@ -1105,6 +1135,17 @@ int grd_nc_open(GRD_file* gf, const char* filename, int f_access)
             std::fclose(f);
         }
     }
+    if (priv->classic && priv->file_size >= 0) {
+        const long long needed = classic_required_size(filename, priv->file_size);
+        const char* fault = needed == -2 ? "has a damaged header"
+                            : needed > priv->file_size ? "is truncated" : nullptr;
+        if (fault) {
+            MESS_print(M_error, "GRD_open: netCDF file %s %s (%lld bytes)\n", filename, fault,
+                       static_cast<long long>(priv->file_size));
+            delete priv;
+            return -1;
+        }
+    }
     int id;
     {
         cdfx::Opts quiet(0);
@@ -1115,16 +1156,6 @@ int grd_nc_open(GRD_file* gf, const char* filename, int f_access)
         delete priv;
         MESS_print(M_error, "GRD_open: Unable to open netCDF file: %s\n", filename);
         return -1;
-    }
-    if (priv->classic && priv->file_size >= 0) {
-        const long long needed = classic_required_size(filename, priv->file_size);
-        if (needed > priv->file_size) {
-            MESS_print(M_error, "GRD_open: netCDF file %s is truncated (%lld of %lld bytes)\n",
-                       filename, static_cast<long long>(priv->file_size), needed);
-            ncclose(id);
-            delete priv;
-            return -1;
-        }
     }
     gf->fd = id;
     gf->priv = priv;
@@ -1212,6 +1243,15 @@ int grd_nc_write(GRD_file* gf, GRD_report* grd, int /*rep_type*/, int grd_num)
     if (put_record_text(ncid, gf->datim_id, rec, grd->datim) != 0 ||
         put_record_text(ncid, gf->info_id, rec, grd->info) != 0)
         return -1;
+    if (gf->grid == 1 && gf->x_coord_id >= 0 && gf->y_coord_id >= 0 && grd->domain.proj > 0) {
+        std::vector<float> lon, lat;
+        gridpoint_coordinates(grd->domain, lon, lat);
+        if (ncvarput(ncid, gf->x_coord_id, start, gf->yx_order ? count_yx : count_xy,
+                     lon.data()) == -1 ||
+            ncvarput(ncid, gf->y_coord_id, start, gf->yx_order ? count_yx : count_xy,
+                     lat.data()) == -1)
+            return -1;
+    }
     if (gf->grid == 0) {
         if (put_record_short(ncid, gf->proj_id, rec, grd->domain.proj, "projection") != 0)
             return -1;

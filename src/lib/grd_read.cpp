@@ -114,13 +114,21 @@ bool grd_alloc_values(GRD_report* grd, long long npts)
     return true;
 }
 
-bool grd_check_size(const char* who, std::FILE* file, int nx, int ny, int min_bytes)
+bool grd_check_size(const char* who, std::FILE* file, int nx, int ny, int min_bytes, long long known_size)
 {
     if (nx <= 0 || ny <= 0) {
         MESS_print(M_error, "%s: Invalid grid size %d x %d\n", who, nx, ny);
         return false;
     }
     const long long npts = static_cast<long long>(nx) * ny;
+    if (npts > GRD_MAX_POINTS) {
+        MESS_print(M_error, "%s: Grid of %d x %d points is too large\n", who, nx, ny);
+        return false;
+    }
+    if (file && known_size >= 0) {
+        const off_t here = ftello(file);
+        if (here >= 0 && npts * min_bytes <= known_size - here) return true;
+    }
     const long long left = file ? grd_bytes_left(file) : -1;
     if ((left < 0 && npts > GRD_MAX_STREAM_POINTS) || (left >= 0 && npts * min_bytes > left)) {
         MESS_print(M_error, "%s: Grid of %d x %d points is larger than the data that follow\n", who, nx, ny);
@@ -151,14 +159,10 @@ void GRD_free_report(GRD_report* grd)
     grd->grid = nullptr;
 }
 
-int GRD_chktype(const char* filename)
+namespace {
+// Type code of a file from its first (up to 200) bytes, or -1.
+int type_of(const unsigned char* head, std::size_t got)
 {
-    if (!filename) return -1;
-    std::FILE* file = std::fopen(filename, "rb");
-    if (!file) return -1;
-    unsigned char head[201] = {};
-    const std::size_t got = std::fread(head, 1, 200, file);
-    std::fclose(file);
     if (got == 0) return -1;
     const char* text = reinterpret_cast<const char*>(head);
     auto starts = [&](const char* word) {
@@ -175,6 +179,18 @@ int GRD_chktype(const char* filename)
         if (std::memcmp(text + i, "GRIB", 4) == 0) return GRD_TYPE_GRIB;
     return -1;
 }
+}  // namespace
+
+int GRD_chktype(const char* filename)
+{
+    if (!filename) return -1;
+    std::FILE* file = std::fopen(filename, "rb");
+    if (!file) return -1;
+    unsigned char head[200];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    std::fclose(file);
+    return type_of(head, got);
+}
 
 int GRD_open(const char* filename, int f_access, int* f_type)
 {
@@ -189,16 +205,29 @@ int GRD_open(const char* filename, int f_access, int* f_type)
     const bool standard = filename[0] == '\0' || std::strcmp(filename, "-") == 0;
     if (standard && *f_type != GRD_TYPE_QAZ && *f_type != GRD_TYPE_QAZBIN && *f_type != GRD_TYPE_GRIB)
         *f_type = GRD_TYPE_QAZ;
+    if (*f_type == 0 && f_access != 0) return -1;
+    std::FILE* file = nullptr;
     if (*f_type == 0) {
-        if (f_access != 0) return -1;
-        *f_type = GRD_chktype(filename);
-        if (*f_type < 0) {
+        // Recognised from the stream that is then used: one opening of the file, not two.
+        file = FILE_open(filename, "rb");
+        unsigned char head[200];
+        const std::size_t got = file ? std::fread(head, 1, sizeof head, file) : 0;
+        *f_type = type_of(head, got);
+        if (*f_type < 0 || (is_stream_type(*f_type) && fseeko(file, 0, SEEK_SET) != 0)) {
             MESS_print(M_error, "GRD_open: Unknown or unreadable grid file: %s\n", filename);
+            if (file) FILE_close(file);
             return -1;
+        }
+        if (!is_stream_type(*f_type)) {
+            FILE_close(file);
+            file = nullptr;
         }
     }
     auto* gf = new (std::nothrow) GRD_file{};
-    if (!gf) return -1;
+    if (!gf) {
+        if (file) FILE_close(file);
+        return -1;
+    }
     gfile[index] = gf;
     gf->fd = -1;
     gf->type = *f_type;
@@ -212,7 +241,7 @@ int GRD_open(const char* filename, int f_access, int* f_type)
     DATE_init(&gf->date);
 
     if (is_stream_type(gf->type)) {
-        gf->file = FILE_open(filename, f_access == 0 ? "rb" : "wb");
+        gf->file = file ? file : FILE_open(filename, f_access == 0 ? "rb" : "wb");
         if (!gf->file) {
             MESS_print(M_error, "GRD_open: Unable to open grid file: %s\n", filename);
             release(index);
