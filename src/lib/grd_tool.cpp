@@ -201,7 +201,10 @@ int GRD_parse_params(const char* text, VAR_data* req, int* grid_num)
     *grid_num = -9999;
     if (!text || !*text) return 0;
     char buffer[256];
-    if (str_copy(buffer, sizeof buffer, text) < 0) return -1;
+    if (str_copy(buffer, sizeof buffer, text) < 0) {
+        MESS_print(M_error, "GRD_parse_params: Request too long: %s\n", text);
+        return -1;
+    }
     char* save = nullptr;
     for (char* item = strtok_r(buffer, ",", &save); item; item = strtok_r(nullptr, ",", &save)) {
         char* eq = std::strchr(item, '=');
