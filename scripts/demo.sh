@@ -45,3 +45,11 @@ status=0
 build/reelctl -wn "$window" stop || status=$?
 echo "exit status $status"
 wait "$stub" 2>/dev/null || true
+
+echo
+echo "== soundcalc share/sample_upa.txt -id RVR   (stability indices of one sample sounding)"
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target soundcalc >/dev/null
+build/soundcalc share/sample_upa.txt -id RVR -pa tt,ki,li,cape,cin,lcl,lfc,el,pw,srh3,ehi
+echo
+echo "== soundcalc share/sample_upa.txt -pa li,cape,srh3 -of -   (every station as a raw point file)"
+build/soundcalc share/sample_upa.txt -pa li,cape,srh3 -of - -me error

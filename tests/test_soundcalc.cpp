@@ -1,0 +1,209 @@
+// soundcalc run as a process: the sample file, station selection, raw output read back,
+// input by date, and every failure exit.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "raw_read.hpp"
+#include "ua_read.hpp"
+#include "scratch_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path& p)
+{
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+Outcome run(const std::string& args)
+{
+    static int counter = 0;
+    fs::path dir = scratch_dir("test_soundcalc");
+    fs::path out = dir / ("out" + std::to_string(counter));
+    fs::path err = dir / ("err" + std::to_string(counter++));
+    std::string cmd = std::string(QAZ_BIN_DIR) + "/soundcalc " + args + " > " + out.string() + " 2> " + err.string() +
+                      " < /dev/null";
+    int rc = std::system(cmd.c_str());
+    return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(out), slurp(err)};
+}
+
+const std::string sample = std::string(QAZ_SHARE_SRC) + "/sample_upa.txt";
+const std::string damaged = std::string(QAZ_TEST_DATA) + "/sound_damaged.upa";
+
+int count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+    return n;
+}
+
+struct Case {
+    std::string args;
+    int status;
+    std::string out_has;   // "" when no output is expected
+    std::string err_has;
+    int stations;
+};
+
+TEST(Soundcalc, ExitStatusesAndMessages)
+{
+    fs::path garbage = scratch_dir("test_soundcalc") / "garbage.upa";
+    std::ofstream(garbage) << "\x7f\x45LF not an upper-air file\n";
+    const Case cases[] = {
+        {sample, 0, "Station PLN", "", 4},
+        {sample + " -id RVR,msa -pa cape,li", 0, "Station MSA", "", 2},
+        {sample + " -id 99104 -pa tt", 0, "Station CAP", "", 1},
+        {sample + " -id RVR,NOPE", 3, "Station RVR", "station NOPE not found", 1},
+        {sample + " -pa cape,bogus", 1, "", "unknown index: bogus", 0},
+        {"/nonexistent/file.upa", 2, "", "cannot read upper-air file", 0},
+        {garbage.string(), 2, "", "cannot read upper-air file", 0},
+        {"", 1, "", "no upper-air file given", 0},
+        {damaged + " -pa tt,cape,li,pw", 0, "Station RVR", "", 2},
+    };
+    for (const Case& c : cases) {
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+        if (!c.out_has.empty()) {
+            EXPECT_NE(r.out.find(c.out_has), std::string::npos) << c.args;
+        }
+        if (!c.err_has.empty()) {
+            EXPECT_NE(r.err.find(c.err_has), std::string::npos) << c.args << "\n" << r.err;
+        }
+        EXPECT_EQ(count(r.out, "Station "), c.stations) << c.args;
+        EXPECT_EQ(r.out.find("nan"), std::string::npos) << c.args;
+    }
+}
+
+TEST(Soundcalc, HelpListing)
+{
+    Outcome r = run("-h");
+    EXPECT_EQ(r.status, 0);
+    for (const char* item : {"-id ident", "-of", "-pa", "-cu", "-nc", "name_conv"})
+        EXPECT_NE(r.out.find(item), std::string::npos) << item;
+}
+
+TEST(Soundcalc, RawOutputReadsBackLikeTheTable)
+{
+    fs::path raw = scratch_dir("test_soundcalc") / "indices.raw";
+    Outcome w = run(sample + " -pa tt,cape,li,thick -of " + raw.string());
+    ASSERT_EQ(w.status, 0) << w.err;
+    Outcome t = run(sample + " -pa cape -id MSA");
+    ASSERT_EQ(t.status, 0);
+
+    int type = 0;
+    int fd = RAW_open(raw.c_str(), 0, &type);
+    ASSERT_GE(fd, 0);
+    RAW_info info{};
+    ASSERT_EQ(RAW_getinfo(fd, &info), 0);
+    EXPECT_STREQ(info.datim, "00Z 20 MAY 26");
+    EXPECT_EQ(RAW_get_field_ind(fd, "cape"), 4);
+    EXPECT_STREQ(RAW_get_field_fmt(fd, 5), "%.1f");
+    RAW_report rep;
+    int line = 2;
+    ASSERT_EQ(RAW_read(fd, &rep, "cape", &line), 1);
+    EXPECT_STREQ(rep.id, "MSA");
+    EXPECT_NEAR(rep.lat, 37.76, 1e-3);
+    std::string cape_text = rep.data;
+    EXPECT_NE(t.out.find(" " + cape_text + "  Surface parcel"), std::string::npos) << cape_text << "\n" << t.out;
+    EXPECT_GT(rep.value[0], 1000.0f);
+    line = 0;
+    ASSERT_EQ(RAW_read(fd, &rep, "thick", &line), 1);
+    EXPECT_EQ(rep.value[0], -9999.0f);  // 1000 mb lies below these stations
+    line = 4;
+    EXPECT_EQ(RAW_read(fd, &rep, "cape", &line), -1);
+    RAW_close(fd);
+
+    // On the standard output the file is all there is.
+    Outcome piped = run(sample + " -pa li -of -");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out.rfind("QAZRAW\n", 0), 0u);
+    EXPECT_EQ(piped.out.find("soundings"), std::string::npos);
+    EXPECT_EQ(count(piped.out, "\n"), 6 + 4 + 1);   // six header lines, four stations, closing line end
+
+    // The output's directory cannot exist: its parent is a file.
+    fs::path blocked = scratch_dir("test_soundcalc") / "plain_file";
+    std::ofstream(blocked) << "x";
+    Outcome bad = run(sample + " -of " + (blocked / "out.raw").string());
+    EXPECT_EQ(bad.status, 4);
+    EXPECT_NE(bad.err.find("cannot write raw file"), std::string::npos);
+}
+
+// The same soundings written as netCDF (both layouts) and as long coded text give the same
+// table: the file type is detected and does not change the merged profile.
+TEST(Soundcalc, EveryReadableTypeGivesTheSameIndices)
+{
+    int type = 0;
+    int in = UPA_open(sample.c_str(), 0, &type);
+    ASSERT_GE(in, 0);
+    UPA_info info{};
+    UPA_getinfo(in, &info);
+    std::vector<UPA_report> reports;
+    for (int n = 0;; ++n) {
+        UPA_report r;
+        int statnum = n;
+        if (UPA_read(in, &r, UPA_REP_ALL, &statnum) < 0) break;
+        reports.push_back(r);
+    }
+    UPA_close(in);
+    ASSERT_EQ(reports.size(), 4u);
+    const std::string args = " -pa tt,li,cape,srh3 -me error";
+    const std::string reference = run(sample + args).out;
+    struct Case {
+        int type;
+        bool same_table;   // coded text keeps 21 significant levels and slot winds only
+    } cases[] = {{UPA_NETCDF_STATION, true}, {UPA_NETCDF_REPORT, true}, {UPA_CODED_LONG, false}};
+    for (const Case& c : cases) {
+        fs::path file = scratch_dir("test_soundcalc") / ("type" + std::to_string(c.type) + ".upa");
+        int out_type = c.type;
+        int out = UPA_open(file.c_str(), 1, &out_type);
+        ASSERT_GE(out, 0) << c.type;
+        UPA_putinfo(out, &info);
+        int statnum = 0;
+        for (UPA_report& r : reports) {
+            UPA_write(out, &r, UPA_REP_ALL, &statnum);
+            if (c.type == UPA_NETCDF_STATION || c.type == UPA_NETCDF_REPORT) ++statnum;
+        }
+        UPA_close(out);
+        Outcome r = run(file.string() + args);
+        EXPECT_EQ(r.status, 0) << c.type << "\n" << r.err;
+        EXPECT_EQ(count(r.out, "Station "), 4) << c.type;
+        if (c.same_table) {
+            EXPECT_EQ(r.out, reference) << c.type;
+        } else {
+            for (const char* line : {"tt             63.6", "li            -12.8"})
+                EXPECT_NE(r.out.find(line), std::string::npos) << c.type << " " << line << "\n" << r.out;
+        }
+    }
+}
+
+TEST(Soundcalc, InputChosenByDate)
+{
+    fs::path data = scratch_dir("test_soundcalc") / "data";
+    fs::create_directories(data);
+    fs::copy_file(sample, data / "26052000.upa", fs::copy_options::overwrite_existing);
+    std::string base = "-fp " + std::string(QAZ_SHARE_SRC) + " -dp " + data.string() + " -pa tt ";
+    Outcome ok = run(base + "-cu '#202605200000' -id MSA");
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_NE(ok.out.find("Station MSA"), std::string::npos);
+    Outcome missing = run(base + "-cu '#202605210000'");
+    EXPECT_EQ(missing.status, 2);
+}
+
+}  // namespace
