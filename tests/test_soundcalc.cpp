@@ -207,3 +207,33 @@ TEST(Soundcalc, InputChosenByDate)
 }
 
 }  // namespace
+
+namespace {
+
+bool is_png(const fs::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    char magic[8] = {};
+    in.read(magic, 8);
+    return in && std::string(magic + 1, 3) == "PNG";
+}
+
+TEST(Soundcalc, PictureOutputOneDiagramPerStation)
+{
+    fs::path dir = scratch_dir("test_soundcalc") / "pictures";
+    fs::create_directories(dir);
+    for (const char* diagram : {"", " -pd stuve", " -pd teph"}) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        Outcome r = run(sample + " -id PLN,RVR -of " + (dir / "skewt.png").string() + diagram);
+        EXPECT_EQ(r.status, 0) << diagram << "\n" << r.err;
+        EXPECT_TRUE(is_png(dir / "skewt_PLN.png")) << diagram;
+        EXPECT_TRUE(is_png(dir / "skewt_RVR.png")) << diagram;
+        EXPECT_FALSE(fs::exists(dir / "skewt_MSA.png")) << diagram;
+    }
+    Outcome r = run(sample + " -id PLN -of /nonexistent-dir/skewt.png");
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("Unable to write picture file /nonexistent-dir/skewt_PLN.png"), std::string::npos) << r.err;
+}
+
+}  // namespace

@@ -28,6 +28,7 @@
 #include "ua_tool.hpp"
 #include "raw_read.hpp"
 #include "scanp.hpp"
+#include "grib.hpp"
 #include "grd_tool.hpp"
 #include "unittool.hpp"
 #include "vecttool.hpp"

@@ -75,7 +75,8 @@ struct VarEntry {
 // Library variables: WMO GRIB edition 1 code table 2 (1-127) and the US national centre's
 // entries above 127, with the unit spellings the GRIB decoder writes; then the numbers the
 // grid readers give to mapped fields (above 255) and derived quantities of the grid math
-// (from 1000). One row per number; a new variable is one row.
+// (800-899: clear of the edition 1 table and of the numbers edition 2 parameters get
+// without a table line, discipline x 1,000,000 + category x 1000 + number). One row per number; a new variable is one row.
 constexpr VarEntry kVars[] = {
     {1, "PRES", "Pa", "Pressure"},
     {2, "PRMSL", "Pa", "Pressure reduced to MSL"},
@@ -265,26 +266,26 @@ constexpr VarEntry kVars[] = {
     {491, "REFC", "dBZ", "Composite reflectivity"},
     {571, "P177", "-", "Local parameter 177"},
     // Derived quantities of the grid math.
-    {1000, "vort", "/s", "Vorticity"},
-    {1001, "avort", "/s", "Absolute vorticity"},
-    {1002, "div", "/s", "Divergence"},
-    {1003, "adv", "", "Advection"},
-    {1004, "lapl", "", "Laplacian"},
-    {1005, "gradmag", "", "Gradient magnitude"},
-    {1006, "ddx", "", "X derivative"},
-    {1007, "ddy", "", "Y derivative"},
-    {1008, "thetae", "K", "Equivalent potential temperature"},
-    {1009, "theta", "K", "Potential temperature"},
-    {1010, "wspd", "kt", "Wind speed"},
-    {1011, "wchill", "C", "Wind chill"},
-    {1012, "thick", "m", "Thickness"},
-    {1013, "defm", "/s", "Deformation"},
-    {1014, "frnt", "", "Frontogenesis"},
-    {1015, "heatidx", "C", "Heat index"},
-    {1016, "tdd", "C", "Dew point depression"},
-    {1017, "geowind", "kt", "Geostrophic wind speed"},
-    {1018, "ageo", "kt", "Ageostrophic wind speed"},
-    {1019, "mag", "", "Magnitude"},
+    {800, "vort", "/s", "Vorticity"},
+    {801, "avort", "/s", "Absolute vorticity"},
+    {802, "div", "/s", "Divergence"},
+    {803, "adv", "", "Advection"},
+    {804, "lapl", "", "Laplacian"},
+    {805, "gradmag", "", "Gradient magnitude"},
+    {806, "ddx", "", "X derivative"},
+    {807, "ddy", "", "Y derivative"},
+    {808, "thetae", "K", "Equivalent potential temperature"},
+    {809, "theta", "K", "Potential temperature"},
+    {810, "wspd", "kt", "Wind speed"},
+    {811, "wchill", "C", "Wind chill"},
+    {812, "thick", "m", "Thickness"},
+    {813, "defm", "/s", "Deformation"},
+    {814, "frnt", "", "Frontogenesis"},
+    {815, "heatidx", "C", "Heat index"},
+    {816, "tdd", "C", "Dew point depression"},
+    {817, "geowind", "kt", "Geostrophic wind speed"},
+    {818, "ageo", "kt", "Ageostrophic wind speed"},
+    {819, "mag", "", "Magnitude"},
 };
 
 struct LevelEntry {

@@ -12,6 +12,7 @@
 #include "files.hpp"
 #include "flag.hpp"
 #include "mess.hpp"
+#include "region.hpp"
 #include "resrc.hpp"
 #include "soundcalc_out.hpp"
 #include "string.hpp"
@@ -30,7 +31,8 @@ constexpr int kExitBadOutput = 4;
 constexpr const char* kDefaultType = "upa_cvt";
 
 res_type res_key[] = {RES_help,    RES_batch,      RES_message,   RES_file_path, RES_data_path, RES_raw_path,
-                      RES_name_conv, RES_current, RES_identifier, RES_out_file, RES_parameter, RES_null};
+                      RES_name_conv, RES_current, RES_identifier, RES_out_file, RES_parameter, RES_plot_domain,
+                      RES_null};
 res_type res_pos[] = {RES_filename, RES_null};
 
 // Names the input file from "filename", or from "current" through the naming convention.
@@ -94,7 +96,9 @@ void print_help()
     MESS_print(M_print,
                "\nThe input is a file name, or a date (current) under the naming convention given by\n"
                "name_conv (default %s). Without out_file the indices are printed as a table;\n"
-               "parameter selects indices by name (tt,ki,cape,...).\n",
+               "parameter selects indices by name (tt,ki,cape,...). An out_file ending in .png\n"
+               "gets one diagram per station (NAME_ID.png); plot_domain picks the diagram\n"
+               "(skewt, stuve, ema, teph, rteph).\n",
                kDefaultType);
 }
 
@@ -125,8 +129,14 @@ int main(int argc, char** argv)
     }
 
     const char* out_name = RES_get("out_file");
-    std::unique_ptr<SoundOutput> out = out_name && *out_name ? make_raw_output(out_name, &info, indices)
-                                                              : make_table_output(indices);
+    std::unique_ptr<SoundOutput> out;
+    if (out_name && *out_name && is_picture_name(out_name)) {
+        // A diagram is named by its projection word alone (skewt, stuve, ema, teph, rteph).
+        const char* diagram = RES_get("plot_domain");
+        out = make_diagram_output(out_name, &info, diagram && *diagram ? DOM_proj_str(diagram) : 40);
+    } else {
+        out = out_name && *out_name ? make_raw_output(out_name, &info, indices) : make_table_output(indices);
+    }
     if (!out) {
         UPA_close(fd);
         QAZ_exit(kExitBadOutput);
