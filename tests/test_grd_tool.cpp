@@ -424,3 +424,28 @@ TEST(GrdSound, LevelsFromIsobaricGridsHighestPressureFirst)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GrdMath, ResultsCarryTheVariableOfTheirFunction)
+{
+    const Domain d = latlon_domain(40, 0, 3, 3, 1, 1);
+    TestGrid u(d), v(d);
+    std::fill(u.g.grid, u.g.grid + 9, 1.0f);
+    std::fill(v.g.grid, v.g.grid + 9, 2.0f);
+    struct Case {
+        const char* func;
+        const char* var;
+    } cases[] = {{"rvort", "vort"}, {"diverg", "div"}, {"wspd", "wspd"}, {"dx", "ddx"}, {"add-thick", "thick"}};
+    for (const Case& c : cases) {
+        TestGrid out;
+        GRD_report* g[GRD_MATH_OPERANDS] = {&out.g, &u.g, &v.g};
+        float values[GRD_MATH_OPERANDS];
+        std::fill(values, values + GRD_MATH_OPERANDS, kMiss);
+        ASSERT_EQ(GRD_math(c.func, g, values), 1) << c.func;
+        EXPECT_EQ(out.g.var, VAR_search_var_num(c.var)) << c.func;
+        EXPECT_NE(out.g.var, -1) << c.func;
+    }
+}
+
+}  // namespace

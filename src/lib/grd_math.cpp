@@ -463,6 +463,25 @@ const Func kFuncs[] = {
     {"strm", 0, Kind::plot, "", nullptr, nullptr, nullptr, eval_plot},
 };
 
+// Variable names of results whose function word is not itself a variable name.
+struct Alias {
+    const char* func;
+    const char* var;
+};
+constexpr Alias kAliases[] = {
+    {"rvort", "vort"}, {"diverg", "div"},    {"dx", "ddx"},     {"dy", "ddy"},     {"def1", "defm"},
+    {"def2", "defm"},  {"heat", "heatidx"},  {"dewp", "DPT"},   {"rhum", "RH"},    {"vtemp", "VTMP"},
+    {"shum", "SPFH"},  {"mixrat", "MIXR"},   {"wdir", "WDIR"},  {"ewdir", "WDIR"}, {"uwnd", "UGRD"},
+    {"vwnd", "VGRD"},  {"spd", "wspd"},      {"vapor", "VAPP"},
+};
+
+const char* variable_name(const char* func)
+{
+    for (const Alias& a : kAliases)
+        if (stricmp(a.func, func) == 0) return a.var;
+    return func;
+}
+
 // Splits "name-qualifier"; base gets the name (size bytes).
 const char* split_name(const char* str, char* base, std::size_t size)
 {
@@ -594,7 +613,7 @@ int GRD_math_setup(int n, GRD_report** grids, float* values, const char* func, i
         } else if (out->domain.nx != model->domain.nx || out->domain.ny != model->domain.ny) {
             return 0;
         }
-        out->var = grd::var_num(*qualifier ? qualifier : base);
+        out->var = grd::var_num(*qualifier ? qualifier : variable_name(base));
         if (units && *units) str_copy(out->units, sizeof out->units, units);
         GRD_make_datatype(out);
     }
