@@ -212,4 +212,11 @@ TEST(DrawScale, DivergingForFieldsCentredOnZero)
     }
 }
 
+// Text drawing keeps font caches to the end of the process; the sanitizer build checks leaks.
+class ReleaseFonts : public ::testing::Environment {
+public:
+    void TearDown() override { DRAW_release(); }
+};
+const auto* const release_fonts = ::testing::AddGlobalTestEnvironment(new ReleaseFonts);
+
 }  // namespace

@@ -76,3 +76,8 @@ int DRAW_diagram_pixel(const DRAW_diagram_opts* opts, float t, float p, float* p
 int DRAW_diagram_png(const UPA_level* levels, int nlevels, const UPA_level* winds, int nwinds,
                      const DRAW_index* table, int ntable, const char* filename,
                      const DRAW_diagram_opts* opts);
+
+// Releases the graphics library's font caches and the font configuration, which text drawing
+// keeps to the end of the process; call once after the last picture (a leak check at exit
+// then passes). Drawing again afterwards is allowed and loads them anew.
+void DRAW_release();

@@ -1,4 +1,5 @@
 // Canvas, colours, text and the binned coastline set shared by the map and diagram writers.
+#include <fontconfig/fontconfig.h>
 #include <netcdf.h>
 
 #include <array>
@@ -290,4 +291,10 @@ int DRAW_map_scale(const GRD_report* grd, int palette, DRAW_scale* scale)
         scale->hi += 1.0f;
     }
     return 0;
+}
+
+void DRAW_release()
+{
+    cairo_debug_reset_static_data();
+    FcFini();
 }

@@ -71,7 +71,11 @@ public:
         else
             MESS_print(M_mess, "soundcalc: wrote %s\n", file.c_str());
     }
-    bool finish() override { return ok_; }
+    bool finish() override
+    {
+        DRAW_release();
+        return ok_;
+    }
 
 private:
     std::string pattern_;
