@@ -53,3 +53,20 @@ build/soundcalc share/sample_upa.txt -id RVR -pa tt,ki,li,cape,cin,lcl,lfc,el,pw
 echo
 echo "== soundcalc share/sample_upa.txt -pa li,cape,srh3 -of -   (every station as a raw point file)"
 build/soundcalc share/sample_upa.txt -pa li,cape,srh3 -of - -me error
+
+echo
+echo "== gridcalc share/sample.grb2 info   (inventory of the sample GRIB 2 analysis)"
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target gridcalc >/dev/null
+build/gridcalc -fp share/ share/sample.grb2 info
+echo
+echo "== gridcalc share/sample.grb2,var=hgt val id KDEN   (500 mb height at Denver)"
+build/gridcalc -fp share/ -fm %.1f -me error share/sample.grb2,var=hgt val id KDEN
+echo
+gridtmp=$(mktemp -d)
+echo "== gridcalc ...,var=33 rvort ...,var=34 = vort500.nc   (vorticity of its winds to netCDF)"
+build/gridcalc -fp share/ share/sample.grb2,var=33,lev=500 rvort share/sample.grb2,var=34,lev=500 = "$gridtmp/vort500.nc"
+build/gridcalc -fp share/ "$gridtmp/vort500.nc" maxmin
+echo
+echo "== ncdump -h vort500.nc"
+ncdump -h "$gridtmp/vort500.nc" | head -20
+rm -rf "$gridtmp"

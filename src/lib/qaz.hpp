@@ -29,3 +29,6 @@
 #include "raw_read.hpp"
 #include "scanp.hpp"
 #include "grib.hpp"
+#include "grd_tool.hpp"
+#include "unittool.hpp"
+#include "vecttool.hpp"

@@ -1,0 +1,692 @@
+// Finite-difference calculus on grids. Spacings are true distances in units of 100 km: on
+// latitude/longitude grids cos(lat) x 1.11195 x dx by row, on projected grids the plane
+// spacing divided by the map factor at each point. Vorticity, divergence, deformation and the
+// Laplacian carry the metric terms of the coordinates (u tan(lat) / a on the sphere, the
+// gradient of the map factor on a projection), so that solid-body rotation has vorticity
+// 2 omega sin(lat) on any grid. Loops run over whole rows; a row without missing values
+// takes a branch-free path.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "grd_tool_internal.hpp"
+#include "maptran.hpp"
+#include "string.hpp"
+
+using grd::kMissing;
+
+namespace {
+
+constexpr double kDegToRad = 0.017453292519943334;
+constexpr double kKmPerDegree = 1.11195;                    // 100 km per degree of latitude
+constexpr double kEarthRadius = kKmPerDegree / kDegToRad;   // 100 km
+constexpr double kTwoOmega = 14.584;                        // 10^-5 per second
+constexpr double kPoleTolerance = 1e-4;
+
+// Geometry of one domain, kept for the next call on the same domain.
+struct Geometry {
+    Domain dom{};
+    int nx = 0, ny = 0;
+    bool latlon = false;
+    bool valid = false;
+    bool any_bad = false;              // projected: points where the map factor is unusable
+    // latitude/longitude grids, per row
+    std::vector<float> sx_row;         // 1 / hx
+    std::vector<float> ky_row;         // (1/hx) dhx/dy = -tan(lat) / a
+    std::vector<float> lat_row;
+    std::vector<char> pole;            // row at a pole
+    float sy = 0;                      // 1 / hy
+    // projected grids, per point
+    std::vector<float> sx, sy_pt, kx, ky, lat;
+    std::vector<char> bad;
+    // rows handed to the kernels
+    std::vector<float> zeros, row_a, row_b, sy_const;
+
+    const float* row_sx(int j)
+    {
+        if (!latlon) return &sx[static_cast<std::size_t>(j) * nx];
+        std::fill(row_a.begin(), row_a.end(), sx_row[j]);
+        return row_a.data();
+    }
+    const float* row_sy(int j)
+    {
+        return latlon ? sy_const.data() : &sy_pt[static_cast<std::size_t>(j) * nx];
+    }
+    const float* row_kx(int j) { return latlon ? zeros.data() : &kx[static_cast<std::size_t>(j) * nx]; }
+    const float* row_ky(int j)
+    {
+        if (!latlon) return &ky[static_cast<std::size_t>(j) * nx];
+        std::fill(row_b.begin(), row_b.end(), ky_row[j]);
+        return row_b.data();
+    }
+    float lat_at(int j, int i) const
+    {
+        return latlon ? lat_row[j] : lat[static_cast<std::size_t>(j) * nx + i];
+    }
+};
+
+Geometry geo;
+
+void build_latlon(Geometry& g)
+{
+    const Domain& d = g.dom;
+    g.sx_row.assign(g.ny, 0.0f);
+    g.ky_row.assign(g.ny, 0.0f);
+    g.lat_row.assign(g.ny, 0.0f);
+    g.pole.assign(g.ny, 0);
+    g.sy = static_cast<float>(1.0 / (kKmPerDegree * d.dy));
+    for (int j = 0; j < g.ny; ++j) {
+        const double lat = grd::latlon_row_lat(d, j);
+        g.lat_row[j] = static_cast<float>(lat);
+        if (std::fabs(std::fabs(lat) - 90.0) < kPoleTolerance || std::fabs(lat) > 90.0) {
+            g.pole[j] = 1;
+            continue;
+        }
+        const double c = std::cos(lat * kDegToRad);
+        g.sx_row[j] = static_cast<float>(1.0 / (c * kKmPerDegree * d.dx));
+        g.ky_row[j] = static_cast<float>(-std::tan(lat * kDegToRad) / kEarthRadius);
+    }
+    g.sy_const.assign(g.nx, g.sy);
+}
+
+// Per-point map factors, spacings and the metric coefficients -(1/m) dm/dx, -(1/m) dm/dy.
+void build_projected(Geometry& g)
+{
+    const Domain& d = g.dom;
+    const std::size_t n = static_cast<std::size_t>(g.nx) * g.ny;
+    const double stretch = d.param[2] != -9999.0f ? d.param[2] : 1.0;
+    const double hx = d.dx * stretch, hy = d.dy * stretch;
+    std::vector<float> m(n, 1.0f);
+    g.lat.assign(n, kMissing);
+    g.bad.assign(n, 0);
+    g.any_bad = false;
+    Domain saved{};
+    MAP_get_domain(&saved);
+    MAP_domain(&d);
+    for (int j = 0; j < g.ny; ++j)
+        for (int i = 0; i < g.nx; ++i) {
+            const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
+            float x = 0, y = 0, lat = 0, lon = 0;
+            MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
+            float f = -9999.0f;
+            if (MAP_untran(x, y, &lat, &lon) == 1) {
+                f = MAP_factor(lat, lon);
+                g.lat[k] = lat;
+            }
+            if (f == -9999.0f || !(f > 0.0f) || !std::isfinite(f)) {
+                g.bad[k] = 1;
+                g.any_bad = true;
+                f = 1.0f;
+            }
+            m[k] = f;
+        }
+    MAP_domain(&saved);
+    g.sx.resize(n);
+    g.sy_pt.resize(n);
+    g.kx.assign(n, 0.0f);
+    g.ky.assign(n, 0.0f);
+    for (std::size_t k = 0; k < n; ++k) {
+        g.sx[k] = static_cast<float>(m[k] / hx);
+        g.sy_pt[k] = static_cast<float>(m[k] / hy);
+    }
+    // d(m)/dX in the plane (centred inside, one-sided at the edges); -(1/m) dm/dx = -dm/dX.
+    for (int j = 0; j < g.ny; ++j)
+        for (int i = 0; i < g.nx; ++i) {
+            const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
+            if (g.nx > 1) {
+                const int a = std::max(i - 1, 0), b = std::min(i + 1, g.nx - 1);
+                g.kx[k] = static_cast<float>(-(m[k - i + b] - m[k - i + a]) / ((b - a) * hx));
+            }
+            if (g.ny > 1) {
+                const int up = std::max(j - 1, 0), down = std::min(j + 1, g.ny - 1);
+                g.ky[k] = static_cast<float>(-(m[static_cast<std::size_t>(up) * g.nx + i] -
+                                               m[static_cast<std::size_t>(down) * g.nx + i]) /
+                                             ((down - up) * hy));
+            }
+        }
+}
+
+Geometry* geometry(const GRD_report* grid)
+{
+    const Domain& d = grid->domain;
+    if (geo.valid && std::memcmp(&geo.dom, &d, sizeof d) == 0) return &geo;
+    geo = Geometry{};
+    geo.dom = d;
+    geo.nx = d.nx;
+    geo.ny = d.ny;
+    geo.latlon = d.proj == 2;
+    if (d.dx <= 0.0f || d.dy <= 0.0f || d.dx == -9999.0f || d.dy == -9999.0f) {
+        MESS_print(M_error, "Grid spacing %g x %g cannot be used for derivatives\n", d.dx, d.dy);
+        return nullptr;
+    }
+    geo.zeros.assign(d.nx, 0.0f);
+    geo.row_a.assign(d.nx, 0.0f);
+    geo.row_b.assign(d.nx, 0.0f);
+    if (geo.latlon) build_latlon(geo);
+    else build_projected(geo);
+    geo.valid = true;
+    return &geo;
+}
+
+// Reusable work arrays: a derivative pass over a million points should not fault in fresh
+// pages on every call.
+std::vector<float> work[6];
+
+float* workspace(int slot, long n)
+{
+    if (static_cast<long>(work[slot].size()) < n) work[slot].resize(static_cast<std::size_t>(n));
+    return work[slot].data();
+}
+
+bool row_has_missing(const float* z, int nx)
+{
+    int count = 0;
+    for (int i = 0; i < nx; ++i) count += z[i] == kMissing;
+    return count != 0;
+}
+
+std::vector<char> missing_rows(const float* z, int nx, int ny)
+{
+    std::vector<char> rows(ny);
+    for (int j = 0; j < ny; ++j) rows[j] = row_has_missing(z + static_cast<long>(j) * nx, nx);
+    return rows;
+}
+
+// One-sided or centred difference by the missing-neighbour rules: a, b the values to the
+// lower and higher side (null outside the grid), c the centre; s = 1 / spacing.
+inline float careful_diff(const float* lo, float c, const float* hi, float s)
+{
+    if (c == kMissing) return kMissing;
+    const bool has_lo = lo && *lo != kMissing, has_hi = hi && *hi != kMissing;
+    if (has_lo && has_hi) return (*hi - *lo) * 0.5f * s;
+    if (has_hi) return (*hi - c) * s;
+    if (has_lo) return (c - *lo) * s;
+    return 0.0f;
+}
+
+// d/dx of row j into o (nx values).
+void row_dx(Geometry& g, const float* z, int j, float* o)
+{
+    const int nx = g.nx;
+    const float* zr = z + static_cast<long>(j) * nx;
+    if (g.latlon && g.pole[j]) {
+        std::fill(o, o + nx, kMissing);
+        return;
+    }
+    const float* s = g.row_sx(j);
+    if (nx < 2) {
+        o[0] = zr[0] == kMissing ? kMissing : 0.0f;
+    } else if (!row_has_missing(zr, nx)) {
+        o[0] = (zr[1] - zr[0]) * s[0];
+        for (int i = 1; i < nx - 1; ++i) o[i] = (zr[i + 1] - zr[i - 1]) * 0.5f * s[i];
+        o[nx - 1] = (zr[nx - 1] - zr[nx - 2]) * s[nx - 1];
+    } else {
+        for (int i = 0; i < nx; ++i)
+            o[i] = careful_diff(i > 0 ? zr + i - 1 : nullptr, zr[i], i < nx - 1 ? zr + i + 1 : nullptr, s[i]);
+    }
+}
+
+// d/dy (northward, towards row 0) of row j into o.
+void row_dy(Geometry& g, const float* z, const std::vector<char>& miss, int j, float* o)
+{
+    const int nx = g.nx, ny = g.ny;
+    const float* zc = z + static_cast<long>(j) * nx;
+    const float* zn = j > 0 ? zc - nx : nullptr;       // row to the north
+    const float* zs = j < ny - 1 ? zc + nx : nullptr;  // row to the south
+    const float* s = g.row_sy(j);
+    const bool clean = !miss[j] && (!zn || !miss[j - 1]) && (!zs || !miss[j + 1]);
+    if (!zn && !zs) {
+        for (int i = 0; i < nx; ++i) o[i] = zc[i] == kMissing ? kMissing : 0.0f;
+    } else if (clean && zn && zs) {
+        for (int i = 0; i < nx; ++i) o[i] = (zn[i] - zs[i]) * 0.5f * s[i];
+    } else if (clean && zs) {
+        for (int i = 0; i < nx; ++i) o[i] = (zc[i] - zs[i]) * s[i];
+    } else if (clean) {
+        for (int i = 0; i < nx; ++i) o[i] = (zn[i] - zc[i]) * s[i];
+    } else {
+        for (int i = 0; i < nx; ++i)
+            o[i] = careful_diff(zs ? zs + i : nullptr, zc[i], zn ? zn + i : nullptr, s[i]);
+    }
+}
+
+void field_dx(Geometry& g, const float* z, float* out)
+{
+    for (int j = 0; j < g.ny; ++j) row_dx(g, z, j, out + static_cast<long>(j) * g.nx);
+}
+
+void field_dy(Geometry& g, const float* z, const std::vector<char>& miss, float* out)
+{
+    for (int j = 0; j < g.ny; ++j) row_dy(g, z, miss, j, out + static_cast<long>(j) * g.nx);
+}
+
+// A row of rows j-1..j+1 free of missing values, away from the poles, wide enough for the
+// fused kernels.
+bool interior_row(const Geometry& g, const std::vector<char>& miss, int j)
+{
+    return j > 0 && j < g.ny - 1 && g.nx >= 3 && !(g.latlon && g.pole[j]) && !miss[j - 1] && !miss[j] &&
+           !miss[j + 1];
+}
+
+// Per-row constant (latitude/longitude) or per-point (projected) coefficient.
+template <bool kPerPoint>
+struct Coef {
+    const float* p;
+    float c;
+    float operator[](int i) const
+    {
+        if constexpr (kPerPoint) return p[i];
+        else return c;
+    }
+};
+
+// Second difference along a line of n values at stride step; s2 = 1 / spacing^2.
+inline float careful_second(const float* z, int i, int n, long step, float s2)
+{
+    auto at = [&](int k) { return k >= 0 && k < n ? z[k * step] : kMissing; };
+    const float c = at(i);
+    if (c == kMissing) return kMissing;
+    const float lo = at(i - 1), hi = at(i + 1);
+    if (lo != kMissing && hi != kMissing) return (hi + lo - 2.0f * c) * s2;
+    const float hi2 = at(i + 2), lo2 = at(i - 2);
+    if (hi != kMissing && hi2 != kMissing) return (c + hi2 - 2.0f * hi) * s2;
+    if (lo != kMissing && lo2 != kMissing) return (c + lo2 - 2.0f * lo) * s2;
+    return 0.0f;
+}
+
+bool prepare_output(const char* name, const GRD_report* in, GRD_report* out)
+{
+    if (!grd::has_values(in) || !out) {
+        MESS_print(M_error, "%s: No grid values\n", name);
+        return false;
+    }
+    if (out != in && out->domain.nx <= 0) GRD_copy_info(out, in);
+    if (out->domain.nx != in->domain.nx || out->domain.ny != in->domain.ny) {
+        MESS_print(M_error, "%s: Grids of different sizes\n", name);
+        return false;
+    }
+    if (!out->grid && GRD_alloc(out) < 0) {
+        MESS_print(M_error, "%s: No memory for grid field\n", name);
+        return false;
+    }
+    return true;
+}
+
+bool same(const char* name, const GRD_report* a, const GRD_report* b)
+{
+    if (grd::same_shape(a, b)) return true;
+    MESS_print(M_error, "%s: Grids missing or of different sizes\n", name);
+    return false;
+}
+
+// Points whose map factor is unusable get no derivative.
+void blank_bad(const Geometry& g, float* out)
+{
+    if (g.latlon || !g.any_bad) return;
+    const std::size_t n = g.bad.size();
+    for (std::size_t k = 0; k < n; ++k)
+        if (g.bad[k]) out[k] = kMissing;
+}
+
+inline float pick(bool missing, float value) { return missing ? kMissing : value; }
+
+enum class Pair { vorticity, divergence, stretch, shear };
+
+// dx_field: derivative along x of v (vorticity, shear) or u; dy_field: along y of u or v.
+template <Pair K>
+inline float wind_combine(float ax, float by, float u, float v, float kx, float ky)
+{
+    if constexpr (K == Pair::vorticity) return ax - by + v * kx - u * ky;
+    else if constexpr (K == Pair::divergence) return ax + by + u * kx + v * ky;
+    else if constexpr (K == Pair::stretch) return ax - by + v * ky - u * kx;
+    else return ax + by - v * kx - u * ky;
+}
+
+// One interior row in one pass: centred differences and metric terms, no branches.
+template <Pair K, bool kPerPoint>
+void wind_row(Geometry& g, int j, const float* u, const float* v, float* o)
+{
+    const int nx = g.nx;
+    const long base = static_cast<long>(j) * nx;
+    constexpr bool x_of_v = K == Pair::vorticity || K == Pair::shear;
+    const float* fx = (x_of_v ? v : u) + base;            // field differenced along x
+    const float* fy = (x_of_v ? u : v) + base;            // field differenced along y
+    const float* fn = fy - nx;
+    const float* fs = fy + nx;
+    const float* uc = u + base;
+    const float* vc = v + base;
+    Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    Coef<kPerPoint> kx{kPerPoint ? &g.kx[static_cast<std::size_t>(base)] : nullptr, 0.0f};
+    Coef<kPerPoint> ky{kPerPoint ? &g.ky[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.ky_row[j]};
+    o[0] = wind_combine<K>((fx[1] - fx[0]) * sx[0], (fn[0] - fs[0]) * 0.5f * sy[0], uc[0], vc[0], kx[0], ky[0]);
+    for (int i = 1; i < nx - 1; ++i)
+        o[i] = wind_combine<K>((fx[i + 1] - fx[i - 1]) * 0.5f * sx[i], (fn[i] - fs[i]) * 0.5f * sy[i], uc[i], vc[i],
+                               kx[i], ky[i]);
+    const int e = nx - 1;
+    o[e] = wind_combine<K>((fx[e] - fx[e - 1]) * sx[e], (fn[e] - fs[e]) * 0.5f * sy[e], uc[e], vc[e], kx[e], ky[e]);
+}
+
+// A row with missing values or at an edge: derivatives by the careful rules, then combined.
+template <Pair K>
+void wind_row_careful(Geometry& g, int j, const float* u, const float* v, const std::vector<char>& miss_y,
+                      float* a, float* b, float* o)
+{
+    constexpr bool x_of_v = K == Pair::vorticity || K == Pair::shear;
+    row_dx(g, x_of_v ? v : u, j, a);
+    row_dy(g, x_of_v ? u : v, miss_y, j, b);
+    const long base = static_cast<long>(j) * g.nx;
+    const float* kx = g.row_kx(j);
+    const float* ky = g.row_ky(j);
+    for (int i = 0; i < g.nx; ++i) {
+        const float uu = u[base + i], vv = v[base + i];
+        const bool miss = a[i] == kMissing || b[i] == kMissing || uu == kMissing || vv == kMissing;
+        o[i] = pick(miss, wind_combine<K>(a[i], b[i], uu, vv, kx[i], ky[i]));
+    }
+}
+
+template <Pair K>
+void wind_field(Geometry& g, const float* u, const float* v, float* out)
+{
+    const std::vector<char> mu = missing_rows(u, g.nx, g.ny), mv = missing_rows(v, g.nx, g.ny);
+    std::vector<char> both(mu.size());
+    for (std::size_t r = 0; r < both.size(); ++r) both[r] = mu[r] || mv[r];
+    constexpr bool x_of_v = K == Pair::vorticity || K == Pair::shear;
+    std::vector<float> a(g.nx), b(g.nx);
+    for (int j = 0; j < g.ny; ++j) {
+        float* o = out + static_cast<long>(j) * g.nx;
+        if (interior_row(g, both, j)) {
+            if (g.latlon) wind_row<K, false>(g, j, u, v, o);
+            else wind_row<K, true>(g, j, u, v, o);
+        } else {
+            wind_row_careful<K>(g, j, u, v, x_of_v ? mu : mv, a.data(), b.data(), o);
+        }
+    }
+}
+
+// Combines du/dx, du/dy, dv/dx, dv/dy with the metric terms for the four wind operators.
+int wind_operator(const char* name, Pair kind, const GRD_report* ugrid, const GRD_report* vgrid,
+                  const GRD_report* zgrid, GRD_report* ogrid)
+{
+    if (!same(name, ugrid, vgrid) || (zgrid && !same(name, ugrid, zgrid))) return -1;
+    if (!prepare_output(name, ugrid, ogrid)) return -1;
+    Geometry* g = geometry(ugrid);
+    if (!g) return -1;
+    const long n = GRD_num_points(ugrid);
+    // The output may be one of the inputs: work apart, copy at the end.
+    const bool aliased = ogrid->grid == ugrid->grid || ogrid->grid == vgrid->grid;
+    float* o = aliased ? workspace(0, n) : ogrid->grid;
+    switch (kind) {
+        case Pair::vorticity: wind_field<Pair::vorticity>(*g, ugrid->grid, vgrid->grid, o); break;
+        case Pair::divergence: wind_field<Pair::divergence>(*g, ugrid->grid, vgrid->grid, o); break;
+        case Pair::stretch: wind_field<Pair::stretch>(*g, ugrid->grid, vgrid->grid, o); break;
+        case Pair::shear: wind_field<Pair::shear>(*g, ugrid->grid, vgrid->grid, o); break;
+    }
+    if (aliased) std::memcpy(ogrid->grid, o, static_cast<std::size_t>(n) * sizeof(float));
+    o = ogrid->grid;
+    if (zgrid) {
+        // Flux convergence: -(divergence) x z.
+        const float* z = zgrid->grid;
+        for (long k = 0; k < n; ++k) o[k] = pick(o[k] == kMissing || z[k] == kMissing, -o[k] * z[k]);
+    }
+    blank_bad(*g, o);
+    return 0;
+}
+
+template <bool kPerPoint>
+void advection_row(Geometry& g, int j, const float* u, const float* v, const float* z, float* o)
+{
+    const int nx = g.nx;
+    const long base = static_cast<long>(j) * nx;
+    const float* zc = z + base;
+    const float* zn = zc - nx;
+    const float* zs = zc + nx;
+    const float* uc = u + base;
+    const float* vc = v + base;
+    Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    o[0] = -(uc[0] * (zc[1] - zc[0]) * sx[0] + vc[0] * (zn[0] - zs[0]) * 0.5f * sy[0]);
+    for (int i = 1; i < nx - 1; ++i)
+        o[i] = -(uc[i] * (zc[i + 1] - zc[i - 1]) * 0.5f * sx[i] + vc[i] * (zn[i] - zs[i]) * 0.5f * sy[i]);
+    const int e = nx - 1;
+    o[e] = -(uc[e] * (zc[e] - zc[e - 1]) * sx[e] + vc[e] * (zn[e] - zs[e]) * 0.5f * sy[e]);
+}
+
+template <bool kPerPoint>
+void laplacian_row(Geometry& g, int j, const float* z, float* o)
+{
+    const int nx = g.nx;
+    const long base = static_cast<long>(j) * nx;
+    const float* zc = z + base;
+    const float* zn = zc - nx;
+    const float* zs = zc + nx;
+    Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    // On the sphere the second differences miss -tan(lat)/a dz/dy; a conformal map needs
+    // only the local spacings.
+    const float ky = kPerPoint ? 0.0f : g.ky_row[j];
+    auto yterm = [&](int i) {
+        return (zn[i] + zs[i] - 2.0f * zc[i]) * sy[i] * sy[i] + ky * (zn[i] - zs[i]) * 0.5f * sy[i];
+    };
+    o[0] = (zc[0] + zc[2] - 2.0f * zc[1]) * sx[0] * sx[0] + yterm(0);
+    for (int i = 1; i < nx - 1; ++i) o[i] = (zc[i + 1] + zc[i - 1] - 2.0f * zc[i]) * sx[i] * sx[i] + yterm(i);
+    const int e = nx - 1;
+    o[e] = (zc[e] + zc[e - 2] - 2.0f * zc[e - 1]) * sx[e] * sx[e] + yterm(e);
+}
+
+}  // namespace
+
+int GRD_dx(const GRD_report* grid, GRD_report* ogrid)
+{
+    if (!prepare_output("GRD_dx", grid, ogrid)) return -1;
+    Geometry* g = geometry(grid);
+    if (!g) return -1;
+    if (ogrid->grid == grid->grid) {
+        float* tmp = workspace(0, GRD_num_points(grid));
+        field_dx(*g, grid->grid, tmp);
+        std::memcpy(ogrid->grid, tmp, static_cast<std::size_t>(GRD_num_points(grid)) * sizeof(float));
+    } else {
+        field_dx(*g, grid->grid, ogrid->grid);
+    }
+    blank_bad(*g, ogrid->grid);
+    return 0;
+}
+
+int GRD_dy(const GRD_report* grid, GRD_report* ogrid)
+{
+    if (!prepare_output("GRD_dy", grid, ogrid)) return -1;
+    Geometry* g = geometry(grid);
+    if (!g) return -1;
+    const long n = GRD_num_points(grid);
+    float* tmp = workspace(0, n);
+    field_dy(*g, grid->grid, missing_rows(grid->grid, g->nx, g->ny), tmp);
+    std::memcpy(ogrid->grid, tmp, static_cast<std::size_t>(n) * sizeof(float));
+    blank_bad(*g, ogrid->grid);
+    return 0;
+}
+
+int GRD_laplacian(const GRD_report* grid, GRD_report* ogrid)
+{
+    if (!prepare_output("GRD_laplacian", grid, ogrid)) return -1;
+    Geometry* g = geometry(grid);
+    if (!g) return -1;
+    const long n = GRD_num_points(grid);
+    const int nx = g->nx;
+    const float* z = grid->grid;
+    const std::vector<char> miss = missing_rows(z, nx, g->ny);
+    float* o = ogrid->grid == z ? workspace(0, n) : ogrid->grid;
+    std::vector<float> xx(nx), yy(nx), dy(nx);
+    std::vector<float> column(g->ny);
+    for (int j = 0; j < g->ny; ++j) {
+        float* orow = o + static_cast<long>(j) * nx;
+        if (interior_row(*g, miss, j)) {
+            if (g->latlon) laplacian_row<false>(*g, j, z, orow);
+            else laplacian_row<true>(*g, j, z, orow);
+            continue;
+        }
+        // Edge rows and rows near missing values: second differences by the careful rules.
+        const float* zr = z + static_cast<long>(j) * nx;
+        const float* sx = g->row_sx(j);
+        const float* sy = g->row_sy(j);
+        const bool pole = g->latlon && g->pole[j];
+        for (int i = 0; i < nx; ++i) {
+            xx[i] = pole ? kMissing : careful_second(zr, i, nx, 1, sx[i] * sx[i]);
+            yy[i] = careful_second(z + i, j, g->ny, nx, sy[i] * sy[i]);
+        }
+        row_dy(*g, z, miss, j, dy.data());
+        const float ky = g->latlon ? g->ky_row[j] : 0.0f;
+        for (int i = 0; i < nx; ++i)
+            orow[i] = pick(xx[i] == kMissing || yy[i] == kMissing || dy[i] == kMissing, xx[i] + yy[i] + ky * dy[i]);
+    }
+    if (o != ogrid->grid) std::memcpy(ogrid->grid, o, static_cast<std::size_t>(n) * sizeof(float));
+    blank_bad(*g, ogrid->grid);
+    return 0;
+}
+
+int GRD_converge(const GRD_report* ugrid, const GRD_report* vgrid, const GRD_report* zgrid,
+                 GRD_report* ogrid)
+{
+    if (wind_operator("GRD_converge", Pair::divergence, ugrid, vgrid, zgrid, ogrid) < 0) return -1;
+    if (!zgrid) {
+        const long n = GRD_num_points(ogrid);
+        float* o = ogrid->grid;
+        for (long k = 0; k < n; ++k) o[k] = pick(o[k] == kMissing, -o[k]);
+    }
+    return 0;
+}
+
+int GRD_vorticity(const GRD_report* ugrid, const GRD_report* vgrid, GRD_report* ogrid)
+{
+    return wind_operator("GRD_vorticity", Pair::vorticity, ugrid, vgrid, nullptr, ogrid);
+}
+
+int GRD_deformation1(const GRD_report* ugrid, const GRD_report* vgrid, GRD_report* ogrid)
+{
+    return wind_operator("GRD_deformation1", Pair::stretch, ugrid, vgrid, nullptr, ogrid);
+}
+
+int GRD_deformation2(const GRD_report* ugrid, const GRD_report* vgrid, GRD_report* ogrid)
+{
+    return wind_operator("GRD_deformation2", Pair::shear, ugrid, vgrid, nullptr, ogrid);
+}
+
+int GRD_advection(const GRD_report* ugrid, const GRD_report* vgrid, const GRD_report* zgrid,
+                  GRD_report* ogrid)
+{
+    const char* name = "GRD_advection";
+    if (!same(name, ugrid, vgrid) || !same(name, ugrid, zgrid)) return -1;
+    if (!prepare_output(name, zgrid, ogrid)) return -1;
+    Geometry* g = geometry(zgrid);
+    if (!g) return -1;
+    const long n = GRD_num_points(zgrid);
+    const int nx = g->nx;
+    const float* u = ugrid->grid;
+    const float* v = vgrid->grid;
+    const float* z = zgrid->grid;
+    const bool aliased = ogrid->grid == u || ogrid->grid == v || ogrid->grid == z;
+    float* o = aliased ? workspace(0, n) : ogrid->grid;
+    const std::vector<char> mz = missing_rows(z, nx, g->ny), mu = missing_rows(u, nx, g->ny),
+                            mv = missing_rows(v, nx, g->ny);
+    std::vector<char> all(mz.size());
+    for (std::size_t r = 0; r < all.size(); ++r) all[r] = mz[r] || mu[r] || mv[r];
+    std::vector<float> zx(nx), zy(nx);
+    for (int j = 0; j < g->ny; ++j) {
+        float* orow = o + static_cast<long>(j) * nx;
+        if (interior_row(*g, all, j)) {
+            if (g->latlon) advection_row<false>(*g, j, u, v, z, orow);
+            else advection_row<true>(*g, j, u, v, z, orow);
+            continue;
+        }
+        row_dx(*g, z, j, zx.data());
+        row_dy(*g, z, mz, j, zy.data());
+        const long base = static_cast<long>(j) * nx;
+        for (int i = 0; i < nx; ++i) {
+            const float uu = u[base + i], vv = v[base + i];
+            const bool miss = zx[i] == kMissing || zy[i] == kMissing || uu == kMissing || vv == kMissing;
+            orow[i] = pick(miss, -(uu * zx[i] + vv * zy[i]));
+        }
+    }
+    if (aliased) std::memcpy(ogrid->grid, o, static_cast<std::size_t>(n) * sizeof(float));
+    blank_bad(*g, ogrid->grid);
+    return 0;
+}
+
+// Coriolis parameter (10^-5 / s) at every point of grid into f; false without a usable domain.
+bool grd::coriolis_field(const GRD_report* grid, std::vector<float>& f)
+{
+    Geometry* g = geometry(grid);
+    if (!g) return false;
+    const long n = GRD_num_points(grid);
+    f.resize(static_cast<std::size_t>(n));
+    for (int j = 0; j < g->ny; ++j)
+        for (int i = 0; i < g->nx; ++i) {
+            const float lat = g->lat_at(j, i);
+            f[static_cast<std::size_t>(j) * g->nx + i] =
+                lat == kMissing ? kMissing : static_cast<float>(kTwoOmega * std::sin(lat * kDegToRad));
+        }
+    return true;
+}
+
+int GRD_coriolis(GRD_report* grid, const char* oper)
+{
+    if (!grd::has_values(grid) || !oper) return -1;
+    enum { add, sub, rsub, mul, div, rdiv } op;
+    if (stricmp(oper, "add") == 0) op = add;
+    else if (stricmp(oper, "sub") == 0) op = sub;
+    else if (stricmp(oper, "sub-") == 0) op = rsub;
+    else if (stricmp(oper, "mul") == 0) op = mul;
+    else if (stricmp(oper, "div") == 0) op = div;
+    else if (stricmp(oper, "div-") == 0) op = rdiv;
+    else {
+        MESS_print(M_error, "GRD_coriolis: Unknown operator: %s\n", oper);
+        return -1;
+    }
+    std::vector<float> f;
+    if (!grd::coriolis_field(grid, f)) return -1;
+    const long n = GRD_num_points(grid);
+    float* v = grid->grid;
+    for (long k = 0; k < n; ++k) {
+        const float a = v[k], c = f[static_cast<std::size_t>(k)];
+        if (a == kMissing) continue;
+        if (c == kMissing) {
+            v[k] = kMissing;
+            continue;
+        }
+        switch (op) {
+            case add: v[k] = a + c; break;
+            case sub: v[k] = a - c; break;
+            case rsub: v[k] = c - a; break;
+            case mul: v[k] = a * c; break;
+            // f vanishes on the equator: no quotient there rather than an infinity in a file.
+            case div: v[k] = std::fabs(c) < 1e-6f ? kMissing : a / c; break;
+            case rdiv: v[k] = a == 0.0f ? kMissing : c / a; break;
+        }
+    }
+    return 0;
+}
+
+int GRD_correct_UV(GRD_report* ugrid, GRD_report* vgrid)
+{
+    if (!grd::same_shape(ugrid, vgrid)) return -1;
+    Domain saved{};
+    MAP_get_domain(&saved);
+    MAP_domain(&ugrid->domain);
+    const int nx = ugrid->domain.nx, ny = ugrid->domain.ny;
+    constexpr double kRadToDeg = 57.295779513082195;
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i) {
+            const long k = static_cast<long>(j) * nx + i;
+            const float u = ugrid->grid[k], v = vgrid->grid[k];
+            if (u == kMissing || v == kMissing) continue;
+            const double s = std::hypot(u, v);
+            double d = s < 0.01 ? 0.0 : std::atan2(-u, -v) * kRadToDeg;
+            float x = 0, y = 0;
+            MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
+            // The direction is grid-relative: turn it back to a geographic one.
+            d = MAP_undir_adj(static_cast<float>(d), x, y);
+            ugrid->grid[k] = static_cast<float>(-s * std::sin(d * kDegToRad));
+            vgrid->grid[k] = static_cast<float>(-s * std::cos(d * kDegToRad));
+        }
+    MAP_domain(&saved);
+    return 0;
+}

@@ -1,0 +1,539 @@
+// The grid command driver: command words name a grid file, a function with its operands and
+// optionally "=" and an output file; results are printed or written.
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cty_tool.hpp"
+#include "files.hpp"
+#include "grd_tool_internal.hpp"
+#include "region.hpp"
+#include "resrc.hpp"
+#include "string.hpp"
+
+using grd::kMissing;
+
+namespace {
+
+constexpr int kFail = -1;
+constexpr int kNoGrid = -2;
+constexpr int kBadFunction = -3;
+
+// A grid record that frees its values.
+struct Grid {
+    GRD_report g{};
+    Grid() { grd::clear_report(&g); }
+    ~Grid() { std::free(g.grid); }
+    Grid(const Grid&) = delete;
+    Grid& operator=(const Grid&) = delete;
+};
+
+bool parse_float(const char* text, float* out)
+{
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    const float v = std::strtof(text, &end);
+    if (*end != '\0' || errno != 0 || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+// The base request from the resources "variable", "level", "time" and "grid_num".
+struct Request {
+    VAR_data req{};
+    int num = -9999;
+};
+
+bool resource_request(Request* r)
+{
+    std::string text;
+    struct Key {
+        const char* resource;
+        const char* item;
+    } keys[] = {{"variable", "var"}, {"level", "lev"}, {"time", "time"}, {"grid_num", "num"}};
+    for (const Key& k : keys) {
+        const char* value = RES_get(k.resource);
+        if (!value || !*value) continue;
+        if (!text.empty()) text += ",";
+        text += std::string(k.item) + "=" + value;
+    }
+    return GRD_parse_params(text.c_str(), &r->req, &r->num) == 0;
+}
+
+// Resolves the file part of an operand: an existing name, one in "grid_path", or a time
+// expression of the naming convention ("la", "cu", "#YYYYMMDDHHNN", offsets).
+bool resolve_file(const char* name, char* path, std::size_t size)
+{
+    if (FILE_exist(name)) return str_copy(path, size, name) == 0;
+    const char* grid_path = RES_get("grid_path");
+    if (grid_path && *grid_path && name[0] != '/') {
+        char joined[FILE_NAME_SIZE];
+        FILE_add_path(grid_path, name, joined, sizeof joined);
+        if (FILE_exist(joined)) return str_copy(path, size, joined) == 0;
+    }
+    const bool time_expr = name[0] == '#' || strnicmp(name, "la", 2) == 0 || strnicmp(name, "cu", 2) == 0;
+    if (time_expr) {
+        char named[FILE_NAME_SIZE];
+        FILE_set_current(name, named);
+        if (named[0] && FILE_exist(named)) return str_copy(path, size, named) == 0;
+    }
+    str_copy(path, size, name);
+    return false;
+}
+
+// Splits "file,var=...,lev=..." and reads the grid the operand and the base request ask for.
+int load_grid(const char* spec, const Request& base, GRD_report* grid, GRD_info* info)
+{
+    char text[FILE_NAME_SIZE + 100];
+    if (str_copy(text, sizeof text, spec) < 0) {
+        MESS_print(M_error, "Grid file name too long: %s\n", spec);
+        return kFail;
+    }
+    Request r = base;
+    char* comma = std::strchr(text, ',');
+    if (comma) {
+        *comma = '\0';
+        Request extra;
+        if (GRD_parse_params(comma + 1, &extra.req, &extra.num) < 0) return kFail;
+        for (int k = 0; k < 5; ++k)
+            if (extra.req.var[k] != -9999) {
+                std::copy(extra.req.var, extra.req.var + 5, r.req.var);
+                break;
+            }
+        if (extra.req.ltype != -9999) r.req.ltype = extra.req.ltype;
+        if (extra.req.level != -9999) r.req.level = extra.req.level;
+        if (extra.req.time != -9999) r.req.time = extra.req.time;
+        if (extra.req.units[0]) str_copy(r.req.units, sizeof r.req.units, extra.req.units);
+        if (extra.num != -9999) r.num = extra.num;
+    }
+    char path[FILE_NAME_SIZE];
+    if (!resolve_file(text, path, sizeof path)) {
+        MESS_print(M_error, "Unable to open grid file: %s\n", text);
+        return kFail;
+    }
+    GRD_set_request(&r.req, r.num);
+    const int got = GRD_read_file(path, grid, info, -9999);
+    if (got < 0) return kFail;
+    if (got == 0) {
+        MESS_print(M_error, "No grid matches the request in %s\n", path);
+        return kNoGrid;
+    }
+    return 0;
+}
+
+// plot_format is the user's: accept one float conversion and plain text only.
+std::string value_format()
+{
+    const char* fmt = RES_get("plot_format");
+    if (!fmt || !*fmt) return "%f";
+    int conversions = 0;
+    for (const char* p = fmt; *p; ++p) {
+        if (*p != '%') continue;
+        if (p[1] == '%') {
+            ++p;
+            continue;
+        }
+        ++p;
+        while (*p && std::strchr("-+ #0", *p)) ++p;
+        while (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.') ++p;
+        if (!*p || !std::strchr("eEfFgG", *p)) conversions = 99;
+        ++conversions;
+    }
+    if (conversions != 1) {
+        MESS_print(M_warn, "Unusable plot_format ignored: %s\n", fmt);
+        return "%f";
+    }
+    return fmt;
+}
+
+void print_value(float v, const std::string& fmt)
+{
+    if (v == kMissing) {
+        MESS_print(M_print, "--\n");
+        return;
+    }
+    char text[64];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(text, sizeof text, fmt.c_str(), static_cast<double>(v));
+#pragma GCC diagnostic pop
+    MESS_print(M_print, "%s\n", text);
+}
+
+// Positions named by "id" stations, "ll" lat,lon pairs or plain gx,gy grid positions.
+int points(const GRD_report* grid, char** words, int n, bool values)
+{
+    if (n < 1) {
+        MESS_print(M_error, "Expected id, ll or grid positions\n");
+        return kFail;
+    }
+    const std::string fmt = value_format();
+    int first = 0;
+    enum { by_id, by_ll, by_grid } mode = by_grid;
+    if (stricmp(words[0], "id") == 0) {
+        mode = by_id;
+        first = 1;
+    } else if (stricmp(words[0], "ll") == 0) {
+        mode = by_ll;
+        first = 1;
+    }
+    int status = 0;
+    for (int k = first; k < n; ++k) {
+        float gx = kMissing, gy = kMissing;
+        if (mode == by_grid || mode == by_ll) {
+            float a = 0, b = 0;
+            char rest = '\0';
+            if (std::sscanf(words[k], "%f,%f%c", &a, &b, &rest) != 2) {
+                MESS_print(M_error, "Expected two numbers a,b: %s\n", words[k]);
+                status = kFail;
+                continue;
+            }
+            if (mode == by_grid) {
+                gx = a;
+                gy = b;
+            } else if (GRD_get_position(grid, a, b, &gx, &gy) < 0) {
+                gx = gy = kMissing;
+            }
+        } else {
+            float lat = 0, lon = 0;
+            if (!CTY_get_loc(nullptr, words[k], &lat, &lon)) {
+                MESS_print(M_error, "Station not found: %s\n", words[k]);
+                status = kFail;
+                continue;
+            }
+            if (GRD_get_position(grid, lat, lon, &gx, &gy) < 0) gx = gy = kMissing;
+        }
+        if (values) print_value(gx == kMissing ? kMissing : GRD_get_value(grid, gx, gy), fmt);
+        else MESS_print(M_print, "%f %f\n", gx, gy);
+    }
+    return status;
+}
+
+int print_stats(const char* oper, const GRD_report* grid)
+{
+    float p[2];
+    if (!GRD_stats(oper, grid, p)) return kBadFunction;
+    const bool two = stricmp(oper, "maxmin") == 0 || stricmp(oper, "avgnum") == 0;
+    for (int k = 0; k < (two ? 2 : 1); ++k) {
+        if (p[k] == kMissing) MESS_print(M_print, "-- ");
+        else MESS_print(M_print, "%f ", p[k]);
+    }
+    MESS_print(M_print, "\n");
+    return 0;
+}
+
+// Every grid header of a file, numbered, and the domain of the first.
+int inventory(const char* spec)
+{
+    char path[FILE_NAME_SIZE];
+    char name[FILE_NAME_SIZE + 100];
+    str_copy(name, sizeof name, spec);
+    if (char* comma = std::strchr(name, ',')) *comma = '\0';
+    if (!resolve_file(name, path, sizeof path)) {
+        MESS_print(M_error, "Unable to open grid file: %s\n", name);
+        return kFail;
+    }
+    int type = 0;
+    const int fd = GRD_open(path, 0, &type);
+    if (fd < 0) {
+        MESS_print(M_error, "Unable to open grid file: %s\n", path);
+        return kFail;
+    }
+    GRD_info info{};
+    if (GRD_getinfo(fd, &info) < 0) {
+        GRD_close(fd);
+        MESS_print(M_error, "Unable to read grid file: %s\n", path);
+        return kFail;
+    }
+    Grid header;
+    Domain first;
+    DOM_init(&first);
+    int count = 0;
+    for (int n = 0; !grd::past_end(fd, n); ++n) {
+        int reached = n;
+        const int r = GRD_read(fd, &header.g, 2, &reached);
+        if (r < 0) break;
+        if (r != 0) continue;
+        n = reached;
+        if (count == 0) first = header.g.domain;
+        char text[256];
+        GRD_info_text(&header.g, text, sizeof text);
+        MESS_print(M_print, "%3d %s\n", n, text);
+        ++count;
+    }
+    GRD_close(fd);
+    if (count == 0) {
+        MESS_print(M_error, "No grids in %s\n", path);
+        return kNoGrid;
+    }
+    MESS_print(M_print, "Domain: ");
+    DOM_print(M_print, &first);
+    return 0;
+}
+
+int save_or_show(const char* out, GRD_report* const* grids, int n, GRD_info* info)
+{
+    const char* target = out;
+    if (!target || !*target) target = RES_get("out_file");
+    if (!target || !*target) {
+        for (int k = 0; k < n; ++k) {
+            GRD_print_info(M_print, grids[k]);
+            print_stats("maxmin", grids[k]);
+        }
+        return 0;
+    }
+    if (grd::save_grids(target, grids, n, info, GRD_out_file(target)) < 0) return kFail;
+    MESS_print(M_mess, "Wrote %s\n", target);
+    return 0;
+}
+
+bool is_stats(const char* word)
+{
+    static const char* const kStats[] = {"max", "min", "maxmin", "avg", "avgnum"};
+    for (const char* s : kStats)
+        if (stricmp(word, s) == 0) return true;
+    return false;
+}
+
+bool is_arith(const char* word)
+{
+    static const char* const kOps[] = {"add", "sub", "mul", "div", "mod", "sub-", "div-"};
+    for (const char* s : kOps)
+        if (stricmp(word, s) == 0) return true;
+    return false;
+}
+
+// Arithmetic with a constant: "sub-" and "div-" put the constant first.
+int constant_arith(GRD_report* out, const GRD_report* in, const char* op, float c)
+{
+    if (GRD_copy(out, in) < 0) return kFail;
+    const long n = GRD_num_points(out);
+    float* v = out->grid;
+    for (long k = 0; k < n; ++k) {
+        const float a = v[k];
+        if (a == kMissing) continue;
+        float r = kMissing;
+        if (stricmp(op, "add") == 0) r = a + c;
+        else if (stricmp(op, "sub") == 0) r = a - c;
+        else if (stricmp(op, "sub-") == 0) r = c - a;
+        else if (stricmp(op, "mul") == 0) r = a * c;
+        else if (stricmp(op, "div") == 0) r = c == 0.0f ? kMissing : a / c;
+        else if (stricmp(op, "div-") == 0) r = a == 0.0f ? kMissing : c / a;
+        else if (stricmp(op, "mod") == 0) r = c == 0.0f ? kMissing : std::fmod(a, c);
+        v[k] = std::isfinite(r) ? r : kMissing;
+    }
+    return 0;
+}
+
+void set_format_from_parameter()
+{
+    int count = 0;
+    char** items = nullptr;
+    RES_getvals("parameter", &count, &items);
+    for (int k = 0; k < count; ++k)
+        if (strnicmp(items[k], "grdfmt", 6) == 0 && items[k][6] != '\0') GRD_set_format(items[k] + 7);
+    if (items) free_parsed_array(count, items);
+}
+
+}  // namespace
+
+int GRD_math_file(const char* oper, char** items, int n)
+{
+    if (!oper || n < 1) return 0;
+    const bool sum = stricmp(oper, "sum") == 0, avg = stricmp(oper, "avg") == 0;
+    const bool max = stricmp(oper, "max") == 0, min = stricmp(oper, "min") == 0;
+    if (!sum && !avg && !max && !min) return 0;
+    char path[FILE_NAME_SIZE];
+    if (!resolve_file(items[0], path, sizeof path)) {
+        MESS_print(M_error, "Unable to open grid file: %s\n", items[0]);
+        return 0;
+    }
+    int type = 0;
+    const int fd = GRD_open(path, 0, &type);
+    if (fd < 0) {
+        MESS_print(M_error, "Unable to open grid file: %s\n", path);
+        return 0;
+    }
+    GRD_info info{};
+    GRD_getinfo(fd, &info);
+    Grid acc, cur;
+    std::vector<int> counts;
+    int grids = 0;
+    for (int num = 0; !grd::past_end(fd, num); ++num) {
+        int reached = num;
+        std::free(cur.g.grid);
+        cur.g.grid = nullptr;
+        const int r = GRD_read(fd, &cur.g, 0, &reached);
+        if (r < 0) break;
+        if (r != 0 || !cur.g.grid) continue;
+        num = reached;
+        if (grids == 0) {
+            GRD_copy(&acc.g, &cur.g);
+            counts.assign(static_cast<std::size_t>(GRD_num_points(&acc.g)), 0);
+            for (std::size_t k = 0; k < counts.size(); ++k) counts[k] = acc.g.grid[k] != kMissing;
+        } else {
+            if (!grd::same_shape(&acc.g, &cur.g)) {
+                GRD_close(fd);
+                MESS_print(M_error, "GRD_math_file: Invalid grids\n");
+                return 0;
+            }
+            for (std::size_t k = 0; k < counts.size(); ++k) {
+                const float v = cur.g.grid[k];
+                if (v == kMissing) continue;
+                float& a = acc.g.grid[k];
+                if (counts[k] == 0) a = v;
+                else if (sum || avg) a += v;
+                else if (max) a = std::max(a, v);
+                else a = std::min(a, v);
+                ++counts[k];
+            }
+        }
+        ++grids;
+    }
+    GRD_close(fd);
+    if (grids == 0) {
+        MESS_print(M_error, "GRD_math_file: Invalid grids\n");
+        return 0;
+    }
+    if (avg)
+        for (std::size_t k = 0; k < counts.size(); ++k)
+            if (counts[k] > 0) acc.g.grid[k] /= static_cast<float>(counts[k]);
+    GRD_report* out[1] = {&acc.g};
+    return save_or_show(n > 1 ? items[n - 1] : nullptr, out, 1, &info) == 0 ? 1 : 0;
+}
+
+int GRD_math_command(int num, char** cmd)
+{
+    if (num < 2 || !cmd) {
+        MESS_print(M_error, "Expected a grid file and a function\n");
+        return kFail;
+    }
+    set_format_from_parameter();
+    Request base;
+    if (!resource_request(&base)) return kFail;
+    // "=" and an output file end the words.
+    const char* out = nullptr;
+    int words = num;
+    for (int k = 1; k < num; ++k)
+        if (std::strcmp(cmd[k], "=") == 0) {
+            if (k + 1 >= num) {
+                MESS_print(M_error, "Expected an output file after =\n");
+                return kFail;
+            }
+            out = cmd[k + 1];
+            words = k;
+            break;
+        }
+    const char* func = cmd[1];
+    if (stricmp(func, "info") == 0) return inventory(cmd[0]);
+    if (out && (stricmp(func, "sum") == 0 || stricmp(func, "avg") == 0 || stricmp(func, "max") == 0 ||
+                stricmp(func, "min") == 0)) {
+        char* items[2] = {cmd[0], const_cast<char*>(out)};
+        return GRD_math_file(func, items, 2) ? 0 : kFail;
+    }
+    if (!is_stats(func) && !is_arith(func) && !GRD_is_math_func(func) &&
+        !(stricmp(func, "val") == 0 || stricmp(func, "loc") == 0 || stricmp(func, "domain") == 0 ||
+          stricmp(func, "cor") == 0 || stricmp(func, "piece") == 0 || stricmp(func, "unit") == 0 ||
+          stricmp(func, "remap") == 0 || stricmp(func, "cutoff") == 0 || stricmp(func, "sum") == 0)) {
+        MESS_print(M_error, "GRD_math: Math function not available: %s\n", func);
+        return kBadFunction;
+    }
+    Grid first;
+    GRD_info info{};
+    int r = load_grid(cmd[0], base, &first.g, &info);
+    if (r < 0) return r;
+    GRD_report* g = &first.g;
+    if (stricmp(func, "domain") == 0) {
+        DOM_print(M_print, &g->domain);
+        return 0;
+    }
+    if (is_stats(func)) return print_stats(func, g);
+    if (stricmp(func, "val") == 0 || stricmp(func, "loc") == 0)
+        return points(g, cmd + 2, words - 2, stricmp(func, "val") == 0);
+
+    Grid result, result2;
+    float c = 0;
+    if (is_arith(func) && words == 3 && parse_float(cmd[2], &c)) {
+        if (constant_arith(&result.g, g, func, c) < 0) return kFail;
+    } else if (stricmp(func, "cor") == 0) {
+        if (words < 3 || GRD_copy(&result.g, g) < 0 || GRD_coriolis(&result.g, cmd[2]) < 0) return kFail;
+    } else if (stricmp(func, "unit") == 0) {
+        if (words < 3 || GRD_copy(&result.g, g) < 0 || GRD_units(&result.g, cmd[2]) < 0) return kFail;
+    } else if (stricmp(func, "remap") == 0) {
+        Domain d;
+        DOM_init(&d);
+        const int decoded = words >= 3 ? DOM_decode(cmd[2], &d) : DOM_get_grid_domain(&d);
+        if (decoded != DOM_DECODE_VALUES && decoded != DOM_DECODE_REGION) {
+            MESS_print(M_error, "Unknown domain: %s\n", words >= 3 ? cmd[2] : "");
+            return kFail;
+        }
+        if (GRD_remap(&result.g, &d, g) < 0) return kFail;
+    } else if (stricmp(func, "cutoff") == 0) {
+        float cut = 0, nval = kMissing;
+        if (words < 4 || !parse_float(cmd[3], &cut) || (words >= 5 && !parse_float(cmd[4], &nval))) {
+            MESS_print(M_error, "Expected cutoff lower|higher VALUE [NEW]\n");
+            return kFail;
+        }
+        if (GRD_cutoff(&result.g, cmd[2], g, cut, nval) < 0) return kFail;
+    } else if (stricmp(func, "piece") == 0) {
+        int px = 0, py = 0;
+        char rest = '\0';
+        if (words < 3 || std::sscanf(cmd[2], "%dx%d%c", &px, &py, &rest) != 2 || px < 1 || py < 1 || px * py > GRD_MAX_GRIDS) {
+            MESS_print(M_error, "Expected piece NXxNY\n");
+            return kFail;
+        }
+        // Tiles are the grids of the file in order, row after row.
+        if (GRD_piece_setup(&result.g, px, py, g) < 0) return kFail;
+        for (int t = 0; t < px * py; ++t) {
+            Grid tile;
+            Request one = base;
+            one.num = t;
+            char spec[FILE_NAME_SIZE + 100];
+            str_copy(spec, sizeof spec, cmd[0]);
+            if (char* comma = std::strchr(spec, ',')) *comma = '\0';
+            if (load_grid(spec, one, &tile.g, nullptr) < 0 || GRD_piece_grid(&result.g, t % px, t / px, &tile.g) < 0) {
+                MESS_print(M_error, "Tile %d does not fit the mosaic\n", t);
+                return kFail;
+            }
+        }
+    } else {
+        // A grid function: operands are files or numbers after the function word.
+        const bool vect = GRD_is_vect_func(func);
+        const int first_op = vect ? 2 : 1;
+        std::vector<std::unique_ptr<Grid>> operands;
+        GRD_report* grids[GRD_MATH_OPERANDS] = {};
+        float values[GRD_MATH_OPERANDS];
+        std::fill(values, values + GRD_MATH_OPERANDS, kMissing);
+        grids[0] = &result.g;
+        if (vect) grids[1] = &result2.g;
+        grids[first_op] = g;
+        int k = first_op + 1;
+        for (int w = 2; w < words; ++w, ++k) {
+            if (k >= GRD_MATH_OPERANDS) {
+                MESS_print(M_error, "Too many operands\n");
+                return kFail;
+            }
+            float value = 0;
+            if (parse_float(cmd[w], &value)) {
+                values[k] = value;
+                continue;
+            }
+            operands.push_back(std::make_unique<Grid>());
+            r = load_grid(cmd[w], base, &operands.back()->g, nullptr);
+            if (r < 0) return r;
+            grids[k] = &operands.back()->g;
+        }
+        if (!GRD_math(func, grids, values)) return GRD_is_math_func(func) ? kFail : kBadFunction;
+        if (GRD_is_plot_func(func)) return 0;
+        GRD_report* outs[2] = {&result.g, &result2.g};
+        return save_or_show(out, outs, vect ? 2 : 1, &info);
+    }
+    GRD_report* outs[1] = {&result.g};
+    return save_or_show(out, outs, 1, &info);
+}
