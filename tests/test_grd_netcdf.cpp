@@ -154,7 +154,7 @@ TEST(GrdNetcdfLibrary, NcdumpSeesTheLayoutWithRowZeroFirst)
          {"grid = UNLIMITED ; // (2 currently)", "x = 4 ;", "y = 3 ;", "string_len = 50 ;",
           "float values(grid, y, x) ;", "values:name = \"VALUES\" ;",
           "values:long_name = \"Grid values\" ;", "values:_FillValue = -9999.f ;",
-          "short proj(grid) ;", "lat1:name = \"CLAT\" ;", "lat1:units = \"DEG\" ;",
+          "short proj(grid) ;", "int var(grid) ;", "int time(grid) ;", "short nx(grid) ;", "lat1:name = \"CLAT\" ;", "lat1:units = \"DEG\" ;",
           "dx:units = \"100 KM\" ;", "char datim(grid, string_len) ;",
           "char info(grid, string_len) ;", "time:units = \"HOUR\" ;",
           "ny:long_name = \"Gridpoints in Y direction\" ;", ":source = \"QAZ\" ;",
@@ -238,7 +238,7 @@ TEST(GrdNetcdfLibrary, WrittenGridsReadBackInAnyOrder)
     EXPECT_EQ(gf.num, 0);
 }
 
-TEST(GrdNetcdfLibrary, CoordinateGridFileAndShortOverflow)
+TEST(GrdNetcdfLibrary, CoordinateGridFileAndLargeCodes)
 {
     const std::string path = (dir() / "coords.nc").string();
     {
@@ -249,7 +249,9 @@ TEST(GrdNetcdfLibrary, CoordinateGridFileAndShortOverflow)
         Report r;
         fill_grid(r, 2, 2, 5.0f);
         r.model = 39;
-        r.var = 19280011;  // an ensemble variable number: no room in a short
+        r.var = 19280011;      // an ensemble variable number: no room in a short
+        r.type = 30251006;     // an edition 2 grid number
+        r.time = 2000012;      // a coded accumulation time
         r.domain.proj = 2;
         r.domain.clat = 40.0f;
         r.domain.clon = -100.0f;
@@ -287,7 +289,9 @@ TEST(GrdNetcdfLibrary, CoordinateGridFileAndShortOverflow)
     int num = 0;
     ASSERT_EQ(grd_nc_read(&gf, &r, 0, &num), 0);
     EXPECT_EQ(r.domain.proj, 2);  // no projection variable: model above 9 is latitude/longitude
-    EXPECT_EQ(r.var, -9999);
+    EXPECT_EQ(r.var, 19280011);
+    EXPECT_EQ(r.type, 30251006);
+    EXPECT_EQ(r.time, 2000012);
     EXPECT_EQ(r.grid[3], 8.0f);
 }
 

@@ -489,14 +489,14 @@ constexpr const char* kParamVars[3] = {"param1", "param2", "param3"};
 constexpr VarDef kRecordDefs[] = {
     {"datim", NC_CHAR, 2, "DATETIME", "Grid date/time information", nullptr, false},
     {"info", NC_CHAR, 2, "INFO", "Grid variable information", nullptr, false},
-    {"source", NC_SHORT, 1, "SOURCE", "Grid creation source", nullptr, false},
+    {"source", NC_INT, 1, "SOURCE", "Grid creation source", nullptr, false},
     {"version", NC_SHORT, 1, "VERSION", "Grid encoding version", nullptr, false},
-    {"model", NC_SHORT, 1, "MODEL", "Model name", nullptr, false},
-    {"type", NC_SHORT, 1, "TYPE", "Model grid type", nullptr, false},
+    {"model", NC_INT, 1, "MODEL", "Model name", nullptr, false},
+    {"type", NC_INT, 1, "TYPE", "Model grid type", nullptr, false},
     {"ltype", NC_SHORT, 1, "LTYPE", "Vertical level type", nullptr, false},
-    {"level", NC_SHORT, 1, "LEVEL", "Vertical level value", nullptr, false},
-    {"time", NC_SHORT, 1, "TIME", "Forecast time", "HOUR", false},
-    {"var", NC_SHORT, 1, "VAR", "Grid variable type", nullptr, false},
+    {"level", NC_INT, 1, "LEVEL", "Vertical level value", nullptr, false},
+    {"time", NC_INT, 1, "TIME", "Forecast time", "HOUR", false},
+    {"var", NC_INT, 1, "VAR", "Grid variable type", nullptr, false},
     {"nx", NC_SHORT, 1, "NX", "Gridpoints in X direction", nullptr, false},
     {"ny", NC_SHORT, 1, "NY", "Gridpoints in Y direction", nullptr, false},
     {"units", NC_CHAR, 2, "UNITS", "Units of the grid values", nullptr, false},
@@ -670,17 +670,23 @@ void gridpoint_coordinates(const Domain& domain, std::vector<float>& lon, std::v
     MAP_domain(&saved);
 }
 
-// A short that cannot hold the value would silently turn into another number.
+// New files hold the record numbers that codes can make large (grid numbers of edition 2
+// grids, ensemble and probability variables, coded forecast times) as ints; older files and
+// the sizes keep shorts, and a short that cannot hold the value would silently turn into
+// another number.
 int put_record_short(int ncid, int var, long rec, int value, const char* what)
 {
     if (var < 0) return 0;
+    const long start[1] = {rec};
+    nc_type type = NC_SHORT;
+    if (ncvarinq(ncid, var, nullptr, &type, nullptr, nullptr, nullptr) != -1 && type == NC_INT)
+        return ncvarput1(ncid, var, start, &value) == -1 ? -1 : 0;
     if (value < -32768 || value > 32767) {
         MESS_print(M_warn, "GRD_write: %s %d does not fit the netCDF file; written as missing\n",
                    what, value);
         value = -9999;
     }
     const short v = static_cast<short>(value);
-    const long start[1] = {rec};
     return ncvarput1(ncid, var, start, &v) == -1 ? -1 : 0;
 }
 
