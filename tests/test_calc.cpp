@@ -125,6 +125,33 @@ TEST(FixedIndices, TotalsOfTheDocumentedCase)
     EXPECT_FLOAT_EQ(k_index(lev, 4), 20.0f + 15.0f + 10.0f - 10.0f);
 }
 
+// A level whose vapour pressure reaches its total pressure (a damaged pressure, or a dew
+// point no air can hold there) holds no finite amount of water: it is bridged like a level
+// without dew point instead of adding millions of inches.
+TEST(FixedIndices, PrecipitableWaterSkipsImpossibleVapour)
+{
+    std::vector<UPA_level> lev = {L(1000, 100, 25, 18), L(850, 1500, 18, 12), L(700, 3000, 8, 0),
+                                  L(500, 5800, -10, -20), L(300, 9500, -40, -50)};
+    const float clean = precip_water(lev.data(), static_cast<int>(lev.size()));
+    ASSERT_GT(clean, 0.5f);
+    ASSERT_LT(clean, 2.0f);
+    struct Case {
+        const char* name;
+        int at;
+        UPA_level level;
+    } cases[] = {
+        {"pressure damaged to 1 mb above the top", 5, L(1, 31000, 20, 15)},
+        {"pressure damaged to 0.01 mb between levels", 2, L(0.01f, 1200, 20, 15)},
+        {"boiling dew point aloft", 5, L(200, 11800, 99.8f, 99.8f)},
+    };
+    for (const Case& c : cases) {
+        std::vector<UPA_level> damaged = lev;
+        damaged.insert(damaged.begin() + c.at, c.level);
+        const float pw = precip_water(damaged.data(), static_cast<int>(damaged.size()));
+        EXPECT_NEAR(pw, clean, 0.01f) << c.name;
+    }
+}
+
 TEST(FixedIndices, SweatTermsDropOut)
 {
     struct Case {
