@@ -125,6 +125,33 @@ TEST(FixedIndices, TotalsOfTheDocumentedCase)
     EXPECT_FLOAT_EQ(k_index(lev, 4), 20.0f + 15.0f + 10.0f - 10.0f);
 }
 
+// A level whose vapour pressure reaches its total pressure (a damaged pressure, or a dew
+// point no air can hold there) holds no finite amount of water: it is bridged like a level
+// without dew point instead of adding millions of inches.
+TEST(FixedIndices, PrecipitableWaterSkipsImpossibleVapour)
+{
+    std::vector<UPA_level> lev = {L(1000, 100, 25, 18), L(850, 1500, 18, 12), L(700, 3000, 8, 0),
+                                  L(500, 5800, -10, -20), L(300, 9500, -40, -50)};
+    const float clean = precip_water(lev.data(), static_cast<int>(lev.size()));
+    ASSERT_GT(clean, 0.5f);
+    ASSERT_LT(clean, 2.0f);
+    struct Case {
+        const char* name;
+        int at;
+        UPA_level level;
+    } cases[] = {
+        {"pressure damaged to 1 mb above the top", 5, L(1, 31000, 20, 15)},
+        {"pressure damaged to 0.01 mb between levels", 2, L(0.01f, 1200, 20, 15)},
+        {"boiling dew point aloft", 5, L(200, 11800, 99.8f, 99.8f)},
+    };
+    for (const Case& c : cases) {
+        std::vector<UPA_level> damaged = lev;
+        damaged.insert(damaged.begin() + c.at, c.level);
+        const float pw = precip_water(damaged.data(), static_cast<int>(damaged.size()));
+        EXPECT_NEAR(pw, clean, 0.01f) << c.name;
+    }
+}
+
 TEST(FixedIndices, SweatTermsDropOut)
 {
     struct Case {
@@ -297,7 +324,8 @@ TEST(Layers, HelicityOfAStraightHodograph)
     EXPECT_LE(hp.rel_hel, 1.0);
     SHEAR_params sp;
     ASSERT_EQ(shear_layer(lev.data(), 31, 103, 0, 3000, &sp), 1);
-    EXPECT_NEAR(sp.pos_shr + sp.neg_shr, 1000.0 * 20.0 / 3000.0, 0.01);
+    EXPECT_EQ(sp.pos_shr, 0.0f);  // a straight westerly hodograph turns neither way
+    EXPECT_EQ(sp.neg_shr, 0.0f);
     float dir, spd;
     ASSERT_EQ(layer_wind_mean(lev.data(), 31, 103, 0, 3000, &dir, &spd), 1);
     EXPECT_NEAR(dir, 270.0, 0.01);
@@ -306,6 +334,38 @@ TEST(Layers, HelicityOfAStraightHodograph)
     EXPECT_NEAR(energy_helicity(2000.0f, 100.0f), 1.25, 1e-6);
     EXPECT_EQ(helicity(lev.data(), 31, 103, 0, 9000, stm_dir, stm_spd, &hp), 0);  // top not covered
     EXPECT_EQ(hp.tot_hel, M);
+}
+
+// Veering and backing are decided by the turn of the wind between levels; a layer whose wind
+// only changes speed turns neither way, and rounding in unit conversions (16 kt read back as
+// 15.9999 kt) must not move its shear from one side to the other.
+TEST(Layers, ShearSidesFollowTheTurnOfTheWind)
+{
+    struct Case {
+        const char* name;
+        float dir_bottom, dir_top, scale;
+        bool veer, back;
+    };
+    const Case cases[] = {
+        {"veering", 180, 270, 1.0f, true, false},        {"backing", 270, 180, 1.0f, false, true},
+        {"speed only", 270, 270, 1.0f, false, false},   {"speed only, rounded", 270, 270, 0.99999f, false, false},
+        {"speed only, south", 180, 180, 0.99999f, false, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<UPA_level> lev;
+        for (int i = 0; i <= 30; ++i) {
+            float h = 100.0f * i;
+            float dir = c.dir_bottom + (c.dir_top - c.dir_bottom) * i / 30.0f;
+            lev.push_back(L(static_cast<float>(1000.0 * std::exp(-h / 8000.0)), h, 15.0f, 5.0f, dir,
+                            (10.0f + i) * (i % 2 ? c.scale : 1.0f)));
+        }
+        SHEAR_params sp;
+        ASSERT_EQ(shear_layer(lev.data(), 31, 103, 0, 3000, &sp), 1) << c.name;
+        EXPECT_EQ(sp.pos_shr > 0.0f, c.veer) << c.name << " " << sp.pos_shr;
+        EXPECT_EQ(sp.neg_shr > 0.0f, c.back) << c.name << " " << sp.neg_shr;
+        EXPECT_GE(sp.pos_shr, 0.0f) << c.name;
+        EXPECT_GE(sp.neg_shr, 0.0f) << c.name;
+    }
 }
 
 TEST(Layers, LapseRatesThicknessAndStability)

@@ -133,6 +133,28 @@ TEST(SmMerge, DamagedReportsDropBadLevels)
     EXPECT_EQ(UPA_sm_merge(nullptr, m.lev.data(), m.idx), 0);
 }
 
+// One significant level whose pressure was damaged to a small value must not take every
+// level after it down with it: the levels that keep the report's order are the good ones.
+TEST(SmMerge, OneDamagedLowPressureDropsOnlyItself)
+{
+    struct Case {
+        const char* name;
+        std::vector<float> sig;
+        std::vector<float> merged;
+    } cases[] = {
+        {"damaged 95 mb in the middle", {1000, 900, 95, 800, 600}, {1000, 900, 850, 800, 700, 600, 500}},
+        {"damaged 1 mb second", {1000, 1, 900, 800, 600}, {1000, 900, 850, 800, 700, 600, 500}},
+        {"two damaged in a row", {1000, 900, 95, 90, 800, 650, 600}, {1000, 900, 850, 800, 700, 650, 600, 500}},
+        {"ordered report unchanged", {1000, 900, 800, 600}, {1000, 900, 850, 800, 700, 600, 500}},
+    };
+    for (const Case& c : cases) {
+        UPA_report r = basic_report();
+        for (float p : c.sig) add_sig(&r, p, 20.0f - 0.05f * (1000.0f - p), 0.0f - 0.05f * (1000.0f - p));
+        Merged m = sm(r);
+        EXPECT_EQ(pressures(m), c.merged) << c.name;
+    }
+}
+
 TEST(SmMerge, SoundingStartingAloftUsesLowestMandatoryWithHeight)
 {
     UPA_report r = basic_report();
@@ -160,6 +182,30 @@ TEST(WmMerge, WindLevelsInMetres)
     for (int i = 0; i < 3; ++i) {
         EXPECT_NEAR(w[i].h, heights[i], 1e-3);
         EXPECT_EQ(w[i].p, M);
+    }
+}
+
+// One wind level whose height was damaged to a great value must not hold back the levels
+// after it, with or without mandatory levels to interleave.
+TEST(WmMerge, OneDamagedGreatHeightDropsOnlyItself)
+{
+    for (bool with_mandatory : {false, true}) {
+        UPA_report r;
+        fixture_clear(&r);
+        if (with_mandatory) {
+            r.man[0] = {1000, 0, 20, 10, 180, 10};
+            r.man[3] = {850, 1500, 12, 5, 200, 20};
+            r.numman = 17;
+        }
+        const float feet[] = {0, 1000, 99000, 2000, 3000};
+        for (float h : feet) r.wnd[r.numwnd++] = {h, 190, 15};
+        std::vector<UPA_level> w(UPA_MERGE_MAX);
+        const int n = UPA_wm_merge(&r, w.data(), nullptr);
+        std::vector<float> heights;
+        for (int i = 0; i < n; ++i) heights.push_back(std::round(w[i].h * 10.0f) / 10.0f);
+        const std::vector<float> expected =
+            with_mandatory ? std::vector<float>{0, 304.8f, 609.6f, 914.4f, 1500} : std::vector<float>{0, 304.8f, 609.6f, 914.4f};
+        EXPECT_EQ(heights, expected) << (with_mandatory ? "with" : "without") << " mandatory levels";
     }
 }
 

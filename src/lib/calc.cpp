@@ -262,6 +262,17 @@ bool environment_at(const std::vector<EnvPoint>& env, double lnp, std::size_t* k
     return true;
 }
 
+// Specific humidity (g/kg) of a level, missing where the dew point's vapour pressure reaches
+// the level's pressure: no air holds that (the mixing ratio has no finite value there), and
+// the specific-humidity formula would give thousands of g/kg from a damaged level.
+float level_spec_hum(const UPA_level& l)
+{
+    if (!known(l.td) || !known(l.p) || l.p <= 0.0f) return missing;
+    float td = to_kelvin(l.td);
+    if (!known(mix_ratio(td, l.p))) return missing;
+    return spec_hum(td, l.p);
+}
+
 }  // namespace
 
 float total_totals(const UPA_level* lev, int num)
@@ -333,12 +344,12 @@ float precip_water(const UPA_level* lev, int num)
     if (!starts_low(lev, num) || num <= 2 || !known(lev[0].td)) return missing;
     double sum = 0.0;
     float p_lower = lev[0].p;
-    float q_lower = spec_hum(to_kelvin(lev[0].td), lev[0].p);
+    float q_lower = level_spec_hum(lev[0]);
     if (!known(q_lower)) return missing;
     for (int i = 1; i < num; ++i) {
         const UPA_level& l = lev[i];
         if (!known(l.td) || !known(l.p) || l.p <= 0.0f || l.p >= p_lower) continue;
-        float q = spec_hum(to_kelvin(l.td), l.p);
+        float q = level_spec_hum(l);
         if (!known(q)) continue;
         sum += (p_lower - l.p) * ((static_cast<double>(q_lower) + q) / 2000.0) / 2.4892;
         p_lower = l.p;

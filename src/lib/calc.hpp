@@ -101,7 +101,8 @@ int thetae_index(const UPA_level* lev, int num, int coord, float bottom, float t
 // motion is 75 % of the 0-6 km mean wind, turned 30 deg to the right. 1, or 0 with -9999s.
 int helicity(const UPA_level* lev, int num, int coord, float bottom, float top, float stm_dir, float stm_spd,
              HELICITY_params* params);
-// Veering and backing shear of the layer. 1, or 0 with -9999s.
+// Veering and backing shear of the layer (layers whose wind keeps its direction count in
+// neither). 1, or 0 with -9999s.
 int shear_layer(const UPA_level* lev, int num, int coord, float bottom, float top, SHEAR_params* params);
 // Bulk Richardson number cape / (0.5 U^2), U the difference of the 0-6 km and 0-500 m mean
 // winds (m/s) above the first level; *shear (may be null) gets 0.5 U^2 (m2/s2).

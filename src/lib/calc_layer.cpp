@@ -356,8 +356,12 @@ int shear_layer(const UPA_level* lev, int num, int coord, float bottom, float to
         double u1, v1, u2, v2;
         wind_components(winds[i], &u1, &v1);
         wind_components(winds[i + 1], &u2, &v2);
-        double turn = u1 * v2 - v1 * u2;   // negative: turning clockwise with height
+        // Negative: turning clockwise with height. A wind that keeps its direction turns
+        // neither way; the cross product of such a pair is rounding noise (the components
+        // come from sin and cos of degrees), so turns below a micro-radian count as none.
+        double turn = u1 * v2 - v1 * u2;
         double shear = std::hypot(u2 - u1, v2 - v1);
+        if (std::fabs(turn) <= 1e-6 * std::hypot(u1, v1) * std::hypot(u2, v2)) continue;
         (turn < 0.0 ? veer : back) += shear;
     }
     params->pos_shr = static_cast<float>(1000.0 * veer / depth);

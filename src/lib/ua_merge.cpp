@@ -98,20 +98,45 @@ void clear_index(int* man_index)
     if (man_index) std::fill(man_index, man_index + UPA_MAN_INDEX, static_cast<int>(missing));
 }
 
-// Significant levels in report order, keeping only those that continue upward.
+// Which of n values to keep so that the kept ones follow each other in order (follows(a, b):
+// b may come after a) and are as many as possible, the earliest of equal choices. A value
+// out of order is dropped by itself, whereas taking each value that continues from the last
+// one kept would let one damaged value drop every value after it. usable(i) false: never kept.
+template <class Usable, class Follows>
+std::vector<bool> longest_ordered_run(int n, Usable usable, Follows follows)
+{
+    std::vector<int> length(n, 0), before(n, -1);
+    int best = -1;
+    for (int i = 0; i < n; ++i) {
+        if (!usable(i)) continue;
+        length[i] = 1;
+        for (int j = 0; j < i; ++j)
+            if (length[j] > 0 && follows(j, i) && length[j] + 1 > length[i]) {
+                length[i] = length[j] + 1;
+                before[i] = j;
+            }
+        if (best < 0 || length[i] > length[best]) best = i;
+    }
+    std::vector<bool> keep(n, false);
+    for (int i = best; i >= 0; i = before[i]) keep[i] = true;
+    return keep;
+}
+
+// Significant levels in report order, the longest run of them going upward.
 std::vector<UPA_level> ordered_sig_levels(const UPA_report& r)
 {
-    std::vector<UPA_level> sigs;
     int numsig = std::clamp(r.numsig, 0, UPA_SIG_LEVELS);
-    float last_p = std::numeric_limits<float>::infinity();
+    std::vector<bool> keep = longest_ordered_run(
+        numsig, [&r](int i) { return usable_pressure(r.sig[i].p); },
+        [&r](int a, int b) { return r.sig[a].p > r.sig[b].p; });
+    std::vector<UPA_level> sigs;
     for (int i = 0; i < numsig; ++i) {
         const UPA_sig& s = r.sig[i];
-        if (!usable_pressure(s.p) || s.p >= last_p) {
+        if (!keep[i]) {
             MESS_print(M_debug, "BAD: %d = %1.0f\n", i, s.p);
             continue;
         }
         sigs.push_back({s.p, missing, s.t, s.td, missing, missing});
-        last_p = s.p;
     }
     return sigs;
 }
@@ -546,10 +571,15 @@ int UPA_wm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     // heights, which count from sea level.
     int numwnd = std::clamp(r.numwnd, 0, UPA_WND_LEVELS);
     float base = numwnd > 0 && r.wnd[0].h == 0.0f && known(sfc_h) ? sfc_h : 0.0f;
+    // Wind levels in report order, the longest run of them going upward: one damaged great
+    // height would otherwise hold back every wind level after it.
+    std::vector<bool> keep = longest_ordered_run(
+        numwnd, [&r](int i) { return known(r.wnd[i].h) && known(r.wnd[i].dir) && known(r.wnd[i].spd); },
+        [&r](int a, int b) { return r.wnd[a].h < r.wnd[b].h; });
     std::vector<UPA_level> winds;
     for (int i = 0; i < numwnd; ++i) {
         const UPA_wnd& w = r.wnd[i];
-        if (!known(w.h) || !known(w.dir) || !known(w.spd)) continue;
+        if (!keep[i]) continue;
         winds.push_back({missing, static_cast<float>(base + w.h * feet_to_m), missing, missing, w.dir, w.spd});
     }
     HeightSink sink{merge};
