@@ -11,6 +11,13 @@
 #include <string>
 #include <vector>
 
+#include <cairo.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "draw.hpp"
 #include "grid_helpers.hpp"
 #include "scratch_dir.hpp"
 #include "date.hpp"
@@ -265,6 +272,51 @@ TEST_F(Gridcalc, SearchFillsEverySlotFromOnePass)
     for (GRD_report& g : grids) std::free(g.grid);
     for (TestGrid& s : slots) s.g.grid = nullptr;
     GRD_close(fd);
+}
+
+}  // namespace
+
+namespace {
+
+// The map's pixel of a grid point carries the colour-bar colour of the grid's value there.
+TEST_F(Gridcalc, PictureOfTheResultShadedByValue)
+{
+    const Outcome r = run("z.grd add 0 = z.png -pd size,800,500 -pa cint=50");
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> png(
+        cairo_image_surface_create_from_png(path("z.png").c_str()), cairo_surface_destroy);
+    ASSERT_EQ(cairo_surface_status(png.get()), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(png.get()), 800);
+    EXPECT_EQ(cairo_image_surface_get_height(png.get()), 500);
+
+    TestGrid z(kDomain);
+    fill(z, [](double lat, double lon, float, float) { return height(lat, lon); });
+    DRAW_map_opts opts;
+    DRAW_map_defaults(&opts);
+    opts.width = 800;
+    opts.height = 500;
+    DRAW_scale scale;
+    ASSERT_EQ(DRAW_map_scale(&z.g, DRAW_PALETTE_AUTO, &scale), 0);
+    struct Point {
+        float lat, lon;
+    } points[] = {{32, -108}, {44, -94}, {48, -91}};  // away from contours and the 5-degree net
+    const unsigned char* data = cairo_image_surface_get_data(png.get());
+    const int stride = cairo_image_surface_get_stride(png.get());
+    for (const Point& p : points) {
+        float px, py;
+        ASSERT_EQ(DRAW_map_pixel(&z.g, &opts, p.lat, p.lon, &px, &py), 1);
+        std::uint32_t pixel;
+        std::memcpy(&pixel, data + static_cast<int>(py) * stride + static_cast<int>(px) * 4, 4);
+        unsigned char want[3];
+        DRAW_value_color(&scale, height(p.lat, p.lon), want);
+        EXPECT_NEAR((pixel >> 16) & 255, want[0], 2) << p.lat;
+        EXPECT_NEAR((pixel >> 8) & 255, want[1], 2) << p.lat;
+        EXPECT_NEAR(pixel & 255, want[2], 2) << p.lat;
+    }
+    const Outcome bad = run("z.grd add 0 = /nonexistent-dir/z.png");
+    EXPECT_NE(bad.status, 0);
+    EXPECT_NE(bad.output.find("Unable to write picture file /nonexistent-dir/z.png"), std::string::npos) << bad.output;
+    DRAW_release();
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ namespace {
 res_type res_key[] = {RES_help,     RES_batch,       RES_message,  RES_file_path, RES_grid_path,
                       RES_current,  RES_parameter,   RES_plot_format, RES_out_file, RES_grid_domain,
                       RES_variable, RES_level,       RES_time,     RES_grid_num,  RES_city_file,
-                      RES_name_conv, RES_null};
+                      RES_name_conv, RES_plot_domain, RES_null};
 res_type res_pos[] = {RES_command, RES_null};
 
 constexpr const char* kUsage =
@@ -31,7 +31,8 @@ constexpr const char* kUsage =
     "  any grid function with operand files or numbers: add sub mul div thick interp sqrt log\n"
     "    pow smooth dewp rhum theta thetae wspd wdir uwnd dot cross vdiff dx dy grad lapl conv\n"
     "    diverg vconv def1 def2 rvort avort adv ugeos vgeos uq vq ...\n"
-    "  OUTFILE ending in .nc is written as netCDF, anything else as a QAZGRID text file.\n";
+    "  OUTFILE ending in .nc is written as netCDF, .png as a map (plot_domain size,W,H;\n"
+    "    parameter cint=N for contours, palette=seq|div), anything else as a QAZGRID text file.\n";
 
 int exit_status(int result)
 {

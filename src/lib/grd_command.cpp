@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "cty_tool.hpp"
+#include "draw.hpp"
 #include "files.hpp"
+#include "plt_labl.hpp"
 #include "grd_tool_internal.hpp"
 #include "region.hpp"
 #include "resrc.hpp"
@@ -277,6 +279,73 @@ int inventory(const char* spec)
     return 0;
 }
 
+bool is_picture(const char* name)
+{
+    std::size_t len = name ? std::strlen(name) : 0;
+    return len > 4 && stricmp(name + len - 4, ".png") == 0;
+}
+
+// Picture settings from resources: plot_domain "size,W,H" for the picture size; parameter
+// items "cint=N" (contour interval) and "palette=seq|div".
+void picture_options(DRAW_map_opts* opts)
+{
+    DRAW_map_defaults(opts);
+    const char* size = RES_get("plot_domain");
+    if (size && *size) {
+        Domain d;
+        DOM_init(&d);
+        if (DOM_decode(size, &d) == 1 && d.proj == 51 && d.nx > 0 && d.ny > 0) {
+            opts->width = d.nx;
+            opts->height = d.ny;
+        } else {
+            MESS_print(M_warn, "Picture size not understood (size,WIDTH,HEIGHT): %s\n", size);
+        }
+    }
+    int count = 0;
+    char** items = nullptr;
+    RES_getvals("parameter", &count, &items);
+    for (int k = 0; k < count; ++k) {
+        const char* item = items[k];
+        if (strnicmp(item, "cint=", 5) == 0) {
+            float cint;
+            if (parse_float(item + 5, &cint) && cint > 0) opts->cint = cint;
+            else MESS_print(M_warn, "Contour interval not understood: %s\n", item);
+        } else if (strnicmp(item, "palette=", 8) == 0) {
+            opts->palette = strnicmp(item + 8, "div", 3) == 0   ? DRAW_PALETTE_DIVERGING
+                            : strnicmp(item + 8, "seq", 3) == 0 ? DRAW_PALETTE_SEQUENTIAL
+                                                                : DRAW_PALETTE_AUTO;
+        }
+    }
+    if (items) free_parsed_array(count, items);
+}
+
+// One map per grid: the first under the given name, further ones (vector results) with
+// "_2", "_3", ... before the ".png".
+int draw_grids(const char* target, GRD_report* const* grids, int n)
+{
+    DRAW_map_opts opts;
+    picture_options(&opts);
+    const std::string name(target);
+    int status = 0;
+    for (int k = 0; k < n; ++k) {
+        std::string file = name;
+        if (k > 0) file.insert(file.size() - 4, "_" + std::to_string(k + 1));
+        // The time line: reference time, forecast hour and valid time from the plot labels.
+        PLT_label_date(&grids[k]->date);
+        PLT_label_for_time(grids[k]->time == -9999 ? 0 : grids[k]->time);
+        char when[PLT_LABEL_LEN];
+        PLT_label_format("%D_%F", when, sizeof when);
+        opts.time_label = when[0] ? when : nullptr;
+        if (DRAW_map_png(grids[k], file.c_str(), &opts) < 0) {
+            status = kFail;
+            continue;
+        }
+        MESS_print(M_mess, "Wrote %s\n", file.c_str());
+    }
+    DRAW_release();
+    return status;
+}
+
 int save_or_show(const char* out, GRD_report* const* grids, int n, GRD_info* info)
 {
     const char* target = out;
@@ -288,6 +357,7 @@ int save_or_show(const char* out, GRD_report* const* grids, int n, GRD_info* inf
         }
         return 0;
     }
+    if (is_picture(target)) return draw_grids(target, grids, n);
     if (grd::save_grids(target, grids, n, info, GRD_out_file(target)) < 0) return kFail;
     MESS_print(M_mess, "Wrote %s\n", target);
     return 0;
