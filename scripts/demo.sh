@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target reelctl loopstub
+cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target reelctl loopstub soundcalc gridcalc
 
 log=$(mktemp)
 build/loopstub >"$log" 2>&1 &
@@ -48,7 +48,6 @@ wait "$stub" 2>/dev/null || true
 
 echo
 echo "== soundcalc share/sample_upa.txt -id RVR   (stability indices of one sample sounding)"
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target soundcalc >/dev/null
 build/soundcalc share/sample_upa.txt -id RVR -pa tt,ki,li,cape,cin,lcl,lfc,el,pw,srh3,ehi
 echo
 echo "== soundcalc share/sample_upa.txt -pa li,cape,srh3 -of -   (every station as a raw point file)"
@@ -56,7 +55,6 @@ build/soundcalc share/sample_upa.txt -pa li,cape,srh3 -of - -me error
 
 echo
 echo "== gridcalc share/sample.grb2 info   (inventory of the sample GRIB 2 analysis)"
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target gridcalc >/dev/null
 build/gridcalc -fp share/ share/sample.grb2 info
 echo
 echo "== gridcalc share/sample.grb2,var=hgt val id KDEN   (500 mb height at Denver)"
@@ -68,5 +66,13 @@ build/gridcalc -fp share/ share/sample.grb2,var=33,lev=500 rvort share/sample.gr
 build/gridcalc -fp share/ "$gridtmp/vort500.nc" maxmin
 echo
 echo "== ncdump -h vort500.nc"
-ncdump -h "$gridtmp/vort500.nc" | head -20
+ncdump -h "$gridtmp/vort500.nc" | sed -n 1,24p
 rm -rf "$gridtmp"
+
+echo
+echo "== pictures: the 500 mb vorticity map and the skew-T of station PLN, written to docs/"
+mkdir -p docs
+build/gridcalc -fp share/ -me error share/sample.grb2,var=33,lev=500 rvort share/sample.grb2,var=34,lev=500 \
+  -pa cint=2 = docs/vorticity500.png
+build/soundcalc share/sample_upa.txt -id PLN -of docs/skewt.png -me error
+ls -l docs/vorticity500.png docs/skewt_PLN.png
