@@ -1,6 +1,7 @@
 // Line input, byte order and small numeric helpers.
 #include "tools.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,24 +20,69 @@ int swaptest = 1;
 
 constexpr int line_limit = 160;
 
-// Reads characters other than newline, at most len, into string and terminates it.
-// The newline that stops the read stays in the stream. Returns the count read, or -1
-// when the stream was already at its end.
-int read_piece(std::FILE* ifile, char* string, int len) {
-  int count = 0;
-  while (count < len) {
-    const int c = std::getc(ifile);
-    if (c == EOF) {
-      string[count] = '\0';
-      return count == 0 ? -1 : count;
-    }
-    if (c == '\n') {
-      std::ungetc(c, ifile);
+// Streams whose last piece ended on a newline still waiting in the stream, with the
+// offset of that newline. The next read skips it; any other newline there is an empty
+// line. The offset guards against a stream moved since (or a new stream at a reused
+// address); a pipe has none (-1) and is trusted by its address.
+struct PendingNewline {
+  std::FILE* file = nullptr;
+  long offset = -1;
+};
+std::array<PendingNewline, 16> pending_newlines;
+std::size_t next_pending_slot = 0;
+
+void forget_pending(std::FILE* file) {
+  for (PendingNewline& p : pending_newlines)
+    if (p.file == file) p.file = nullptr;
+}
+
+void remember_pending(std::FILE* file) {
+  forget_pending(file);
+  PendingNewline* slot = nullptr;
+  for (PendingNewline& p : pending_newlines)
+    if (p.file == nullptr) {
+      slot = &p;
       break;
     }
+  if (slot == nullptr) {
+    slot = &pending_newlines[next_pending_slot];
+    next_pending_slot = (next_pending_slot + 1) % pending_newlines.size();
+  }
+  slot->file = file;
+  slot->offset = std::ftell(file);
+}
+
+// True (and forgotten) when the stream stands on the newline the previous read left.
+bool take_pending(std::FILE* file) {
+  for (PendingNewline& p : pending_newlines) {
+    if (p.file != file) continue;
+    p.file = nullptr;
+    return p.offset == std::ftell(file);
+  }
+  return false;
+}
+
+// Reads characters other than newline, at most len, into string and terminates it.
+// The newline that stops the read (also one right after a piece that filled len) stays
+// in the stream, remembered as pending. Returns the count read, or -1 when the stream
+// was already at its end.
+int read_piece(std::FILE* ifile, char* string, int len) {
+  int count = 0;
+  int c = 0;
+  while (count < len) {
+    c = std::getc(ifile);
+    if (c == EOF || c == '\n') break;
     string[count++] = static_cast<char>(c);
   }
   string[count] = '\0';
+  if (count == len) c = std::getc(ifile);
+  if (c == EOF) return count == 0 ? -1 : count;
+  if (c == '\n') {
+    std::ungetc(c, ifile);
+    remember_pending(ifile);
+  } else if (count == len) {
+    std::ungetc(c, ifile);
+  }
   return count;
 }
 
@@ -80,20 +126,19 @@ int fgetnline(std::FILE* ifile, char* string, int len) {
     if (string && len >= 0) string[0] = '\0';
     return -1;
   }
-  int count = read_piece(ifile, string, len);
-  if (count != 0) return count;
-  // Nothing read: the stream stands on the newline left by the previous call.
-  std::getc(ifile);
-  count = read_piece(ifile, string, len);
-  if (count != 0) return count;
-  string[0] = '\0';
-  return 0;
+  if (take_pending(ifile)) {
+    const int c = std::getc(ifile);
+    if (c != '\n' && c != EOF) std::ungetc(c, ifile);
+  }
+  return read_piece(ifile, string, len);
 }
 
 int fgetline(std::FILE* ifile, char* string) { return fgetnline(ifile, string, line_limit); }
 
 int fskipline(std::FILE* ifile) {
   if (!ifile) return -1;
+  // A newline left by the previous read ends the current line: skipping it is all.
+  take_pending(ifile);
   int c = std::getc(ifile);
   if (c == EOF) return -1;
   while (c != '\n' && c != EOF) c = std::getc(ifile);
