@@ -1,6 +1,6 @@
 // Loop-control requests as the window's server end receives them. Queue transport: the
 // input is a series of messages, each a length byte (0..255) and that many body bytes,
-// sent with type 1 to a private queue and taken with MQ_sget; every granted connection is
+// sent with type 1 to a private queue and each taken with MQ_sget; every granted connection is
 // answered and closed again so that slots do not run out. Stream transport: the same
 // bytes, unframed, written by a client to the window's listening socket.
 #include <arpa/inet.h>
@@ -66,7 +66,10 @@ void answer(int id, int conn_id, char* item)
 
 void serve_queue(const uint8_t* data, size_t size)
 {
+    // One request at a time, each served before the next: a queue filled with requests
+    // leaves no room for replies, and the server then waits seconds for some (by design).
     MQ_settype(0);
+    char item[MQ_ITEM_SIZE];
     for (size_t at = 0; at < size;) {
         const size_t length = std::min<size_t>(data[at], size - at - 1);
         RawMessage msg{};
@@ -74,14 +77,13 @@ void serve_queue(const uint8_t* data, size_t size)
         std::memcpy(msg.mtext, data + at + 1, length);
         msgsnd(qid, &msg, length, IPC_NOWAIT);
         at += 1 + length;
-    }
-    char item[MQ_ITEM_SIZE];
-    int conn_id = -1;
-    for (int round = 0; round < 1000; ++round) {
-        const int got = MQ_sget(qid, &conn_id, item);
-        if (got == 0) break;
-        if (got > 0 && conn_id >= MQ_FIRST_CONN) answer(qid, conn_id, item);
-        drain_replies();
+        int conn_id = -1;
+        for (int round = 0; round < 4; ++round) {
+            const int got = MQ_sget(qid, &conn_id, item);
+            if (got == 0) break;
+            if (got > 0 && conn_id >= MQ_FIRST_CONN) answer(qid, conn_id, item);
+            drain_replies();
+        }
     }
     for (int id = MQ_FIRST_CONN; id <= MQ_LAST_CONN; ++id) MQ_sput(qid, id, -1, "bye");
     drain();
