@@ -102,9 +102,12 @@ void serve_stream(const uint8_t* data, size_t size)
         shutdown(client, SHUT_WR);
         char item[MQ_ITEM_SIZE];
         int conn_id = -1;
-        for (int round = 0; round < 1000; ++round) {
+        // Until nothing is left: a refused request leaves the stream open, and only its end
+        // (or a frame out of step) closes it; a stream left open would keep the next
+        // input's connection waiting in the backlog.
+        for (int round = 0, idle = 0; round < 1000 && idle < 3; ++round) {
             const int got = MQ_sget(1, &conn_id, item);
-            if (got < 0) break;   // the stream ended (or went out of step)
+            idle = got == 0 ? idle + 1 : 0;
             if (got > 0 && conn_id >= MQ_FIRST_CONN) answer(1, conn_id, item);
         }
         for (int id = MQ_FIRST_CONN; id <= MQ_LAST_CONN; ++id) MQ_sput(1, id, -1, "bye");

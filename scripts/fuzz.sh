@@ -15,6 +15,14 @@ if ! command -v clang++ >/dev/null 2>&1; then
   echo "fuzz: clang++ not found, fuzz targets skipped"
   exit 0
 fi
+probe=$(mktemp /tmp/qaz_fuzz_probe.XXXXXX)
+if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }' |
+     clang++ -x c++ -fsanitize=fuzzer,address,undefined - -o "$probe" >/dev/null 2>&1; then
+  rm -f "$probe"
+  echo "fuzz: clang cannot link libFuzzer with the sanitizers (libclang-rt-14-dev missing?), fuzz targets skipped"
+  exit 0
+fi
+rm -f "$probe"
 
 launcher=()
 command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
