@@ -105,6 +105,19 @@ TEST(LineInput, SkipKeepsTheFollowingEmptyLine) {
   std::rewind(in.file);
   EXPECT_EQ(fgetline(in.file, line), 3) << "a newline pending elsewhere is not skipped here";
   EXPECT_STREQ(line, "abc");
+
+  // A stream closed with a newline pending, and a new one (likely at the same address)
+  // that starts with an empty line.
+  for (int round = 0; round < 3; ++round) {
+    std::FILE* first = std::tmpfile();
+    std::fputs("\n", first);
+    std::rewind(first);
+    EXPECT_EQ(fgetline(first, line), 0);
+    std::fclose(first);
+    TempStream second("\nabc\n");
+    EXPECT_EQ(fgetline(second.file, line), 0) << "the new stream's first line is empty";
+    EXPECT_EQ(fgetline(second.file, line), 3);
+  }
 }
 
 TEST(LineInput, StringSkipAndRawCleaning) {

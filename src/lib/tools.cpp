@@ -1,6 +1,8 @@
 // Line input, byte order and small numeric helpers.
 #include "tools.hpp"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -20,36 +22,49 @@ int swaptest = 1;
 
 constexpr int line_limit = 160;
 
-// Streams whose last piece ended on a newline still waiting in the stream, with the
-// offset of that newline. The next read skips it; any other newline there is an empty
-// line. The offset guards against a stream moved since (or a new stream at a reused
-// address); a pipe has none (-1) and is trusted by its address.
+// Streams whose last piece ended on a newline still waiting in the stream, with where
+// that newline stands: the next read skips it, while any other newline there is an empty
+// line. A stream moved since, or closed and its address reused by a new stream, must not
+// pass for the same place: offset and file identity tell most apart (a pipe has no offset,
+// -1), and with glibc the stream's buffer also tells a freshly opened or rewound stream
+// (nothing buffered yet) from the one that left the newline in its buffer, even on the
+// same file.
 struct PendingNewline {
   std::FILE* file = nullptr;
   long offset = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+  const void* buffer_position = nullptr;
+  const void* buffer_end = nullptr;
 };
 std::array<PendingNewline, 16> pending_newlines;
 std::size_t next_pending_slot = 0;
 
-void forget_pending(std::FILE* file) {
-  for (PendingNewline& p : pending_newlines)
-    if (p.file == file) p.file = nullptr;
+PendingNewline place_of(std::FILE* file) {
+  PendingNewline place;
+  place.file = file;
+  place.offset = std::ftell(file);
+  struct stat st {};
+  if (fstat(fileno(file), &st) == 0) {
+    place.device = st.st_dev;
+    place.inode = st.st_ino;
+  }
+#ifdef __GLIBC__
+  place.buffer_position = file->_IO_read_ptr;
+  place.buffer_end = file->_IO_read_end;
+#endif
+  return place;
 }
 
 void remember_pending(std::FILE* file) {
-  forget_pending(file);
   PendingNewline* slot = nullptr;
   for (PendingNewline& p : pending_newlines)
-    if (p.file == nullptr) {
-      slot = &p;
-      break;
-    }
+    if (p.file == file || (slot == nullptr && p.file == nullptr)) slot = &p;
   if (slot == nullptr) {
     slot = &pending_newlines[next_pending_slot];
     next_pending_slot = (next_pending_slot + 1) % pending_newlines.size();
   }
-  slot->file = file;
-  slot->offset = std::ftell(file);
+  *slot = place_of(file);
 }
 
 // True (and forgotten) when the stream stands on the newline the previous read left.
@@ -57,7 +72,9 @@ bool take_pending(std::FILE* file) {
   for (PendingNewline& p : pending_newlines) {
     if (p.file != file) continue;
     p.file = nullptr;
-    return p.offset == std::ftell(file);
+    const PendingNewline now = place_of(file);
+    return p.offset == now.offset && p.device == now.device && p.inode == now.inode &&
+           p.buffer_position == now.buffer_position && p.buffer_end == now.buffer_end;
   }
   return false;
 }
