@@ -284,6 +284,17 @@ TEST_F(LabelTest, ReadsEveryLabelForm) {
         // A four-digit year at the start is read whole, not as its first two digits.
         {"12Z  7 DEC 2026", "2026-12-07 12:xx:xx"},
         {"12Z  7 DEC  5 GFS", "2005-12-07 12:xx:xx"},  // a blank-led year as written
+        // Hour and minute only from three or four digits before the Z; two digits after
+        // leading blanks are an hour alone.
+        {"AVN  06Z 17 DEC 26", "2026-12-17 06:xx:xx"},
+        {"ETA  12Z  7 DEC 26", "2026-12-07 12:xx:xx"},
+        {" 12Z  7 DEC 26", "2026-12-07 12:xx:xx"},
+        {"  6Z  7 DEC 26", "2026-12-07 06:xx:xx"},
+        {" 630Z  7 DEC 26", "2026-12-07 06:30:xx"},
+        {"  630Z  7 DEC 26", "2026-12-07 06:30:xx"},
+        {" 1230Z  7 DEC 26", "2026-12-07 12:30:xx"},
+        {"ETA 1230Z 17 DEC 26", "2026-12-17 12:30:xx"},
+        {"NAM 0630Z  7 DEZ 26", "2026-12-07 06:30:xx"},
     };
     for (const auto& c : cases) {
         Date d{};
@@ -293,7 +304,11 @@ TEST_F(LabelTest, ReadsEveryLabelForm) {
     // Without brackets an unknown zone cannot be undone: refused, not guessed.
     for (const char* bad : {"", "hello", "12Z  7 XYZ 26", "1 2 3 4", "7 AM EST  7 DEC 26",
                             "12Z  7 DEC 261", "12Z  7 DEC 202612", "x 1230Z  7 DEC 2026",
-                            "12Z  7 DEC 0699"}) {
+                            "12Z  7 DEC 0699",
+                            // An hour above 23 or a minute above 59 in any form.
+                            "6 AM [99Z]  7 DEC 26", "6 AM [0660Z]  7 DEC 26", "6 AM [2400Z]  7 DEC 26",
+                            "6:75 AM [12Z]  7 DEC 26", "2460Z  7 DEC 26", "1275Z  7 DEC 26", "24Z  7 DEC 26",
+                            "12:60:00Z  7 DEC 26", "12:00:60Z  7 DEC 26", "x12345Z  7 DEC 26"}) {
         Date d = make(1, 1, 1, 1, 1);
         EXPECT_EQ(DATE_decode_label(bad, &d), -1) << bad;
         EXPECT_EQ(d.year, X) << bad;
@@ -351,8 +366,11 @@ TEST_F(LabelTest, MonthNames) {
     } cases[] = {
         {"JAN", 1},  {"jan", 1},  {"FEB", 2},  {"MAR", 3}, {"APR", 4},       {"MAY", 5},
         {"JUN", 6},  {"jun", 6},  {"JUL", 7},  {"AUG", 8}, {"SEP", 9},       {"OCT", 10},
-        {"NOV", 11}, {"DEC", 12}, {"dec", 12}, {"Jun", 0}, {"DECEMBER", 12}, {"FRI", 0},
-        {"SUN", 0},  {"JA", 0},   {"", 0},     {"jUN", 0},
+        {"NOV", 11}, {"DEC", 12}, {"dec", 12}, {"Jun", 0}, {"DECEMBER", 12}, {"FRI", 2},
+        {"SUN", 9},  {"JA", 0},   {"", 0},     {"jUN", 0},
+        // Decided by letters, so names spelt otherwise decode too.
+        {"FEV", 2},  {"fev", 2},  {"AVR", 4},  {"MRZ", 0}, {"OKT", 10},      {"DEZ", 12},
+        {"GEN", 0},  {"MAI", 0},  {"AGO", 0},  {"Fev", 0}, {"J1N", 0},       {"JAX", 1},
     };
     for (const auto& c : cases) EXPECT_EQ(DATE_decode_month(c.text), c.month) << c.text;
     EXPECT_EQ(DATE_decode_month(nullptr), 0);

@@ -1,7 +1,9 @@
 // Resource-file reader: key matching, tagged blocks, directories and the environment.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -308,6 +310,86 @@ TEST_F(DefReadTest, RandomInputIsReadSafely) {
         }
         testing::internal::GetCapturedStderr();
     }
+}
+
+// Resource files that someone else could have written are skipped with one warning that
+// names the file and the reason; the user's own files keep being read.
+TEST_F(DefReadTest, ResourceFilesOthersCouldWriteAreSkipped) {
+    namespace fs = std::filesystem;
+    const fs::path base = scratch_dir("qaz_def_read_test") / "trust";
+    fs::remove_all(base);
+    const bool root = geteuid() == 0;
+    constexpr uid_t kOther = 65534;
+    const auto dir = [&](const std::string& name, mode_t mode) {
+        const fs::path d = base / name;
+        fs::create_directories(d);
+        chmod(d.c_str(), mode);
+        return d;
+    };
+    const auto file = [](const fs::path& path, mode_t mode, uid_t owner = getuid()) {
+        std::ofstream(path) << "*window_num 25\n";
+        chmod(path.c_str(), mode);
+        if (owner != getuid() && chown(path.c_str(), owner, static_cast<gid_t>(-1)) != 0) return std::string();
+        return path.string();
+    };
+    const auto link = [](const fs::path& at, const std::string& target, uid_t owner = getuid()) {
+        fs::create_symlink(target, at);
+        if (owner != getuid() && lchown(at.c_str(), owner, static_cast<gid_t>(-1)) != 0) return std::string();
+        return at.string();
+    };
+    const fs::path own = dir("own", 0755), shared = dir("shared", 0777), sticky = dir("sticky", 01777),
+                   group_dir = dir("group", 0775), cfg_dir = dir("cfg", 0755);
+    const std::string mine = file(own / "mine.def", 0644);
+    const std::string group_writable = file(own / "group.def", 0664);
+    const std::string shared_file = file(shared / "in_shared.def", 0644);
+    file(cfg_dir / "qaz.cfg", 0666);
+    struct Case {
+        const char* what;
+        std::string name;   // empty: cannot be set up here (not root)
+        const char* reason; // null: read
+    };
+    const std::vector<Case> cases = {
+        {"own file", mine, nullptr},
+        {"read-only own file", file(own / "ro.def", 0400), nullptr},
+        {"group-writable", group_writable, "writable by group or others"},
+        {"world-writable", file(own / "world.def", 0606), "writable by group or others"},
+        {"in a world-writable directory", shared_file, "is writable by group or others"},
+        {"in a group-writable directory", file(group_dir / "g.def", 0644), "is writable by group or others"},
+        {"own file in a sticky directory", file(sticky / "mine.def", 0644), nullptr},
+        {"directory form", cfg_dir.string(), "qaz.cfg ignored: writable by group or others"},
+        {"link to own file", link(own / "good_link", mine), nullptr},
+        {"relative link", link(own / "rel_link", "mine.def"), nullptr},
+        {"link to a group-writable file", link(own / "to_group", group_writable), "writable by group or others"},
+        {"link to a file in a shared directory", link(own / "to_shared", shared_file), "is writable by group or others"},
+        {"own link in a sticky directory", link(sticky / "my_link", mine), nullptr},
+        {"link in a shared directory", link(shared / "planted", mine), "a symbolic link whose directory"},
+        {"another user's file", root ? file(own / "other.def", 0644, kOther) : "", "owned by another user (uid 65534)"},
+        {"another user's file in a sticky directory", root ? file(sticky / "theirs.def", 0644, kOther) : "",
+         "owned by another user"},
+        {"link to another user's file", root ? link(own / "to_other", (own / "other.def").string()) : "",
+         "owned by another user"},
+        {"another user's link in a sticky directory", root ? link(sticky / "their_link", mine, kOther) : "",
+         "a symbolic link owned by another user (uid 65534)"},
+    };
+    for (const Case& c : cases) {
+        if (c.name.empty()) {
+            if (root) ADD_FAILURE() << c.what << ": set-up failed";
+            continue;
+        }
+        testing::internal::CaptureStderr();
+        const Entries got = read_all(c.name);
+        const std::string err = testing::internal::GetCapturedStderr();
+        if (c.reason == nullptr) {
+            EXPECT_EQ(got, (Entries{{"*window_num", "25"}})) << c.what;
+            EXPECT_EQ(err, "") << c.what;
+            continue;
+        }
+        EXPECT_TRUE(got.empty()) << c.what;
+        EXPECT_EQ(err.find("DEF_open: resource file "), 0u) << c.what << ": " << err;
+        EXPECT_NE(err.find(c.reason), std::string::npos) << c.what << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.what << ": one warning";
+    }
+    if (!root) GTEST_SKIP() << "files of another user need root to make";
 }
 
 }  // namespace

@@ -113,6 +113,26 @@ TEST_F(QueueChannel, ConversationAndSlotLifecycle)
     EXPECT_EQ(connect_client(), conn_id) << "a freed slot is handed out again";
 }
 
+// A window may count down its remaining lines from above 9, or end with any negative
+// status; both must reach the client unchanged.
+TEST_F(QueueChannel, StatusesBeyondOneDigit)
+{
+    const std::vector<std::vector<int>> conversations = {{12, 11, 10, 3, 0}, {12, -12}, {79, -176}};
+    for (const auto& statuses : conversations) {
+        int conn_id = connect_client();
+        ASSERT_GT(conn_id, 0);
+        for (int status : statuses) EXPECT_EQ(MQ_sput(qid_, conn_id, status, "line %d\n", status), 0) << status;
+        char item[MQ_ITEM_SIZE];
+        for (int status : statuses) {
+            EXPECT_EQ(MQ_get(qid_, conn_id, item), status);
+            EXPECT_EQ(item, "line " + std::to_string(status) + "\n");
+        }
+        if (statuses.back() < 0) EXPECT_EQ(MQ_sput(qid_, conn_id, 0, "late"), -1) << "closed by the negative status";
+        else MQ_sput(qid_, conn_id, -1, "bye"), raw_receive(qid_, conn_id);
+    }
+    EXPECT_EQ(pending(qid_), 0);
+}
+
 TEST_F(QueueChannel, NineteenSlotsThenSilence)
 {
     for (int expected = MQ_FIRST_CONN; expected <= MQ_LAST_CONN; ++expected) ASSERT_EQ(connect_client(), expected);
@@ -135,7 +155,8 @@ TEST_F(QueueChannel, ServerRefusesRepliesToClosedOrImpossibleIds)
         int qid, conn_id, flag;
     } cases[] = {
         {qid_, open_id + 1, 0}, {qid_, 0, 0},  {qid_, 1, 0},        {qid_, -4, 0},        {qid_, 22, 0},
-        {qid_, 1000, 0},        {qid_, 2, 0},  {-1, open_id, 0},    {qid_, open_id, 10},  {qid_, open_id, -10},
+        {qid_, 1000, 0},        {qid_, 2, 0},  {-1, open_id, 0},    {qid_, open_id, 80},  {qid_, open_id, -177},
+        {qid_, open_id, -48},
     };
     for (const auto& c : cases)
         EXPECT_EQ(MQ_sput(c.qid, c.conn_id, c.flag, "x"), -1) << "conn " << c.conn_id << " flag " << c.flag;
@@ -228,8 +249,9 @@ TEST_F(QueueChannel, ClientRejectsMalformedReplies)
         const char* text;
     } cases[] = {
         {'0' + std::string(MQ_BODY_SIZE - 1, 'x'), -1, ""}, {'1' + std::string(250, 'x'), -1, ""},
-        {body_of('A', "too high"), -1, ""},                  {body_of('\0', "nul"), -1, ""},
-        {body_of('\x80', "high bit"), -1, ""},               {body_of('&', "below -9"), -1, ""},
+        {body_of('A', "seventeen"), 17, "seventeen"},        {body_of('\0', "nul"), -1, ""},
+        {body_of('\x80', "high bit"), -176, "high bit"},     {body_of('&', "below -9"), -10, "below -9"},
+        {body_of('\x7f', "highest"), 79, "highest"},
         {body_of('\'', "not running"), -9, "not running"},   {body_of('.', "stopped"), -2, "stopped"},
         {body_of('9', "more"), 9, "more"},                   {"0", 0, ""},
     };
@@ -591,6 +613,21 @@ TEST_F(StreamChannel, ServerHandshakeRequestAndReply)
     EXPECT_EQ(code, '0');
 }
 
+TEST_F(StreamChannel, ServerSendsStatusesBeyondOneDigit)
+{
+    ASSERT_EQ(MQ_create(port_), 1);
+    int fd = client();
+    int conn_id = handshake(fd);
+    ASSERT_EQ(conn_id, MQ_FIRST_CONN);
+    for (int status : {12, 11, 10, 3, 0, -12}) {
+        EXPECT_EQ(MQ_sput(1, conn_id, status, "%d", status), 1 + static_cast<int>(std::to_string(status).size()) + 1);
+        char code;
+        EXPECT_EQ(read_frame(fd, &code), std::to_string(status));
+        EXPECT_EQ(code, static_cast<char>('0' + status));
+    }
+    EXPECT_EQ(MQ_sput(1, conn_id, 0, "late"), -1) << "closed by the negative status";
+}
+
 TEST_F(StreamChannel, AStreamThatHangsUpFreesEverySlotItOpened)
 {
     ASSERT_EQ(MQ_create(port_), 1);
@@ -680,7 +717,10 @@ TEST_F(StreamChannel, ClientReadsFramesAndRejectsBadOnes)
     } cases[] = {
         {frame('1', "first\n") + frame('0', "last\n"), 1, "first\n"},
         {frame('\'', "off"), -9, "off"},
-        {frame('A', "bad status"), -1, ""},
+        {frame('A', "seventeen"), 17, "seventeen"},
+        {frame('0' + 12, "12\n") + frame('0' + 11, "11\n"), 12, "12\n"},
+        {frame(static_cast<char>('0' - 12), "bye"), -12, "bye"},
+        {frame('\0', "nul"), -1, ""},
         {std::string(1, '\0') + "0x", -1, ""},
         {"\xf0" "0x", -1, ""},
         {"", -1, ""},

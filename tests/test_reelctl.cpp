@@ -1089,4 +1089,39 @@ TEST(Loopstub, StopTellsEveryClientAndCleansUpAfterThem)
     EXPECT_FALSE(queue_exists(key));
 }
 
+// A window that counts its remaining lines down from above 9, and one that ends the
+// conversation with -12: every line is printed, and "quit" goes only to the first.
+TEST(Reelctl, RepliesWithStatusesBeyondOneDigit)
+{
+    const struct {
+        std::vector<int> statuses;
+        std::string out;
+        bool quit_expected;
+    } cases[] = {
+        {{12, 11, 10, 3, 0}, "12\n11\n10\n3\n0\n", true},
+        {{12, -12}, "12\n", false},
+    };
+    int key = unique_key(44);
+    QueueGuard guard{{key}};
+    for (const auto& c : cases) {
+        int qid = fresh_queue(key);
+        ASSERT_GE(qid, 0);
+        Running client = start({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=3", "count"});
+        grant_connection(qid, 5);
+        EXPECT_EQ(next_request(qid).substr(0, 6), "5count");
+        for (int status : c.statuses)
+            raw_send(qid, 5, body_of(static_cast<char>('0' + status), std::to_string(status) + "\n"));
+        if (c.quit_expected) {
+            EXPECT_EQ(next_request(qid), body_of('5', "quit"));
+            raw_send(qid, 5, body_of('0' - 1, "Goodbye\n"));
+        }
+        Result r;
+        finish(client, &r);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(pending(qid), 0) << "no quit after the window ended the conversation";
+    }
+}
+
 }  // namespace

@@ -141,6 +141,18 @@ TEST_F(RegionTest, MissingAndInvalidStrings)
     EXPECT_EQ(DOM_decode(nullptr, &domain), -9999);
     EXPECT_EQ(DOM_decode("MISS", &domain), -9999);
 
+    // Only an empty text and "miss" mean no domain; every other unknown word is refused aloud.
+    const struct {
+        const char* text;
+        int result;
+    } words[] = {{" miss ", -9999}, {"  ", -9999}, {"none", 255}, {"NONE", 255}, {"missing", 255}};
+    for (const auto& w : words) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(DOM_decode(w.text, &domain), w.result) << w.text;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find("Invalid plot domain") != std::string::npos, w.result == 255) << w.text << ": " << err;
+    }
+
     Domain kept = decode("40,-100", 1);
     EXPECT_EQ(FLAG_get(DOM_REGION_FLAG), 1);
     EXPECT_EQ(DOM_decode("no_such_region", &kept), 255);

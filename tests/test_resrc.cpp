@@ -521,14 +521,15 @@ TEST_F(ResrcTest, BooleanWords) {
     };
     const Case cases[] = {
         {nullptr, 1, 1}, {"", 1, 1},     {"true", 1, 1},  {"ON", 1, 1},   {"Yes", 1, 1},
-        {"false", 1, 0}, {"off", 1, 0},  {"NO", 1, 0},    {"maybe", 0, -1}, {"1", 0, -1},
+        {"false", 1, 0}, {"off", 1, 0},  {"NO", 1, 0},    {"maybe", 1, -1}, {"1", 1, -1},
     };
     for (const Case& c : cases) {
         int target = -1;
         testing::internal::CaptureStderr();
         EXPECT_EQ(RES_conv_data(c.text, &target, CV_bool), c.result) << (c.text ? c.text : "(none)");
-        testing::internal::GetCapturedStderr();
+        const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(target, c.stored) << (c.text ? c.text : "(none)");
+        EXPECT_EQ(err.empty(), c.stored != -1) << "a word that is no yes/no is stored nowhere, with a warning";
     }
     EXPECT_EQ(RES_conv_data("yes", nullptr, CV_bool), 1);
 }

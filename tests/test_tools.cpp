@@ -49,17 +49,75 @@ using Lines = std::vector<std::pair<int, std::string>>;
 }  // namespace
 
 TEST(LineInput, LinesPiecesAndEndings) {
-  auto line160 = [](std::FILE* f, char* s) { return fgetline(f, s); };
-  auto line4 = [](std::FILE* f, char* s) { return fgetnline(f, s, 4); };
-  EXPECT_EQ(read_all("abc\n\nde", line160), (Lines{{3, "abc"}, {0, ""}, {2, "de"}, {-1, ""}}));
-  EXPECT_EQ(read_all("one\ntwo\n", line160), (Lines{{3, "one"}, {3, "two"}, {-1, ""}}));
-  EXPECT_EQ(read_all("abc\r\n", line160), (Lines{{4, "abc\r"}, {-1, ""}}));
-  // Long lines come back in pieces; a line exactly at the limit leaves no empty piece.
-  EXPECT_EQ(read_all("abcdefg\nxy\n", line4), (Lines{{4, "abcd"}, {3, "efg"}, {2, "xy"}, {-1, ""}}));
-  EXPECT_EQ(read_all("abcd\nef", line4), (Lines{{4, "abcd"}, {2, "ef"}, {-1, ""}}));
-  EXPECT_EQ(read_all(std::string(400, 'x') + "\nend\n", line160),
-            (Lines{{160, std::string(160, 'x')}, {160, std::string(160, 'x')},
-                   {80, std::string(80, 'x')}, {3, "end"}, {-1, ""}}));
+  const std::string x160(160, 'x'), x161(161, 'x');
+  const struct {
+    const char* what;
+    std::string bytes;
+    int limit;
+    Lines lines;
+  } cases[] = {
+      {"empty line inside", "abc\n\nde", 160, {{3, "abc"}, {0, ""}, {2, "de"}, {-1, ""}}},
+      {"final newline", "one\ntwo\n", 160, {{3, "one"}, {3, "two"}, {-1, ""}}},
+      {"leading empty line", "\nabc", 160, {{0, ""}, {3, "abc"}, {-1, ""}}},
+      {"leading empty lines", "\n\nabc\n", 160, {{0, ""}, {0, ""}, {3, "abc"}, {-1, ""}}},
+      {"trailing empty lines", "abc\n\n\n", 160, {{3, "abc"}, {0, ""}, {0, ""}, {-1, ""}}},
+      {"consecutive empty lines", "a\n\n\nb\n", 160, {{1, "a"}, {0, ""}, {0, ""}, {1, "b"}, {-1, ""}}},
+      {"only a newline", "\n", 160, {{0, ""}, {-1, ""}}},
+      {"nothing", "", 160, {{-1, ""}}},
+      {"CR LF", "abc\r\n\r\nd\r\n", 160, {{4, "abc\r"}, {1, "\r"}, {2, "d\r"}, {-1, ""}}},
+      {"CR LF then empty", "abc\r\n\n", 160, {{4, "abc\r"}, {0, ""}, {-1, ""}}},
+      // Long lines come back in pieces; a line exactly at the limit leaves no empty piece,
+      // and an empty line after it still counts.
+      {"pieces", "abcdefg\nxy\n", 4, {{4, "abcd"}, {3, "efg"}, {2, "xy"}, {-1, ""}}},
+      {"exact limit", "abcd\nef", 4, {{4, "abcd"}, {2, "ef"}, {-1, ""}}},
+      {"exact limit, empty after", "abcd\n\nef\n", 4, {{4, "abcd"}, {0, ""}, {2, "ef"}, {-1, ""}}},
+      {"exact limit, no newline", "abcd", 4, {{4, "abcd"}, {-1, ""}}},
+      {"160 and newline", x160 + "\n\nend\n", 160, {{160, x160}, {0, ""}, {3, "end"}, {-1, ""}}},
+      {"160 without newline", x160, 160, {{160, x160}, {-1, ""}}},
+      {"161 and newline", x161 + "\n\n", 160, {{160, x160}, {1, "x"}, {0, ""}, {-1, ""}}},
+      {"161 without newline", x161, 160, {{160, x160}, {1, "x"}, {-1, ""}}},
+      {"400", std::string(400, 'x') + "\nend\n", 160,
+       {{160, x160}, {160, x160}, {80, std::string(80, 'x')}, {3, "end"}, {-1, ""}}},
+  };
+  for (const auto& c : cases) {
+    const int limit = c.limit;
+    auto reader = [limit](std::FILE* f, char* s) { return limit == 160 ? fgetline(f, s) : fgetnline(f, s, limit); };
+    EXPECT_EQ(read_all(c.bytes, reader), c.lines) << c.what;
+  }
+}
+
+// A skipped line ends at its newline: the empty line after it is a line of its own, also
+// when the stream is read again from the start or a second stream is read in between.
+TEST(LineInput, SkipKeepsTheFollowingEmptyLine) {
+  TempStream in("abc\n\nxyz\n");
+  TempStream other("\nq\n");
+  char line[161];
+  EXPECT_EQ(fskipline(in.file), 0);
+  EXPECT_EQ(fgetline(in.file, line), 0);
+  EXPECT_EQ(fgetline(other.file, line), 0);
+  EXPECT_EQ(fgetline(in.file, line), 3);
+  EXPECT_STREQ(line, "xyz");
+  EXPECT_EQ(fgetline(other.file, line), 1);
+  std::rewind(in.file);
+  EXPECT_EQ(fgetline(in.file, line), 3);
+  EXPECT_EQ(fskipline(in.file), 0) << "the newline of abc";
+  EXPECT_EQ(fgetline(in.file, line), 0) << "the empty line";
+  std::rewind(in.file);
+  EXPECT_EQ(fgetline(in.file, line), 3) << "a newline pending elsewhere is not skipped here";
+  EXPECT_STREQ(line, "abc");
+
+  // A stream closed with a newline pending, and a new one (likely at the same address)
+  // that starts with an empty line.
+  for (int round = 0; round < 3; ++round) {
+    std::FILE* first = std::tmpfile();
+    std::fputs("\n", first);
+    std::rewind(first);
+    EXPECT_EQ(fgetline(first, line), 0);
+    std::fclose(first);
+    TempStream second("\nabc\n");
+    EXPECT_EQ(fgetline(second.file, line), 0) << "the new stream's first line is empty";
+    EXPECT_EQ(fgetline(second.file, line), 3);
+  }
 }
 
 TEST(LineInput, StringSkipAndRawCleaning) {

@@ -941,14 +941,30 @@ int DATE_decode_seq(const char* str, Date* date) {
 
 int DATE_decode_month(const char* str) {
     if (!str) return 0;
-    char head[4] = {};
-    for (int i = 0; i < 3; ++i) {
-        if (!str[i]) return 0;
-        head[i] = str[i];
+    // Decided by letters, not by whole English names: file names and labels from other
+    // sources spell some months otherwise ("FEV", "AVR", "OKT", "DEZ").
+    const auto letter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; };
+    const auto upper = [](char c) { return std::isupper(static_cast<unsigned char>(c)) != 0; };
+    for (int i = 0; i < 3; ++i)
+        if (!letter(str[i]) || upper(str[i]) != upper(str[0])) return 0;
+    const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(str[0])));
+    const char second = static_cast<char>(std::toupper(static_cast<unsigned char>(str[1])));
+    const char third = static_cast<char>(std::toupper(static_cast<unsigned char>(str[2])));
+    switch (first) {
+    case 'F': return 2;
+    case 'S': return 9;
+    case 'O': return 10;
+    case 'N': return 11;
+    case 'D': return 12;
+    default: break;
     }
-    for (int m = 0; m < 12; ++m)
-        if (std::strcmp(head, kMonths[m]) == 0 || std::strcmp(head, kMonthsLower[m]) == 0)
-            return m + 1;
+    if (first == 'J' && second == 'A') return 1;
+    static constexpr struct {
+        char first, third;
+        int month;
+    } kByFirstAndThird[] = {{'J', 'N', 6}, {'J', 'L', 7}, {'M', 'R', 3}, {'M', 'Y', 5}, {'A', 'R', 4}, {'A', 'G', 8}};
+    for (const auto& rule : kByFirstAndThird)
+        if (rule.first == first && rule.third == third) return rule.month;
     return 0;
 }
 
@@ -1004,17 +1020,22 @@ bool decode_utc_forms(const char* str, Date* date) {
             accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
             return true;
     }
-    // When the window starts on a blank, the hour was written with one digit.
-    const std::string last15 = last_chars(text.c_str(), 15);
-    const bool one_digit_hour = last15[0] == ' ';
-    const std::string window = one_digit_hour ? last15.substr(1) : last15;
-    used = -1;
-    const int n = std::sscanf(window.c_str(),
-                              one_digit_hour ? "%1d%2dZ %2d %3s %2d%n" : "%2d%2dZ %2d %3s %2d%n",
-                              &h, &m, &day, mon, &yy, &used);
-    if (n == 5 && used == static_cast<int>(window.size()) &&
-        accept(date, yy, mon, day, h, m, DATE_MISSING))
-        return true;
+    // Hour and minute before the Z: exactly three or four digits, so that "06Z" or "12Z"
+    // after blanks is never split into a one-digit hour and a minute.
+    const std::size_t window_start = text.size() > 15 ? text.size() - 15 : 0;
+    for (std::size_t zulu = text.find('Z', window_start); zulu != std::string::npos; zulu = text.find('Z', zulu + 1)) {
+        std::size_t clock_start = zulu;
+        while (clock_start > 0 && is_digit(clock_start - 1)) --clock_start;
+        const std::size_t width = zulu - clock_start;
+        used = -1;
+        if ((width == 3 || width == 4) &&
+            std::sscanf(text.c_str() + zulu, "Z %2d %3s %2d%n", &day, mon, &yy, &used) == 3 &&
+            used == static_cast<int>(text.size() - zulu)) {
+            h = std::stoi(text.substr(clock_start, width - 2));
+            m = std::stoi(text.substr(zulu - 2, 2));
+            if (accept(date, yy, mon, day, h, m, DATE_MISSING)) return true;
+        }
+    }
     const std::string last19 = last_chars(text.c_str(), 19);
     used = -1;
     if (std::sscanf(last19.c_str(), "%2d:%2d:%2dZ %2d %3s %2d%n", &h, &m, &s, &day, mon, &yy,
@@ -1022,8 +1043,11 @@ bool decode_utc_forms(const char* str, Date* date) {
         used == static_cast<int>(last19.size()) && accept(date, yy, mon, day, h, m, s))
         return true;
     const std::string last13 = last_chars(text.c_str(), 13);
+    // The hour must be the whole clock: not the seconds or minutes of a longer one.
+    const std::size_t before = text.size() - last13.size();
+    const bool clock_whole = before == 0 || (!is_digit(before - 1) && text[before - 1] != ':');
     used = -1;
-    if (std::sscanf(last13.c_str(), "%2dZ %2d %3s %2d%n", &h, &day, mon, &yy, &used) == 4 &&
+    if (clock_whole && std::sscanf(last13.c_str(), "%2dZ %2d %3s %2d%n", &h, &day, mon, &yy, &used) == 4 &&
         used == static_cast<int>(last13.size()) &&
         accept(date, yy, mon, day, h, DATE_MISSING, DATE_MISSING))
         return true;
@@ -1048,17 +1072,17 @@ bool twelve_hour(const std::string& clock, const std::string& half, int* hour, i
     const std::size_t colon = clock.find(':');
     *min = DATE_MISSING;
     if (!digits(clock.substr(0, colon), 1, 2, hour) || *hour < 1 || *hour > 12) return false;
-    if (colon != std::string::npos && !digits(clock.substr(colon + 1), 2, 2, min)) return false;
+    if (colon != std::string::npos && (!digits(clock.substr(colon + 1), 2, 2, min) || *min > 59)) return false;
     *hour = *hour % 12 + (half == "PM" ? 12 : 0);
     return true;
 }
 
-// A 24-hour clock "HH" or "HHMM".
+// A 24-hour clock "HH" or "HHMM", hour 0-23 and minute 0-59.
 bool day_clock(const std::string& clock, int* hour, int* min) {
     *min = DATE_MISSING;
-    if (clock.size() == 4)
-        return digits(clock.substr(0, 2), 2, 2, hour) && digits(clock.substr(2), 2, 2, min);
-    return digits(clock, 1, 2, hour);
+    bool read = clock.size() == 4 ? digits(clock.substr(0, 2), 2, 2, hour) && digits(clock.substr(2), 2, 2, min)
+                                  : digits(clock, 1, 2, hour);
+    return read && *hour <= 23 && (*min == DATE_MISSING || *min <= 59);
 }
 
 std::vector<std::string> split_blanks(const char* str) {

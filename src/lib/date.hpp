@@ -133,8 +133,12 @@ int DATE_decode_seq(const char* str, Date* date);
 // Reads a date label back as UTC: "12Z  7 DEC 26", "1230Z  7 DEC 26", "12:30:05Z  7 DEC 26"
 // (also at the end of a longer text; trailing blanks and line ends are ignored), a
 // display-zone label with the UTC clock in brackets, or one in the current display zone.
-// The year has two digits; four only in a label at the start of str. Unread fields stay
-// -9999. 0, or -1 (date cleared) when no form matches or str is null.
+// The year has two digits; four only in a label at the start of str. Hour and minute come
+// together only from three or four digits before the "Z"; an hour above 23 or a minute
+// above 59 matches no form. Unread fields stay -9999. 0, or -1 (date cleared) when no form
+// matches or str is null.
 int DATE_decode_label(const char* str, Date* date);
-// Month number 1-12 from "JAN".."DEC" (all upper or all lower case); 0 when unknown.
+// Month number 1-12 from the first three letters (all upper or all lower case): F, S, O,
+// N, D decide alone; "JA" is 1; otherwise the first and third letters (J-N 6, J-L 7, M-R 3,
+// M-Y 5, A-R 4, A-G 8), so "FEV", "OKT" or "DEZ" decode too. 0 when no rule matches.
 int DATE_decode_month(const char* str);

@@ -1,12 +1,15 @@
 // Resource-file reader and key matching.
 #include "def_read.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +60,62 @@ bool is_directory(const std::string& name) {
 bool exists(const std::string& name) {
     struct stat st {};
     return ::stat(name.c_str(), &st) == 0;
+}
+
+// Resource values can run commands (a message copy to "|cmd"), so a file that another
+// user could have placed or changed must not configure the program: neither in the
+// directory where it starts (a shared project directory, /tmp) nor anywhere else on the
+// search path. Trusted: owned by this user or root, writable by neither group nor others,
+// in a directory writable by neither, unless that directory is sticky and the file is this
+// user's own. A symbolic link is judged by its target, and the link itself must pass the
+// same owner and directory rules, or whoever may write its directory could point it at a
+// file of ours that was never meant as resources.
+bool trusted_owner(uid_t owner) { return owner == getuid() || owner == 0; }
+
+// Empty when a file owned by owner may sit in dir, else the reason it may not.
+std::string directory_distrust(const std::filesystem::path& dir, uid_t owner) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return "its directory " + dir.string() + " cannot be examined";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return "";
+    if ((st.st_mode & S_ISVTX) != 0 && owner == getuid()) return "";
+    return "its directory " + dir.string() + " is writable by group or others";
+}
+
+// Empty when the file opened as name (whose status is target) may be read, else the reason.
+std::string file_distrust(const std::string& name, const struct stat& target) {
+    if (!trusted_owner(target.st_uid)) return "owned by another user (uid " + std::to_string(target.st_uid) + ")";
+    if ((target.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "writable by group or others";
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(name.c_str(), nullptr), &std::free);
+    if (!real) return "its real path cannot be resolved";
+    std::string reason = directory_distrust(std::filesystem::path(real.get()).parent_path(), target.st_uid);
+    if (!reason.empty()) return reason;
+    struct stat link {};
+    if (::lstat(name.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return "";
+    if (!trusted_owner(link.st_uid))
+        return "a symbolic link owned by another user (uid " + std::to_string(link.st_uid) + ")";
+    std::filesystem::path link_dir = std::filesystem::path(name).parent_path();
+    if (link_dir.empty()) link_dir = ".";
+    reason = directory_distrust(link_dir, link.st_uid);
+    return reason.empty() ? "" : "a symbolic link whose " + reason.substr(4);
+}
+
+// Opens name for reading when it may be trusted; null otherwise (a refusal is warned).
+// Opened without waiting, so that a FIFO planted under a resource file's name cannot
+// hold the program before its owner is known.
+std::FILE* open_trusted(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat target {};
+    std::string reason = ::fstat(fd, &target) != 0 ? "its status cannot be read" : file_distrust(name, target);
+    if (!reason.empty()) {
+        MESS_print(M_warn, "DEF_open: resource file %s ignored: %s\n", name.c_str(), reason.c_str());
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = ::fdopen(fd, "r");
+    if (!file) ::close(fd);
+    return file;
 }
 
 // Reads one line without its end-of-line characters; false at end of file. Only the start
@@ -235,7 +294,7 @@ int DEF_open(const char* filename) {
         if (name.empty()) return -1;
     }
     if (is_directory(name)) return -1;
-    def_file.reset(std::fopen(name.c_str(), "r"));
+    def_file.reset(open_trusted(name));
     if (!def_file) return -1;
     at_file_start = true;
     MESS_print(0x80000000u, "DEF_open: reading %s\n", name.c_str());

@@ -24,7 +24,11 @@ int DEF_tag(const char* str);
 // 1 when str is a tag, else 0.
 int DEF_is_tag(const char* str);
 // Opens a resource file (null or empty: ".qazdef"); for a directory the first of
-// "qaz.cfg", ".qazdef", "Qaz.res" inside it. Closes any open file. 0, or -1.
+// "qaz.cfg", ".qazdef", "Qaz.res" inside it. Closes any open file. 0, or -1 when none can
+// be opened or the file is not trusted (owned by neither this user nor root, writable by
+// group or others, or in such a directory unless it is sticky and the file this user's;
+// a symbolic link is judged by its target and by its own owner and directory), which is
+// warned once with the file's name and the reason.
 int DEF_open(const char* filename);
 // Reads the next entry of the open file: key (lower case, one trailing ':' removed) into
 // resrc and value into value, both DEF_LINE_SIZE bytes. 1 for an entry, -1 at the end.

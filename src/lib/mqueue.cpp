@@ -29,8 +29,11 @@ namespace {
 constexpr M_type M_trace = 0x80000000u;   // channel trace: top debug bit only
 constexpr int kSlots = 25;                // conn[] size; entries 0..19 are used
 constexpr int kUsedSlots = MQ_MAX_CLIENTS + 1;
-constexpr int kMinStatus = -9;            // a code character is '0' plus one signed digit
-constexpr int kMaxStatus = 9;
+// A status travels as one code byte, '0' + status, read as a signed char (what a peer
+// gets by storing '0' + status in a char here): -176 to 79, except -48, whose code
+// would be the NUL byte that marks no status at all.
+constexpr int kMinStatus = SCHAR_MIN - '0';
+constexpr int kMaxStatus = SCHAR_MAX - '0';
 constexpr int kConnectCode = '0' - 1;     // '/' marks a connect request
 constexpr int kStreamReadSecs = 5;        // rest of a frame after its first byte
 constexpr int kServerSendSecs = 5;        // room for a reply when the time-out is off
@@ -114,7 +117,10 @@ bool body_terminated(const mqueuebuf& buf, long received)
     return std::memchr(buf.mtext + 1, '\0', MQ_BODY_SIZE - 1) != nullptr;
 }
 
-bool status_valid(int status) { return status >= kMinStatus && status <= kMaxStatus; }
+bool status_valid(int status) { return status >= kMinStatus && status <= kMaxStatus && status != -'0'; }
+
+// The status a received code byte carries.
+int status_of(int code_byte) { return static_cast<signed char>(code_byte) - '0'; }
 
 bool request_code_valid(int code)
 {
@@ -500,12 +506,12 @@ int MQ_get(int id, int conn_id, char* item)
             item[0] = '\0';
             return -1;
         }
-        if (!status_valid(code - '0')) {
+        if (!status_valid(status_of(code))) {
             MESS_print(M_warn, "MQ_get: bad status character %d\n", code);
             item[0] = '\0';
             return -1;
         }
-        return code - '0';
+        return status_of(code);
     }
 
     if (conn_id < MQ_TYPE_CONNECT || conn_id > MQ_LAST_CONN) {
@@ -537,7 +543,7 @@ int MQ_get(int id, int conn_id, char* item)
         MESS_print(M_warn, "MQ_get: malformed message ignored\n");
         return -1;
     }
-    int status = buf.mtext[0] - '0';
+    int status = status_of(buf.mtext[0]);
     if (!status_valid(status)) {
         MESS_print(M_warn, "MQ_get: bad status character %d\n", buf.mtext[0]);
         return -1;

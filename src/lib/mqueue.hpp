@@ -10,6 +10,8 @@
 //
 // Status of a reply: 2 connect accepted, > 0 a line with more to come, 0 the last line,
 // < 0 the server closes the connection (-2 loop stopped, -3 / -9 loop not running).
+// Any status whose code byte ('0' + status as a signed char) is not NUL travels: -176
+// to 79 except -48.
 #pragma once
 
 inline constexpr int MQ_BODY_SIZE = 120;      // bytes sent and received per queue message
@@ -88,8 +90,9 @@ int MQ_sget(int msgqid, int* conn_id, char* item);
 // Blocks until a request (or a connect) is pending for MQ_sget, without taking it, or
 // until a signal arrives. 1 pending, 0 interrupted, -1 when the queue or socket is gone.
 int MQ_swait(int msgqid);
-// Sends a reply with status flag to connection conn_id (negative flag closes it);
-// -1 without sending when the connection is not open; else the send result. Queue: a
+// Sends a reply with status flag (-176..79, not -48) to connection conn_id (negative flag
+// closes it); -1 without sending when the connection is not open or the flag cannot
+// travel; else the send result. Queue: a
 // full queue is waited on for the time-out (5 s when it is off), then the reply is
 // dropped with a warning and -1; further replies to that connection get one try only
 // until one goes through.

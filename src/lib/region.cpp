@@ -505,7 +505,7 @@ int DOM_decode(const char* str, Domain* domain)
     if (!domain) return DOM_DECODE_INVALID;
     const std::string text = str ? trimmed(str) : "";
     int result;
-    if (text.empty() || stricmp(text.c_str(), "miss") == 0 || stricmp(text.c_str(), "none") == 0) {
+    if (text.empty() || stricmp(text.c_str(), "miss") == 0) {
         DOM_init(domain);
         result = DOM_MISSING;
     } else {

@@ -476,7 +476,7 @@ int conv_bool(const char* data, void* out) {
         return 1;
     }
     MESS_print(M_warn, "RES_conv_data: not a yes/no value: %s\n", data);
-    return 0;
+    return 1;
 }
 
 bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }

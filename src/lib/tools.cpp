@@ -1,6 +1,9 @@
 // Line input, byte order and small numeric helpers.
 #include "tools.hpp"
 
+#include <sys/stat.h>
+
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -19,24 +22,84 @@ int swaptest = 1;
 
 constexpr int line_limit = 160;
 
+// Streams whose last piece ended on a newline still waiting in the stream, with where
+// that newline stands: the next read skips it, while any other newline there is an empty
+// line. A stream moved since, or closed and its address reused by a new stream, must not
+// pass for the same place: offset and file identity tell most apart (a pipe has no offset,
+// -1), and with glibc the stream's buffer also tells a freshly opened or rewound stream
+// (nothing buffered yet) from the one that left the newline in its buffer, even on the
+// same file.
+struct PendingNewline {
+  std::FILE* file = nullptr;
+  long offset = -1;
+  dev_t device = 0;
+  ino_t inode = 0;
+  const void* buffer_position = nullptr;
+  const void* buffer_end = nullptr;
+};
+std::array<PendingNewline, 16> pending_newlines;
+std::size_t next_pending_slot = 0;
+
+PendingNewline place_of(std::FILE* file) {
+  PendingNewline place;
+  place.file = file;
+  place.offset = std::ftell(file);
+  struct stat st {};
+  if (fstat(fileno(file), &st) == 0) {
+    place.device = st.st_dev;
+    place.inode = st.st_ino;
+  }
+#ifdef __GLIBC__
+  place.buffer_position = file->_IO_read_ptr;
+  place.buffer_end = file->_IO_read_end;
+#endif
+  return place;
+}
+
+void remember_pending(std::FILE* file) {
+  PendingNewline* slot = nullptr;
+  for (PendingNewline& p : pending_newlines)
+    if (p.file == file || (slot == nullptr && p.file == nullptr)) slot = &p;
+  if (slot == nullptr) {
+    slot = &pending_newlines[next_pending_slot];
+    next_pending_slot = (next_pending_slot + 1) % pending_newlines.size();
+  }
+  *slot = place_of(file);
+}
+
+// True (and forgotten) when the stream stands on the newline the previous read left.
+bool take_pending(std::FILE* file) {
+  for (PendingNewline& p : pending_newlines) {
+    if (p.file != file) continue;
+    p.file = nullptr;
+    const PendingNewline now = place_of(file);
+    return p.offset == now.offset && p.device == now.device && p.inode == now.inode &&
+           p.buffer_position == now.buffer_position && p.buffer_end == now.buffer_end;
+  }
+  return false;
+}
+
 // Reads characters other than newline, at most len, into string and terminates it.
-// The newline that stops the read stays in the stream. Returns the count read, or -1
-// when the stream was already at its end.
+// The newline that stops the read (also one right after a piece that filled len) stays
+// in the stream, remembered as pending. Returns the count read, or -1 when the stream
+// was already at its end.
 int read_piece(std::FILE* ifile, char* string, int len) {
   int count = 0;
+  int c = 0;
   while (count < len) {
-    const int c = std::getc(ifile);
-    if (c == EOF) {
-      string[count] = '\0';
-      return count == 0 ? -1 : count;
-    }
-    if (c == '\n') {
-      std::ungetc(c, ifile);
-      break;
-    }
+    c = std::getc(ifile);
+    if (c == EOF || c == '\n') break;
     string[count++] = static_cast<char>(c);
   }
   string[count] = '\0';
+  if (count == len) c = std::getc(ifile);
+  if (c == EOF) return count == 0 ? -1 : count;
+  if (c == '\n') {
+    std::ungetc(c, ifile);
+    remember_pending(ifile);
+  } else if (count == len) {
+    std::ungetc(c, ifile);
+  }
   return count;
 }
 
@@ -80,20 +143,19 @@ int fgetnline(std::FILE* ifile, char* string, int len) {
     if (string && len >= 0) string[0] = '\0';
     return -1;
   }
-  int count = read_piece(ifile, string, len);
-  if (count != 0) return count;
-  // Nothing read: the stream stands on the newline left by the previous call.
-  std::getc(ifile);
-  count = read_piece(ifile, string, len);
-  if (count != 0) return count;
-  string[0] = '\0';
-  return 0;
+  if (take_pending(ifile)) {
+    const int c = std::getc(ifile);
+    if (c != '\n' && c != EOF) std::ungetc(c, ifile);
+  }
+  return read_piece(ifile, string, len);
 }
 
 int fgetline(std::FILE* ifile, char* string) { return fgetnline(ifile, string, line_limit); }
 
 int fskipline(std::FILE* ifile) {
   if (!ifile) return -1;
+  // A newline left by the previous read ends the current line: skipping it is all.
+  take_pending(ifile);
   int c = std::getc(ifile);
   if (c == EOF) return -1;
   while (c != '\n' && c != EOF) c = std::getc(ifile);

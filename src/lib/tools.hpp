@@ -4,8 +4,8 @@
 #include <cstdio>
 
 // Line readers. A line is the text up to, not including, the next newline; the newline is
-// left in the stream and skipped by the next call. A line longer than the limit comes back
-// in pieces on successive calls.
+// left in the stream and skipped by the next call on the same stream (any other newline is
+// an empty line, 0). A line longer than the limit comes back in pieces on successive calls.
 //
 // Reads at most 160 characters into string (which must hold 161). Returns the length,
 // 0 for an empty line (string emptied), -1 at end of file or for a null argument.
