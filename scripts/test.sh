@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs dependencies, builds the suite twice (plain, and with AddressSanitizer +
-# UndefinedBehaviorSanitizer) and runs every test in both builds.
+# UndefinedBehaviorSanitizer) and runs every test in both builds, then every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,3 +14,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQAZ_SANITIZE=ON -DQAZ_BENCH=
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
    ctest --output-on-failure -j"$jobs")
+
+# Every fuzz target for a bounded time (15 s each, shortened so that the whole stage stays
+# within about 4 minutes however many targets there are); any finding fails the run.
+QAZ_FUZZ_BUDGET=240 QAZ_FUZZ_JOBS="$jobs" bash scripts/fuzz.sh 15
