@@ -261,3 +261,16 @@ TEST(Splitters, RandomTextsKeepInvariants) {
     EXPECT_LT(std::strlen(number), SET_NUM_SIZE) << format;
   }
 }
+
+TEST(PrintfNumberKind, OneNumberConversionOnly)
+{
+    struct Case {
+        const char* fmt;
+        int kind;
+    } cases[] = {{"%f", 1},      {"%14.8e", 1}, {"%-+ #08.3G", 1}, {"T=%.1f%%", 1}, {"%5d", 2},
+                 {"%i items", 2}, {"", 0},      {"text", 0},        {"%s", 0},      {"%f %f", 0},
+                 {"%n", 0},      {"%ld", 0},    {"%*d", 0},         {"%", 0},       {"%%", 0},
+                 {"%.f", 1},     {"%hn", 0},    {"%1$f", 0}};
+    for (const Case& c : cases) EXPECT_EQ(printf_number_kind(c.fmt), c.kind) << c.fmt;
+    EXPECT_EQ(printf_number_kind(nullptr), 0);
+}

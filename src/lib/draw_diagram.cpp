@@ -23,17 +23,6 @@ constexpr int kBottom = 36;
 constexpr float kMissing = -9999.0f;
 constexpr double kKelvin = 273.15;
 
-class DomainGuard {
-public:
-    DomainGuard() { MAP_get_domain(&saved_); }
-    ~DomainGuard() { MAP_domain(&saved_); }
-    DomainGuard(const DomainGuard&) = delete;
-    DomainGuard& operator=(const DomainGuard&) = delete;
-
-private:
-    Domain saved_{};
-};
-
 struct Frame {
     double x0, y0, w, h;  // plot area in pixels
     MAP_limits lim;       // plane window of the diagram
@@ -398,7 +387,7 @@ int DRAW_diagram_pixel(const DRAW_diagram_opts* opts, float t, float p, float* p
     DRAW_diagram_defaults(&o);
     if (opts) o = *opts;
     if (!px || !py) return 0;
-    DomainGuard guard;
+    MAP_keep_domain guard;
     Frame f;
     double x, y;
     if (!make_frame(o, f) || !to_pixel(f, t, p, x, y)) return 0;
@@ -417,7 +406,7 @@ int DRAW_diagram_png(const UPA_level* levels, int nlevels, const UPA_level* wind
         MESS_print(M_error, "DRAW: Picture size %dx%d is too large\n", o.width, o.height);
         return -1;
     }
-    DomainGuard guard;
+    MAP_keep_domain guard;
     Frame f;
     if (!make_frame(o, f)) {
         MESS_print(M_error, "DRAW: Unusable diagram settings (projection %d, %dx%d pixels)\n", o.proj, o.width, o.height);

@@ -20,18 +20,6 @@ constexpr int kBarWidth = 110;
 constexpr int kMargin = 12;
 constexpr int kBottom = 16;
 
-// Restores the caller's active map domain whatever path the drawing takes.
-class DomainGuard {
-public:
-    DomainGuard() { MAP_get_domain(&saved_); }
-    ~DomainGuard() { MAP_domain(&saved_); }
-    DomainGuard(const DomainGuard&) = delete;
-    DomainGuard& operator=(const DomainGuard&) = delete;
-
-private:
-    Domain saved_{};
-};
-
 // Where the map goes on the picture, and the plane window it shows.
 struct Layout {
     double x0, y0;        // pixel of the plane window's upper-left corner
@@ -297,7 +285,7 @@ int DRAW_map_pixel(const GRD_report* grd, const DRAW_map_opts* opts, float lat, 
     DRAW_map_opts defaults;
     DRAW_map_defaults(&defaults);
     if (!opts) opts = &defaults;
-    DomainGuard guard;
+    MAP_keep_domain guard;
     Layout L;
     if (!make_layout(grd, opts, L)) return 0;
     float x, y;
@@ -329,7 +317,7 @@ int DRAW_map_png(const GRD_report* grd, const char* filename, const DRAW_map_opt
         MESS_print(M_error, "DRAW: The grid has no values to draw\n");
         return -1;
     }
-    DomainGuard guard;
+    MAP_keep_domain guard;
     Layout L;
     if (!make_layout(grd, &opts, L)) {
         MESS_print(M_error, "DRAW: The grid's projection (%d) cannot be drawn as a map\n", grd->domain.proj);

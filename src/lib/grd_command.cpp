@@ -134,20 +134,7 @@ std::string value_format()
 {
     const char* fmt = RES_get("plot_format");
     if (!fmt || !*fmt) return "%f";
-    int conversions = 0;
-    for (const char* p = fmt; *p; ++p) {
-        if (*p != '%') continue;
-        if (p[1] == '%') {
-            ++p;
-            continue;
-        }
-        ++p;
-        while (*p && std::strchr("-+ #0", *p)) ++p;
-        while (std::isdigit(static_cast<unsigned char>(*p)) || *p == '.') ++p;
-        if (!*p || !std::strchr("eEfFgG", *p)) conversions = 99;
-        ++conversions;
-    }
-    if (conversions != 1) {
+    if (printf_number_kind(fmt) != 1) {
         MESS_print(M_warn, "Unusable plot_format ignored: %s\n", fmt);
         return "%f";
     }

@@ -49,29 +49,6 @@ void release(int index)
     gfile[index] = nullptr;
 }
 
-// A printf format for one float: text, one conversion of e/E/f/F/g/G with flags, width and
-// precision, more text; "%%" allowed. Anything else could read arguments that are not there.
-bool valid_value_format(const char* fmt)
-{
-    int conversions = 0;
-    for (const char* p = fmt; *p; ++p) {
-        if (*p != '%') continue;
-        if (p[1] == '%') {
-            ++p;
-            continue;
-        }
-        ++p;
-        while (*p && std::strchr("-+ #0", *p)) ++p;
-        while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
-        if (*p == '.') {
-            ++p;
-            while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
-        }
-        if (!*p || !std::strchr("eEfFgG", *p)) return false;
-        ++conversions;
-    }
-    return conversions == 1;
-}
 
 }  // namespace
 
@@ -371,7 +348,7 @@ int GRD_set_format(const char* str)
         value_format[0] = '\0';
         return 0;
     }
-    if (!valid_value_format(str) || str_copy(value_format, sizeof value_format, str) != 0) {
+    if (printf_number_kind(str) != 1 || str_copy(value_format, sizeof value_format, str) != 0) {
         MESS_print(M_warn, "GRD_set_format: Not a format for one value: %s\n", str);
         value_format[0] = '\0';
     }

@@ -45,18 +45,6 @@ void ensure_table()
     table_ready = true;
 }
 
-// Restores the active map domain when a function that switches domains returns.
-class DomainGuard {
-public:
-    DomainGuard() { MAP_get_domain(&saved_); }
-    ~DomainGuard() { MAP_domain(&saved_); }
-    DomainGuard(const DomainGuard&) = delete;
-    DomainGuard& operator=(const DomainGuard&) = delete;
-
-private:
-    Domain saved_{};
-};
-
 }  // namespace
 
 void grd::clear_report(GRD_report* g)
@@ -294,7 +282,7 @@ int GRD_get_position(const GRD_report* grid, float lat, float lon, float* gx, fl
 {
     *gx = *gy = kMissing;
     if (!grid) return -1;
-    DomainGuard guard;
+    MAP_keep_domain guard;
     MAP_domain(&grid->domain);
     float x = 0, y = 0;
     if (MAP_tran(lat, lon, &x, &y) != 1) return -1;
@@ -315,7 +303,7 @@ int GRD_remap(GRD_report* ogrid, const Domain* domain, const GRD_report* igrid)
     }
     // Two passes, one per active domain, instead of switching domains for every point.
     std::vector<float> lat(static_cast<std::size_t>(n)), lon(static_cast<std::size_t>(n));
-    DomainGuard guard;
+    MAP_keep_domain guard;
     MAP_domain(domain);
     for (int j = 0; j < ny; ++j)
         for (int i = 0; i < nx; ++i) {
@@ -366,7 +354,7 @@ int GRD_piece_setup(GRD_report* grid, int nx, int ny, const GRD_report* igrid)
     {
         // The mosaic keeps the tile's projection: pin the pole and central longitude first,
         // since unset ones follow the centre, which moves.
-        DomainGuard guard;
+        MAP_keep_domain guard;
         MAP_domain(&td);
         if (md.plat == -9999.0f) md.plat = td.clat;
         if (md.plon == -9999.0f) md.plon = td.clon;

@@ -40,6 +40,20 @@ struct EarthPoint {
 int MAP_domain(const Domain* dom);
 // Copies the active domain into *dom and returns dom; with a null dom returns the module's record.
 Domain* MAP_get_domain(Domain* dom);
+
+// Keeps the caller's active domain across code that switches domains: saved when made,
+// made active again when it goes out of scope, whatever path the code takes.
+class MAP_keep_domain {
+public:
+    MAP_keep_domain() { MAP_get_domain(&saved_); }
+    ~MAP_keep_domain() { MAP_domain(&saved_); }
+    MAP_keep_domain(const MAP_keep_domain&) = delete;
+    MAP_keep_domain& operator=(const MAP_keep_domain&) = delete;
+
+private:
+    Domain saved_{};
+};
+
 // Prints the active domain at the print level.
 void MAP_print_domain();
 

@@ -206,43 +206,13 @@ int position(int fd, RawFile& f, int n) {
     return 0;
 }
 
-// A printf format for one number: flags, width, precision and one conversion of f, e, g
-// (double) or d, i (int). Anything else is refused so that file or resource text can never
-// drive the formatter into reading arguments that are not there.
-int number_format_kind(const char* fmt) {
-    int conversions = 0, kind = 0;
-    for (const char* p = fmt; *p; ++p) {
-        if (*p != '%') continue;
-        if (p[1] == '%') {
-            ++p;
-            continue;
-        }
-        ++p;
-        while (*p && std::strchr("-+ #0", *p)) ++p;
-        while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
-        if (*p == '.') {
-            ++p;
-            while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
-        }
-        if (!*p) return 0;
-        if (std::strchr("feEgG", *p))
-            kind = 1;
-        else if (*p == 'd' || *p == 'i')
-            kind = 2;
-        else
-            return 0;
-        ++conversions;
-    }
-    return conversions == 1 ? kind : 0;
-}
-
 void format_number(std::string& out, const char* fmt, const char* fallback, float v, bool integer) {
     if (!known(v)) {
         out += '-';
         return;
     }
     char buf[64];
-    const int kind = fmt && *fmt ? number_format_kind(fmt) : 0;
+    const int kind = fmt && *fmt ? printf_number_kind(fmt) : 0;
     if (kind == 1)
         str_format(buf, sizeof buf, fmt, static_cast<double>(v));
     else if (kind == 2)

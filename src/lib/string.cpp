@@ -413,3 +413,31 @@ int str_format(char* dst, std::size_t dst_size, const char* fmt, ...) {
   }
   return static_cast<std::size_t>(needed) < dst_size ? 0 : -1;
 }
+
+int printf_number_kind(const char* fmt)
+{
+    if (!fmt) return 0;
+    int conversions = 0, kind = 0;
+    for (const char* p = fmt; *p; ++p) {
+        if (*p != '%') continue;
+        if (p[1] == '%') {
+            ++p;
+            continue;
+        }
+        ++p;
+        while (*p && std::strchr("-+ #0", *p)) ++p;
+        while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+        if (*p == '.') {
+            ++p;
+            while (std::isdigit(static_cast<unsigned char>(*p))) ++p;
+        }
+        if (*p && std::strchr("fFeEgG", *p))
+            kind = 1;
+        else if (*p == 'd' || *p == 'i')
+            kind = 2;
+        else
+            return 0;
+        ++conversions;
+    }
+    return conversions == 1 ? kind : 0;
+}

@@ -61,3 +61,8 @@ int chk_arg(const char* arg, char** items, int num_items);
 int str_copy(char* dst, std::size_t dst_size, const char* src);
 // Bounded formatted write with the same guarantees as str_copy.
 int str_format(char* dst, std::size_t dst_size, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+// What a printf format taken from a file or a resource may be given: 1 when it holds exactly
+// one floating conversion (f F e E g G), 2 for exactly one integer conversion (d i), with
+// flags, width and precision and any other text ("%%" allowed); 0 for anything else, which
+// could make the formatter read arguments that are not there.
+int printf_number_kind(const char* fmt);
