@@ -619,4 +619,21 @@ TEST(GrdNetcdfDamaged, HeaderTheLibraryCannotTakeIsRefusedFirst)
     }
 }
 
+// Found by fuzzing: a model file whose centre variable holds 3276800 made the date label's
+// centre x 1000 + process overflow.
+TEST(GrdNetcdfDamaged, AbsurdCentreNumberReadsWithoutOverflow)
+{
+    File gf;
+    const std::string path = std::string(QAZ_TEST_DATA) + "/nc/model_huge_centre.nc";
+    if (grd_nc_open(&gf, path.c_str(), 0) != 0) return;  // refusing the file is as good
+    GRD_info info{};
+    if (grd_nc_getinfo(&gf, &info) != 0) return;
+    for (int n = 0; n < 50; ++n) {
+        Report r;
+        int num = n;
+        if (grd_nc_read(&gf, &r, 0, &num) != 0) break;
+        EXPECT_LT(std::strlen(r.datim), sizeof r.datim);
+    }
+}
+
 }  // namespace

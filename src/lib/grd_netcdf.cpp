@@ -1128,9 +1128,10 @@ int model_read(GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
     }
     // A grid that starts missing carries no usable identification.
     if (!(first < kHuge)) grd->source = grd->var = grd->ltype = grd->level = grd->time = -9999;
-    DATE_make_label_for_time(grd->time < 0 ? 0 : grd->time,
-                             grd->source > 0 && grd->model >= 0 ? grd->source * 1000 + grd->model
-                                                                : grd->model,
+    // Centre and process come from the file and may be any number: combine them only when
+    // they are a real centre (below 1000) and process.
+    const bool coded = grd->source > 0 && grd->source < 1000 && grd->model >= 0 && grd->model < 1000;
+    DATE_make_label_for_time(grd->time < 0 ? 0 : grd->time, coded ? grd->source * 1000 + grd->model : grd->model,
                              &gf->date, grd->datim, sizeof grd->datim);
     gf->cur_var = index;
     gf->num = *grdnum;
