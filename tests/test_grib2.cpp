@@ -327,6 +327,23 @@ TEST(Grib2, LongitudesAcrossTheDateLine) {
     EXPECT_NEAR(r.domain.clon, 0.0f, 1e-4);
 }
 
+// A damaged angle unit (basic angle 0xfffffffe, one subdivision) puts the corners billions of
+// degrees away: a failure, not a hang bringing the longitudes back by 360-degree steps.
+TEST(Grib2Damaged, CornersOffTheGlobeFail) {
+    Quiet quiet;
+    Bytes msg = first_message("scan_modes");
+    for (auto [off, num] : section_offsets(msg)) {
+        if (num != 3) continue;
+        const std::uint32_t basic = 0xfffffffeu, subdiv = 1;
+        for (int k = 0; k < 4; ++k) {
+            msg[off + 38 + std::size_t(k)] = static_cast<unsigned char>(basic >> (24 - 8 * k));
+            msg[off + 42 + std::size_t(k)] = static_cast<unsigned char>(subdiv >> (24 - 8 * k));
+        }
+        break;
+    }
+    EXPECT_LT(decode_all(msg), 0);
+}
+
 struct Fault {
     const char* file;
     int section;        // section whose octet is changed
