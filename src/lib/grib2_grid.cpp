@@ -155,7 +155,9 @@ int projected_grid(int tmpl, const unsigned char* s, std::size_t slen, G2State& 
         MESS_print(M_debug, "Mercator Grid\n");
         const double lat2 = double(g2_s32(s + 51)) * 1e-6, lon2 = wrap180(double(g2_s32(s + 55)) * 1e-6);
         g.scan = s[59];
-        double mid = lon1 <= lon2 ? (lon1 + lon2) / 2 : (lon1 + lon2 + 360) / 2;
+        // Columns scanned east to west start at the eastern edge.
+        const double west = (g.scan & 0x80) ? lon2 : lon1, east = (g.scan & 0x80) ? lon1 : lon2;
+        double mid = west <= east ? (west + east) / 2 : (west + east + 360) / 2;
         if (mid > 180) mid -= 360;
         dv.proj = 3;
         dv.plat = 0;
