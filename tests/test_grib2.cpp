@@ -327,6 +327,48 @@ TEST(Grib2, LongitudesAcrossTheDateLine) {
     EXPECT_NEAR(r.domain.clon, 0.0f, 1e-4);
 }
 
+// The Mercator fixture scanned east to west: first and last longitudes swap, and the grid
+// must stay where it is instead of wrapping round the other side of the globe.
+TEST(Grib2, MercatorScannedEastToWest) {
+    const Bytes msg = first_message("mercator");
+    Bytes west = msg;
+    for (auto [off, num] : section_offsets(west)) {
+        if (num != 3) continue;
+        for (int k = 0; k < 4; ++k) std::swap(west[off + 42 + std::size_t(k)], west[off + 55 + std::size_t(k)]);
+        west[off + 59] |= 0x80;
+        break;
+    }
+    Report a, b;
+    std::size_t pa = 16, pb = 16;
+    ASSERT_EQ(grib2_decode_field(msg.data(), msg.size(), &pa, &a, 0), 0);
+    ASSERT_EQ(grib2_decode_field(west.data(), west.size(), &pb, &b, 0), 0);
+    EXPECT_NEAR(b.domain.clon, a.domain.clon, 1e-3);
+    EXPECT_NEAR(b.domain.clat, a.domain.clat, 1e-3);
+    EXPECT_NEAR(b.domain.dx, a.domain.dx, 1e-4);
+    // Same points, same places: the columns come back west to east.
+    const int nx = a.domain.nx;
+    for (int r = 0; r < a.domain.ny; ++r)
+        for (int c = 0; c < nx; ++c)
+            EXPECT_EQ(b.grid[r * nx + c], a.grid[r * nx + nx - 1 - c]) << r << " " << c;
+}
+
+// A damaged angle unit (basic angle 0xfffffffe, one subdivision) puts the corners billions of
+// degrees away: a failure, not a hang bringing the longitudes back by 360-degree steps.
+TEST(Grib2Damaged, CornersOffTheGlobeFail) {
+    Quiet quiet;
+    Bytes msg = first_message("scan_modes");
+    for (auto [off, num] : section_offsets(msg)) {
+        if (num != 3) continue;
+        const std::uint32_t basic = 0xfffffffeu, subdiv = 1;
+        for (int k = 0; k < 4; ++k) {
+            msg[off + 38 + std::size_t(k)] = static_cast<unsigned char>(basic >> (24 - 8 * k));
+            msg[off + 42 + std::size_t(k)] = static_cast<unsigned char>(subdiv >> (24 - 8 * k));
+        }
+        break;
+    }
+    EXPECT_LT(decode_all(msg), 0);
+}
+
 struct Fault {
     const char* file;
     int section;        // section whose octet is changed

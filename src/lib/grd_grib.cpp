@@ -2,6 +2,7 @@
 // (several fields per edition 2 message), header-only reads from a text header index, and
 // writing a carried message back unchanged. Positions are kept per file, so reads of several
 // GRIB files may interleave.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -202,8 +203,10 @@ int read_index(GRD_file* gf, GribStream* st, GRD_report* grd, int rep_type, int 
     if (rep_type == 2) {
         VAR_make_datatype(grd->time, grd->ltype, grd->level, grd->var, grd->units, grd->info,
                           sizeof grd->info);
-        DATE_make_label_for_time(grd->time, grd->source * 1000 + grd->model, &grd->date,
-                                 grd->datim, sizeof grd->datim);
+        // The numbers come from a text line: their combination must not overflow.
+        const long long model = static_cast<long long>(grd->source) * 1000 + grd->model;
+        DATE_make_label_for_time(grd->time, model >= INT_MIN && model <= INT_MAX ? int(model) : -9999,
+                                 &grd->date, grd->datim, sizeof grd->datim);
     }
     // A following full read of this grid starts its search at the indexed offset.
     st->loaded_num = -1;

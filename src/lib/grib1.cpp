@@ -155,11 +155,19 @@ constexpr GridCentre kCentres[] = {
 int product_time(const unsigned char* p, int current) {
     const int unit = p[17], raw1 = p[18], raw2 = p[19], range = p[20];
     const int count = (p[21] << 8) | p[22];
+    // Units of a fixed number of hours (code table 4) are counted in hours, as in edition 2;
+    // days and months keep their 800/900 forms.
     auto in_unit = [unit](int v) {
-        if (unit == 2) return v + 800;
-        if (unit == 3) return v + 900;
-        if (unit == 12) return v * 12;
-        return v;
+        switch (unit) {
+        case 0: return v / 60;     // minute
+        case 2: return v + 800;
+        case 3: return v + 900;
+        case 10: return v * 3;
+        case 11: return v * 6;
+        case 12: return v * 12;
+        case 254: return v / 3600; // second
+        default: return v;
+        }
     };
     const int p1 = in_unit(raw1), p2 = in_unit(raw2);
     switch (range) {

@@ -14,9 +14,12 @@ constexpr std::uint32_t kAllOnes = 0xffffffffu;
 // Plane units are hundreds of kilometres; grid lengths come in millimetres.
 constexpr double kMmPerPlaneUnit = 1e8;
 
+// fmod, not a loop of 360-degree steps: a damaged angle unit can make a longitude so large
+// that subtracting 360 no longer changes it.
 double wrap180(double lon) {
-    while (lon > 180) lon -= 360;
-    while (lon <= -180) lon += 360;
+    lon = std::fmod(lon, 360.0);
+    if (lon > 180) lon -= 360;
+    if (lon <= -180) lon += 360;
     return lon;
 }
 
@@ -73,6 +76,13 @@ int lat_lon_grid(const unsigned char* s, std::size_t slen, G2State& st, std::uin
     }
     const double lat1 = unit(g2_s32(s + 46)), lon1 = unit(g2_s32(s + 50));
     const double lat2 = unit(g2_s32(s + 55)), lon2 = unit(g2_s32(s + 59));
+    // Corners off the globe mean a damaged angle unit or corner: nothing could be placed.
+    constexpr double kLatLimit = 90.001, kLonLimit = 1080;
+    if (std::fabs(lat1) > kLatLimit || std::fabs(lat2) > kLatLimit || std::fabs(lon1) > kLonLimit ||
+        std::fabs(lon2) > kLonLimit) {
+        MESS_print(M_error, "GRIB_GDS: grid corners %g %g, %g %g lie off the globe\n", lat1, lon1, lat2, lon2);
+        return -1;
+    }
     g.scan = s[71];
     g.rows.clear();
     if (ny == kAllOnes) {
@@ -103,8 +113,10 @@ int lat_lon_grid(const unsigned char* s, std::size_t slen, G2State& st, std::uin
     }
     // Longitudes measured along the scan direction from the first point to the last.
     double span = (g.scan & 0x80) ? lon1 - lon2 : lon2 - lon1;
-    while (span < 0) span += 360;
-    while (span > 360) span -= 360;
+    if (span < 0 || span > 360) {
+        span = std::fmod(span, 360.0);
+        if (span < 0) span += 360;
+    }
     const double west = (g.scan & 0x80) ? lon2 : lon1;
     Domain& dv = g.dv;
     dv.proj = 2;
@@ -143,7 +155,9 @@ int projected_grid(int tmpl, const unsigned char* s, std::size_t slen, G2State& 
         MESS_print(M_debug, "Mercator Grid\n");
         const double lat2 = double(g2_s32(s + 51)) * 1e-6, lon2 = wrap180(double(g2_s32(s + 55)) * 1e-6);
         g.scan = s[59];
-        double mid = lon1 <= lon2 ? (lon1 + lon2) / 2 : (lon1 + lon2 + 360) / 2;
+        // Columns scanned east to west start at the eastern edge.
+        const double west = (g.scan & 0x80) ? lon2 : lon1, east = (g.scan & 0x80) ? lon1 : lon2;
+        double mid = west <= east ? (west + east) / 2 : (west + east + 360) / 2;
         if (mid > 180) mid -= 360;
         dv.proj = 3;
         dv.plat = 0;

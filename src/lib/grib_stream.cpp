@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <sys/stat.h>
 
@@ -290,8 +291,11 @@ int grib_header_form(GRD_file* gf, int kind) {
         if (!read_line(f, line, sizeof line) || std::sscanf(line, "GRIB: %ld", &length) != 1 ||
             length <= 0)
             break;
-        MESS_print(M_debug, "old QAZ: %d\n", int(length));
-        next_override = ftello(f) + off_t(length) + 1;
+        MESS_print(M_debug, "old QAZ: %ld\n", length);
+        const off_t here = ftello(f);
+        // A length no file can hold is no wrapper: the sum below would overflow.
+        if (here < 0 || length >= std::numeric_limits<off_t>::max() - here - 1) break;
+        next_override = here + off_t(length) + 1;
         char skip[200];
         if (std::fgetc(f) != 0x01 || !read_line(f, skip, sizeof skip) ||
             !read_line(f, skip, sizeof skip) || !read_line(f, line, sizeof line))
