@@ -369,6 +369,27 @@ TEST(Grib2Damaged, CornersOffTheGlobeFail) {
     EXPECT_LT(decode_all(msg), 0);
 }
 
+// A constant field packs to nothing: a message of a few hundred bytes declaring 8192 x 8192
+// points must not make the decoder allocate and fill a quarter of a gigabyte.
+TEST(Grib2Damaged, HugeConstantFieldIsRefused) {
+    Quiet quiet;
+    Bytes msg = first_message("constant");
+    const std::uint32_t side = 8192, points = side * side;
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int k = 0; k < 4; ++k) msg[at + std::size_t(k)] = static_cast<unsigned char>(v >> (24 - 8 * k));
+    };
+    for (auto [off, num] : section_offsets(msg)) {
+        if (num == 3) {
+            put32(off + 6, points);  // number of data points
+            put32(off + 30, side);   // Ni
+            put32(off + 34, side);   // Nj
+        } else if (num == 5) {
+            put32(off + 5, points);  // number of packed values
+        }
+    }
+    EXPECT_LT(decode_all(msg), 0);
+}
+
 struct Fault {
     const char* file;
     int section;        // section whose octet is changed

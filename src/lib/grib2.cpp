@@ -218,6 +218,14 @@ int section7(const unsigned char* s, std::size_t slen, G2State& st, GRD_report* 
         return -1;
     }
     const std::size_t cells = std::size_t(g.nx) * std::size_t(g.ny);
+    // Constant fields and long runs of equal values pack to almost nothing, so a tiny message
+    // could ask for gigabytes: a grid above 2^25 points must carry at least one byte of data
+    // (or bit map) for every 256 points, far below what any real field compresses to.
+    const std::size_t carried = (slen - 5) + (bitmap ? st.bitmap_bits / 8 : 0);
+    if (cells > (std::size_t(1) << 25) && carried < cells / 256) {
+        MESS_print(M_error, "GRIB_DS: %zu grid points backed by only %zu bytes of data\n", cells, carried);
+        return -1;
+    }
     std::unique_ptr<float, FreeDel> values(static_cast<float*>(std::malloc(cells * sizeof(float))));
     if (!values) {
         MESS_print(M_error, "GRIB_DS: no memory for %zu values\n", cells);
