@@ -19,8 +19,6 @@ using grd::kMissing;
 
 namespace {
 
-constexpr double kDegToRad = 0.017453292519943334;
-constexpr double kRadToDeg = 57.295779513082195;
 constexpr int kMaxOperands = GRD_MATH_OPERANDS - 1;
 constexpr int kHumidityIsRh = 1;   // flag: the humidity operand is relative humidity (%)
 
