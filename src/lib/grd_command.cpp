@@ -90,11 +90,11 @@ bool resolve_file(const char* name, char* path, std::size_t size)
 }
 
 // Splits "file,var=...,lev=..." and reads the grid the operand and the base request ask for.
-int load_grid(const char* spec, const Request& base, GRD_report* grid, GRD_info* info)
+int load_grid(const char* item, const Request& base, GRD_report* grid, GRD_info* info)
 {
     char text[FILE_NAME_SIZE + 100];
-    if (str_copy(text, sizeof text, spec) < 0) {
-        MESS_print(M_error, "Grid file name too long: %s\n", spec);
+    if (str_copy(text, sizeof text, item) < 0) {
+        MESS_print(M_error, "Grid file name too long: %s\n", item);
         return kFail;
     }
     Request r = base;
@@ -218,11 +218,11 @@ int print_stats(const char* oper, const GRD_report* grid)
 }
 
 // Every grid header of a file, numbered, and the domain of the first.
-int inventory(const char* spec)
+int inventory(const char* item)
 {
     char path[FILE_NAME_SIZE];
     char name[FILE_NAME_SIZE + 100];
-    str_copy(name, sizeof name, spec);
+    str_copy(name, sizeof name, item);
     if (char* comma = std::strchr(name, ',')) *comma = '\0';
     if (!resolve_file(name, path, sizeof path)) {
         MESS_print(M_error, "Unable to open grid file: %s\n", name);
@@ -551,10 +551,10 @@ int GRD_math_command(int num, char** cmd)
             Grid tile;
             Request one = base;
             one.num = t;
-            char spec[FILE_NAME_SIZE + 100];
-            str_copy(spec, sizeof spec, cmd[0]);
-            if (char* comma = std::strchr(spec, ',')) *comma = '\0';
-            if (load_grid(spec, one, &tile.g, nullptr) < 0 || GRD_piece_grid(&result.g, t % px, t / px, &tile.g) < 0) {
+            char item[FILE_NAME_SIZE + 100];
+            str_copy(item, sizeof item, cmd[0]);
+            if (char* comma = std::strchr(item, ',')) *comma = '\0';
+            if (load_grid(item, one, &tile.g, nullptr) < 0 || GRD_piece_grid(&result.g, t % px, t / px, &tile.g) < 0) {
                 MESS_print(M_error, "Tile %d does not fit the mosaic\n", t);
                 return kFail;
             }
