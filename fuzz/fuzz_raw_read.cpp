@@ -8,22 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "fuzz_common.hpp"
 #include "mess.hpp"
 #include "raw_read.hpp"
-
-namespace {
-
-const std::string& input_path() {
-    static const std::string path = [] {
-        char name[] = "/tmp/fuzz_raw_read.XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        return std::string(name);
-    }();
-    return path;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {
@@ -31,11 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
-    const std::string& path = input_path();
-    std::FILE* fp = std::fopen(path.c_str(), "wb");
-    if (!fp) return 0;
-    std::fwrite(data, 1, size, fp);
-    std::fclose(fp);
+    const std::string path = fuzz::write_file("input", data, size);
 
     int f_type = 0;
     const int fd = RAW_open(path.c_str(), 0, &f_type);

@@ -8,23 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_common.hpp"
 #include "mess.hpp"
 #include "ua_read.hpp"
 #include "ua_tool.hpp"
-
-namespace {
-
-const std::string& input_path() {
-    static const std::string path = [] {
-        char name[] = "/tmp/fuzz_ua_read.XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) close(fd);
-        return std::string(name);
-    }();
-    return path;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {
@@ -32,11 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)quiet;
-    const std::string& path = input_path();
-    std::FILE* fp = std::fopen(path.c_str(), "wb");
-    if (!fp) return 0;
-    std::fwrite(data, 1, size, fp);
-    std::fclose(fp);
+    const std::string path = fuzz::write_file("input", data, size);
 
     int f_type = 0;
     const int fd = UPA_open(path.c_str(), 0, &f_type);
