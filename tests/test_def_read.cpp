@@ -343,6 +343,18 @@ TEST_F(DefReadTest, ResourceFilesOthersCouldWriteAreSkipped) {
     const std::string group_writable = file(own / "group.def", 0664);
     const std::string shared_file = file(shared / "in_shared.def", 0644);
     file(cfg_dir / "qaz.cfg", 0666);
+    // Directories further up: whoever may rename one may swap the whole tree under it.
+    dir("open_parent", 0777);
+    const fs::path under_open = dir("open_parent/cfg", 0755);
+    dir("sticky_parent", 01777);
+    const fs::path under_sticky = dir("sticky_parent/cfg", 0755);
+    dir("group_grand", 0775);
+    dir("group_grand/mid", 0755);
+    const fs::path under_group = dir("group_grand/mid/cfg", 0755);
+    const fs::path other_owned = dir("other_owned", 0755);
+    const fs::path under_other = dir("other_owned/cfg", 0755);
+    const std::string in_other_owned = file(under_other / "q.def", 0644);
+    const bool other_owner_set = root && chown(other_owned.c_str(), kOther, static_cast<gid_t>(-1)) == 0;
     struct Case {
         const char* what;
         std::string name;   // empty: cannot be set up here (not root)
@@ -362,7 +374,16 @@ TEST_F(DefReadTest, ResourceFilesOthersCouldWriteAreSkipped) {
         {"link to a group-writable file", link(own / "to_group", group_writable), "writable by group or others"},
         {"link to a file in a shared directory", link(own / "to_shared", shared_file), "is writable by group or others"},
         {"own link in a sticky directory", link(sticky / "my_link", mine), nullptr},
-        {"link in a shared directory", link(shared / "planted", mine), "a symbolic link whose directory"},
+        {"link in a shared directory", link(shared / "planted", mine), "shared is writable by group or others"},
+        {"world-writable parent", file(under_open / "q.def", 0644), "open_parent is writable by group or others"},
+        {"sticky world-writable parent", file(under_sticky / "q.def", 0644), nullptr},
+        {"group-writable grandparent", file(under_group / "q.def", 0644), "group_grand is writable by group or others"},
+        {"link to a file whose parent's parent is open", link(own / "to_open", (under_open / "q.def").string()),
+         "open_parent is writable by group or others"},
+        {"relative link up into an open tree", link(own / "up_link", "../open_parent/cfg/q.def"),
+         "open_parent is writable by group or others"},
+        {"parent owned by another user", other_owner_set ? in_other_owned : "",
+         "other_owned is owned by another user (uid 65534)"},
         {"another user's file", root ? file(own / "other.def", 0644, kOther) : "", "owned by another user (uid 65534)"},
         {"another user's file in a sticky directory", root ? file(sticky / "theirs.def", 0644, kOther) : "",
          "owned by another user"},

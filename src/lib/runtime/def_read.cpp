@@ -65,38 +65,113 @@ bool exists(const std::string& name) {
 // Resource values can run commands (a message copy to "|cmd"), so a file that another
 // user could have placed or changed must not configure the program: neither in the
 // directory where it starts (a shared project directory, /tmp) nor anywhere else on the
-// search path. Trusted: owned by this user or root, writable by neither group nor others,
-// in a directory writable by neither, unless that directory is sticky and the file is this
-// user's own. A symbolic link is judged by its target, and the link itself must pass the
-// same owner and directory rules, or whoever may write its directory could point it at a
-// file of ours that was never meant as resources.
+// search path. Whoever may rename a directory anywhere above the file may put a tree of
+// their own in its place, so every directory the name passes through is judged, from the
+// root down, as the kernel reaches it: each must be owned by this user or root and
+// writable by neither group nor others, unless it is sticky (others can then add entries
+// but not move ours). The file itself must be owned by this user or root and writable by
+// neither; in a sticky shared directory it must be this user's own. A symbolic link is
+// followed where it points, and the link itself must pass the owner and directory rules,
+// or whoever may write its directory could point it at a file of ours that was never
+// meant as resources.
 bool trusted_owner(uid_t owner) { return owner == getuid() || owner == 0; }
 
-// Empty when a file owned by owner may sit in dir, else the reason it may not.
-std::string directory_distrust(const std::filesystem::path& dir, uid_t owner) {
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) return "its directory " + dir.string() + " cannot be examined";
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return "";
-    if ((st.st_mode & S_ISVTX) != 0 && owner == getuid()) return "";
-    return "its directory " + dir.string() + " is writable by group or others";
+bool others_may_write(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0; }
+
+// Empty when dir (with status st) may lie on a trusted path, else the reason it may not.
+std::string directory_distrust(const std::string& dir, const struct stat& st) {
+    if (!trusted_owner(st.st_uid))
+        return "its directory " + dir + " is owned by another user (uid " + std::to_string(st.st_uid) + ")";
+    if (others_may_write(st) && (st.st_mode & S_ISVTX) == 0)
+        return "its directory " + dir + " is writable by group or others";
+    return "";
+}
+
+// Walks name component by component, following symbolic links, and judges every
+// directory on the way and every link met. Empty when all pass; else the first reason.
+// On success *parent holds the status of the directory the file itself is in.
+std::string path_distrust(const std::string& name, struct stat* parent) {
+    std::vector<std::string> pending;  // components still to walk, the next one last
+    const auto push_path = [&pending](const std::string& path) {
+        std::vector<std::string> parts;
+        std::size_t start = 0;
+        while (start <= path.size()) {
+            const std::size_t slash = std::min(path.find('/', start), path.size());
+            if (slash > start) parts.push_back(path.substr(start, slash - start));
+            start = slash + 1;
+        }
+        pending.insert(pending.end(), parts.rbegin(), parts.rend());
+    };
+    std::string current = "/";
+    struct stat current_st {};
+    if (::stat("/", &current_st) != 0) return "the root directory cannot be examined";
+    std::string reason = directory_distrust("/", current_st);
+    if (!reason.empty()) return reason;
+    if (name.empty() || name[0] != '/') {
+        std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0), &std::free);
+        if (!cwd) return "the working directory cannot be resolved";
+        push_path(name);
+        push_path(cwd.get());
+    } else {
+        push_path(name);
+    }
+    const auto child = [&current](const std::string& part) {
+        return current == "/" ? "/" + part : current + "/" + part;
+    };
+    int links_left = 40;
+    while (!pending.empty()) {
+        const std::string part = pending.back();
+        pending.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            current = std::filesystem::path(current).parent_path().string();
+            if (current.empty()) current = "/";
+            if (::stat(current.c_str(), &current_st) != 0) return "its directory " + current + " cannot be examined";
+            continue;
+        }
+        const std::string next = child(part);
+        struct stat st {};
+        if (::lstat(next.c_str(), &st) != 0) return next + " cannot be examined";
+        if (S_ISLNK(st.st_mode)) {
+            if (--links_left < 0) return "too many symbolic links";
+            if (!trusted_owner(st.st_uid))
+                return "a symbolic link owned by another user (uid " + std::to_string(st.st_uid) + ")";
+            if (others_may_write(current_st) && st.st_uid != getuid())
+                return "a symbolic link whose directory " + current + " is writable by group or others";
+            std::vector<char> target(4097);  // a link longer than a path can be is refused
+            const ssize_t got = ::readlink(next.c_str(), target.data(), target.size());
+            if (got <= 0 || static_cast<std::size_t>(got) >= target.size())
+                return "the symbolic link " + next + " cannot be read";
+            const std::string to(target.data(), static_cast<std::size_t>(got));
+            push_path(to);
+            if (!to.empty() && to[0] == '/') {
+                current = "/";
+                if (::stat("/", &current_st) != 0) return "the root directory cannot be examined";
+            }
+            continue;
+        }
+        if (pending.empty()) break;  // the file itself; judged by the caller
+        if (!S_ISDIR(st.st_mode)) return next + " is not a directory";
+        reason = directory_distrust(next, st);
+        if (!reason.empty()) return reason;
+        current = next;
+        current_st = st;
+    }
+    *parent = current_st;
+    return "";
 }
 
 // Empty when the file opened as name (whose status is target) may be read, else the reason.
 std::string file_distrust(const std::string& name, const struct stat& target) {
     if (!trusted_owner(target.st_uid)) return "owned by another user (uid " + std::to_string(target.st_uid) + ")";
-    if ((target.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "writable by group or others";
-    std::unique_ptr<char, decltype(&std::free)> real(::realpath(name.c_str(), nullptr), &std::free);
-    if (!real) return "its real path cannot be resolved";
-    std::string reason = directory_distrust(std::filesystem::path(real.get()).parent_path(), target.st_uid);
+    if (others_may_write(target)) return "writable by group or others";
+    struct stat parent {};
+    std::string reason = path_distrust(name, &parent);
     if (!reason.empty()) return reason;
-    struct stat link {};
-    if (::lstat(name.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return "";
-    if (!trusted_owner(link.st_uid))
-        return "a symbolic link owned by another user (uid " + std::to_string(link.st_uid) + ")";
-    std::filesystem::path link_dir = std::filesystem::path(name).parent_path();
-    if (link_dir.empty()) link_dir = ".";
-    reason = directory_distrust(link_dir, link.st_uid);
-    return reason.empty() ? "" : "a symbolic link whose " + reason.substr(4);
+    // In a sticky shared directory only the file's owner can replace it: that must be us.
+    if (others_may_write(parent) && target.st_uid != getuid())
+        return "its directory is writable by group or others and the file is not this user's";
+    return "";
 }
 
 // Opens name for reading when it may be trusted; null otherwise (a refusal is warned).
