@@ -147,6 +147,38 @@ TEST_F(QueueChannel, NineteenSlotsThenSilence)
     EXPECT_EQ(connect_client(), 9);
 }
 
+// A grant lying in the queue may be on its way to a client that asked first and has not
+// yet read it. A client starting then must not take it away for good: both are served.
+TEST_F(QueueChannel, AGrantOnItsWayIsNeverTakenFromItsClient)
+{
+    ASSERT_EQ(raw_send(qid_, 1, body_of('/', "1000")), 0);   // the first client asks...
+    int first_id = -1;
+    char item[MQ_ITEM_SIZE];
+    ASSERT_EQ(MQ_sget(qid_, &first_id, item), 2);              // ...and is granted, unread
+    pid_t second = fork();
+    if (second == 0) {
+        MQ_timeout(3);
+        const int id = MQ_connect(qid_);
+        _exit(id >= MQ_FIRST_CONN && id <= MQ_LAST_CONN ? 0 : 1);
+    }
+    // Serve the second client's connect request (and anything else it sends).
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    int served = 0;
+    while (served == 0 && Clock::now() < deadline) {
+        int conn_id = -1;
+        const int got = MQ_sget(qid_, &conn_id, item);
+        if (got == 2) served = conn_id;
+        else if (got == 1 && std::string(item) == "quit") MQ_sput(qid_, conn_id, -1, "bye");
+        else usleep(1000);
+    }
+    int status = 0;
+    waitpid(second, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the second client connected";
+    std::string grant;
+    EXPECT_EQ(raw_receive(qid_, MQ_TYPE_CONNECT, &grant, 2000), 120) << "the first client still gets a grant";
+    EXPECT_NE(served, -1);
+}
+
 TEST_F(QueueChannel, ServerRefusesRepliesToClosedOrImpossibleIds)
 {
     int open_id = connect_client();

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <numeric>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -941,8 +942,9 @@ TEST(Reelctl, ClosedOutputNeverReachesTheWindow)
 }
 
 // A window busy past a client's time-out grants that client a slot later, when nobody
-// waits any more. The next client hands such a slot back instead of discarding the grant.
-TEST(Reelctl, GrantNobodyTookIsHandedBack)
+// waits any more. The next client takes that grant and uses its slot; the grant of its own
+// request is taken by the client after it, so that every slot stays usable.
+TEST(Reelctl, GrantNobodyTookIsUsedByTheNextClients)
 {
     int key = unique_key(39);
     Stub stub(key, false);
@@ -955,7 +957,44 @@ TEST(Reelctl, GrantNobodyTookIsHandedBack)
     Result r = run({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=5", "rate"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "rate=10\n");
-    EXPECT_EQ(queue_connect(qid), 3) << "the abandoned slot is free again";
+    std::vector<int> ids;
+    for (int client = 0; client < 19; ++client) ids.push_back(queue_connect(qid));
+    std::sort(ids.begin(), ids.end());
+    std::vector<int> all(19);
+    std::iota(all.begin(), all.end(), 3);
+    EXPECT_EQ(ids, all) << "all 19 slots usable after a client gave up";
+}
+
+// Many one-shot clients at once on one window: a grant on its way to one client must never
+// be taken and hung up by another starting up, or that client waits out its time-out.
+TEST(Reelctl, ConcurrentOneShotClientsAreAllAnswered)
+{
+    int key = unique_key(40);
+    Stub stub(key, false);
+    ASSERT_TRUE(stub.ready());
+    constexpr int kClients = 8;
+    constexpr int kRequests = 25;
+    std::vector<pid_t> workers;
+    for (int c = 0; c < kClients; ++c) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            int failures = 0;
+            for (int i = 0; i < kRequests; ++i) {
+                Result one = run({kReelctl, "-wn=" + std::to_string(key), "-pa", "to=4", "rate"});
+                if (one.status != 0 || one.out != "rate=10\n") ++failures;
+            }
+            _exit(failures > 0 ? 1 : 0);
+        }
+        workers.push_back(pid);
+    }
+    int failed_workers = 0;
+    for (pid_t pid : workers) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ++failed_workers;
+    }
+    EXPECT_EQ(failed_workers, 0) << "every request answered";
+    EXPECT_EQ(queue_connect(msgget(key, 0)), 3) << "every slot given back";
 }
 
 TEST(Reelctl, TwentiethClientGetsNoAnswer)

@@ -265,8 +265,8 @@ int main(int argc, char** argv)
     else if (std::strncmp(message, "clear mesg", 10) == 0) clear_messages();
 
     messnum = 1;
-    // MQ_connect drains the connect replies itself, handing back the slots of clients
-    // that gave up: draining them here first would lose those slots.
+    // No connect replies are drained: one lying in the queue may be another client's,
+    // still on its way to it (see MQ_connect).
     connect_id = MQ_connect(qid);
     if (connect_id == -1) {
         MESS_print(M_error, "Unable to connect to QAZloop program\n");

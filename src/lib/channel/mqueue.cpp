@@ -406,30 +406,16 @@ int MQ_clear(int id, int index)
 
 // ---------------------------------------------------------------- client side
 
-namespace {
-
-// Drains the connect replies nobody took: their clients gave up waiting (a window busy
-// past the time-out answers late). Each granted slot would stay taken for good, so it
-// is handed back with a "quit" for its id.
-void return_stale_grants(int id)
-{
-    if (!queue_transport() || id < 0) return;
-    mqueuebuf buf;
-    while (receive(id, buf, MQ_TYPE_CONNECT, IPC_NOWAIT) >= 0) {
-        if (buf.mtext[0] != '0' + MQ_STATUS_CONNECT) continue;
-        char* end = nullptr;   // the text is terminated: the buffer is larger than a body
-        long granted = std::strtol(buf.mtext + 1, &end, 10);
-        if (end != buf.mtext + 1 && granted >= MQ_FIRST_CONN && granted <= MQ_LAST_CONN)
-            MQ_hangup(id, static_cast<int>(granted));
-    }
-}
-
-}  // namespace
-
+// Every connect reply travels under the same message type and says nothing of whom it
+// answers, so a grant found in the queue may belong to a client that is still waiting
+// for it: nothing is drained here. Any grant is a slot that is free for whoever takes
+// it. Each connect request brings one grant and each waiting client takes one, so a
+// client takes another's grant only when that one will take the next. A grant whose
+// client gave up stays in the queue until the next client to connect takes it; its
+// slot is used by that client, not held for good.
 int MQ_connect(int id)
 {
     char item[MQ_ITEM_SIZE];
-    return_stale_grants(id);
     if (MQ_put(id, -1, "%d", static_cast<int>(getuid())) < 0) return -1;
     MQ_enable_alarm();
     int status = MQ_get(id, MQ_TYPE_CONNECT, item);
