@@ -4,12 +4,14 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/msg.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -198,6 +200,49 @@ void compare_one_shot_with_spawn()
                 bare_ms, one_shot_ms, one_shot_ms / bare_ms);
 }
 
+// Concurrent one-shot clients on one window: requests per second and the 99th-percentile
+// latency of a whole reelctl run, for 1, 4 and 12 clients each running requests in a row.
+void concurrent_one_shots()
+{
+    const int key = bench_key(4);   // the workers are other processes: their pid is not ours
+    StubProcess stub(key);
+    if (!stub.ready()) {
+        std::printf("loopstub did not start\n");
+        return;
+    }
+    constexpr int kPerClient = 60;
+    for (int clients : {1, 4, 12}) {
+        const std::size_t total = static_cast<std::size_t>(clients) * kPerClient;
+        void* shared = mmap(nullptr, total * sizeof(double), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (shared == MAP_FAILED) return;
+        double* latency = static_cast<double*>(shared);
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<pid_t> workers;
+        for (int c = 0; c < clients; ++c) {
+            pid_t pid = fork();
+            if (pid == 0) {
+                for (int i = 0; i < kPerClient; ++i) {
+                    const auto t0 = std::chrono::steady_clock::now();
+                    const int status = spawn_wait(one_shot_args(key));
+                    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+                    latency[c * kPerClient + i] = status == 0 ? ms : -ms;
+                }
+                _exit(0);
+            }
+            workers.push_back(pid);
+        }
+        for (pid_t pid : workers) waitpid(pid, nullptr, 0);
+        const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::vector<double> ms(latency, latency + total);
+        const long failed = std::count_if(ms.begin(), ms.end(), [](double v) { return v < 0; });
+        for (double& v : ms) v = std::abs(v);
+        std::sort(ms.begin(), ms.end());
+        std::printf("%2d concurrent clients: %zu requests, %.0f requests/s, p99 %.1f ms, max %.1f ms, failed %ld\n",
+                    clients, total, static_cast<double>(total) / secs, ms[(total * 99) / 100 - 1], ms.back(), failed);
+        munmap(shared, total * sizeof(double));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -208,5 +253,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     compare_one_shot_with_spawn();
+    concurrent_one_shots();
     return 0;
 }

@@ -110,7 +110,12 @@ TEST_F(QueueChannel, ConversationAndSlotLifecycle)
     }
     EXPECT_EQ(MQ_sput(qid_, conn_id, 0, "late"), -1) << "a negative status closes the slot";
     EXPECT_EQ(pending(qid_), 0);
-    EXPECT_EQ(connect_client(), conn_id) << "a freed slot is handed out again";
+    // A freed slot is handed out again, but after every slot freed before it: its last
+    // holder may not have read its goodbye yet, and the next holder clears old replies.
+    std::vector<int> ids;
+    for (int i = 0; i < MQ_MAX_CLIENTS; ++i) ids.push_back(connect_client());
+    EXPECT_EQ(ids.front(), conn_id + 1);
+    EXPECT_EQ(ids.back(), conn_id);
 }
 
 // A window may count down its remaining lines from above 9, or end with any negative
@@ -177,6 +182,29 @@ TEST_F(QueueChannel, AGrantOnItsWayIsNeverTakenFromItsClient)
     std::string grant;
     EXPECT_EQ(raw_receive(qid_, MQ_TYPE_CONNECT, &grant, 2000), 120) << "the first client still gets a grant";
     EXPECT_NE(served, -1);
+}
+
+// A client that said "quit" may not yet have read its goodbye when the next client
+// connects; that one clears old replies of its new id, so it must not get the same id.
+TEST_F(QueueChannel, AGoodbyeNotYetReadSurvivesTheNextConnect)
+{
+    const int leaving = connect_client();
+    ASSERT_EQ(MQ_sput(qid_, leaving, -1, "Goodbye"), 0);   // unread so far
+    pid_t next = fork();
+    if (next == 0) {
+        MQ_timeout(3);
+        _exit(MQ_connect(qid_) > 0 ? 0 : 1);
+    }
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    int from = -1;
+    char item[MQ_ITEM_SIZE];
+    while (MQ_sget(qid_, &from, item) != 2 && Clock::now() < deadline) usleep(1000);
+    int status = 0;
+    waitpid(next, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(from, leaving);
+    std::string goodbye;
+    EXPECT_EQ(raw_receive(qid_, leaving, &goodbye, 1000), 120) << "the goodbye is still there to read";
 }
 
 TEST_F(QueueChannel, ServerRefusesRepliesToClosedOrImpossibleIds)

@@ -53,6 +53,18 @@ volatile sig_atomic_t held_qid = -1;
 volatile sig_atomic_t held_conn = -1;
 bool stream_slot[kSlots] = {};            // slots opened over the current client stream sock2
 bool send_stalled[kSlots] = {};           // a reply to this connection id was given up
+// When each slot was last freed (a count of frees, 0 = never). A client that said "quit"
+// may not yet have read the goodbye on its id; the next holder of that id clears old
+// replies from the queue as it connects. Granting the slot freed longest ago keeps a
+// just-freed id out of use until every other free id has been granted.
+unsigned long freed_at[kSlots] = {};
+unsigned long frees = 0;
+
+void free_slot(int slot)
+{
+    conn[slot] = 0;
+    freed_at[slot] = ++frees;
+}
 
 bool queue_transport() { return transport == 0; }
 
@@ -85,7 +97,7 @@ void close_stream()
 {
     close_fd(sock2);
     for (int slot = 0; slot < kSlots; ++slot) {
-        if (stream_slot[slot]) conn[slot] = 0;
+        if (stream_slot[slot]) free_slot(slot);
         stream_slot[slot] = false;
     }
 }
@@ -557,22 +569,23 @@ int MQ_hangup(int id, int conn_id)
 
 namespace {
 
-// Grants the first free slot to a connect request: its id, or -1 (and no reply) when
-// all are taken. A grant that could not be sent leaves the slot free: nobody will
-// ever use it or say goodbye on it.
+// Grants a slot to a connect request: on the queue the free slot freed longest ago
+// (never-used slots first, lowest first), on a stream, where nothing of an old holder
+// can linger, the lowest free one. Its id, or -1 (and no reply) when all are taken. A grant that could
+// not be sent leaves the slot free: nobody will ever use it or say goodbye on it.
 int accept_connect(int id)
 {
-    for (int slot = 1; slot < kUsedSlots; ++slot) {
-        if (conn[slot]) continue;
-        conn[0] = 1;
-        int sent = MQ_sput(id, MQ_TYPE_CONNECT, MQ_STATUS_CONNECT, "%d", slot + 2);
-        conn[0] = 0;
-        if (sent < 0) return -1;
-        conn[slot] = 1;
-        send_stalled[slot] = false;   // a new client: the last holder's stall is not its own
-        return slot + 2;
-    }
-    return -1;
+    int chosen = -1;
+    for (int slot = 1; slot < kUsedSlots; ++slot)
+        if (!conn[slot] && (chosen < 0 || (queue_transport() && freed_at[slot] < freed_at[chosen]))) chosen = slot;
+    if (chosen < 0) return -1;
+    conn[0] = 1;
+    int sent = MQ_sput(id, MQ_TYPE_CONNECT, MQ_STATUS_CONNECT, "%d", chosen + 2);
+    conn[0] = 0;
+    if (sent < 0) return -1;
+    conn[chosen] = 1;
+    send_stalled[chosen] = false;   // a new client: the last holder's stall is not its own
+    return chosen + 2;
 }
 
 // A reply on the queue. A client that stopped reading (killed, stuck) lets its replies
@@ -715,7 +728,7 @@ int MQ_sput(int id, int conn_id, int flag, const char* format, ...)
     format_text(text, format, args);
     va_end(args);
     if (flag < 0) {
-        conn[conn_id - 2] = 0;
+        free_slot(conn_id - 2);
         stream_slot[conn_id - 2] = false;
     }
     int code = '0' + flag;
