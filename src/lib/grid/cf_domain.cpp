@@ -223,6 +223,8 @@ double CF_attribute_value(const CF_grid* in, const char* name, double fallback)
     return a && !a->values.empty() && std::isfinite(a->values[0]) ? a->values[0] : fallback;
 }
 
+bool CF_has_mapping(int proj) { return mapping_by_code(proj) != nullptr; }
+
 int CF_describe_domain(const Domain* dom, CF_grid* out)
 {
     if (!dom || !out) return -1;

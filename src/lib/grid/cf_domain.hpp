@@ -30,6 +30,9 @@ struct CF_grid {
 // no CF form (gnomonic, Mollweide, charts, diagrams) or the domain has no grid.
 int CF_describe_domain(const Domain* dom, CF_grid* out);
 
+// True when projection code proj has a CF grid mapping.
+bool CF_has_mapping(int proj);
+
 // The reverse, for readers: a Domain (with nx, ny from x, y) from a grid_mapping name, its
 // attributes and the 1-D coordinates (either row order; the spacing must be even). 0 ok; -1 with
 // a message when the library has no projection for the mapping or the coordinates are unusable.
