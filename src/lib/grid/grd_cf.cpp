@@ -598,7 +598,10 @@ bool define_time(int ncid, TimeAxis& t, int index, std::int64_t base, int kind)
         return false;
     int var;
     const std::string ref = suffix("reference_time", index), period = suffix("forecast_period", index);
-    if (!check(nc_def_var(ncid, ref.c_str(), NC_DOUBLE, 1, &t.dim, &var), "reference_time") ||
+    // One reference time for the whole axis (an analysis and its forecasts) is a scalar.
+    bool one_ref = true;
+    for (const TimeKey& k : t.keys) one_ref = one_ref && k.ref == t.keys[0].ref;
+    if (!check(nc_def_var(ncid, ref.c_str(), NC_DOUBLE, one_ref ? 0 : 1, &t.dim, &var), "reference_time") ||
         !put_text(ncid, var, "standard_name", "forecast_reference_time") || !put_text(ncid, var, "units", units) ||
         !put_text(ncid, var, "calendar", "standard") ||
         !check(nc_def_var(ncid, period.c_str(), NC_DOUBLE, 1, &t.dim, &var), "forecast_period") ||
@@ -633,6 +636,7 @@ bool write_time(int ncid, const TimeAxis& t, int index, std::int64_t base)
     }
     int var;
     if (!check(nc_put_var_double(ncid, t.var, valid.data()), "time")) return false;
+    // A scalar reference time takes the first value alone.
     if (nc_inq_varid(ncid, suffix("reference_time", index).c_str(), &var) != NC_NOERR ||
         !check(nc_put_var_double(ncid, var, ref.data()), "reference_time"))
         return false;
