@@ -13,6 +13,8 @@ cmake --build build -j"$jobs"
 # netCDF4, pyproj, pytest), whatever other python3 comes first on PATH.
 if [ -x /usr/bin/python3 ]; then export PATH="/usr/bin:$PATH"; fi
 QAZ_BUILD_DIR=$PWD/build python3 -m pytest -q tests/python
+# The installed library: the README's example built against an installed prefix and run.
+bash scripts/test-install.sh build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQAZ_SANITIZE=ON -DQAZ_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
