@@ -250,3 +250,86 @@ TEST(GrdCf, WriteFailuresAreReported)
 }
 
 }  // namespace
+
+#include "grd_cf_internal.hpp"
+
+namespace {
+
+TEST(GrdCf, TimeUnitsToUtcSeconds)
+{
+    const struct {
+        const char* units;
+        bool ok;
+        double unit;
+        long long base;
+    } cases[] = {
+        {"hours since 2023-6-1 12:00:00", true, 3600, 1685620800},
+        {"hours since 2023-06-01T12:00:00Z", true, 3600, 1685620800},
+        {"days since 1970-01-01", true, 86400, 0},
+        {"seconds since 2023-06-01 12", true, 1, 1685620800},
+        {"minutes since 2023-06-01 12:00 +02:00", true, 60, 1685613600},
+        {"hours since 1850-01-01 00:00:00", true, 3600, -3786825600LL},
+        {"Hours since 2000-2-29", true, 3600, 951782400},
+        {"months since 2023-01-01", false, 0, 0},
+        {"hours", false, 0, 0},
+        {"hours since yesterday", false, 0, 0},
+        {"hours since 2023-13-01", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        double unit = 0;
+        std::int64_t base = 0;
+        ASSERT_EQ(cfgrid::parse_time_units(c.units, &unit, &base), c.ok) << c.units;
+        if (!c.ok) continue;
+        EXPECT_EQ(unit, c.unit) << c.units;
+        EXPECT_EQ(base, c.base) << c.units;
+        // And back to a date.
+        const Date d = cfgrid::seconds_date(base);
+        EXPECT_EQ(cfgrid::date_seconds(d), base) << c.units;
+    }
+}
+
+TEST(GrdCf, UnitTextsBetweenLibraryAndUdunits)
+{
+    const struct {
+        const char* library;
+        const char* udunits;
+        const char* back;  // what a file with udunits reads as
+    } cases[] = {
+        {"m/s", "m s-1", "m/s"},          {"kg/m^2", "kg m-2", "kg/m^2"}, {"m^2/s^2", "m2 s-2", "m^2/s^2"},
+        {"/s", "s-1", "/s"},              {"K", "K", "K"},                {"gpm", "m", "m"},
+        {"mb", "hPa", "mb"},              {"Pa/s", "Pa s-1", "Pa/s"},     {"%", "%", "%"},
+        {"C", "degC", "C"},               {"kg/m^2/s", "kg m-2 s-1", "kg/m^2/s"},
+        {"10^-5 /s", "1e-05 s-1", "1e-05 /s"}, {"", "1", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cfgrid::to_udunits(c.library), c.udunits) << c.library;
+        EXPECT_EQ(cfgrid::from_udunits(c.udunits), c.back) << c.udunits;
+    }
+}
+
+TEST(GrdCf, CodedForecastTimes)
+{
+    const struct {
+        int coded;
+        int kind, start, end;
+        bool known;
+    } cases[] = {
+        {0, 0, 0, 0, true},           {36, 0, 36, 36, true},         {802, 0, 48, 48, true},
+        {6000012, 6, 0, 12, true},    {4006012, 4, 6, 12, true},     {3000024, 3, 0, 24, true},
+        {2003006, 2, 3, 6, true},     {903, 0, 0, 0, false},         {99000001, 99, 0, 1, false},
+    };
+    for (const auto& c : cases) {
+        const cfgrid::TimeCode t = cfgrid::decode_time(c.coded);
+        EXPECT_EQ(t.known, c.known) << c.coded;
+        if (!c.known) continue;
+        EXPECT_EQ(t.kind, c.kind) << c.coded;
+        EXPECT_EQ(t.start, c.start) << c.coded;
+        EXPECT_EQ(t.end, c.end) << c.coded;
+        if (c.coded < 800 || c.coded >= 1000000) EXPECT_EQ(cfgrid::encode_time(t), c.coded);
+    }
+    EXPECT_EQ(cfgrid::kind_of_cell_methods("area: mean time: maximum (interval: 1 hour)"), 6);
+    EXPECT_EQ(cfgrid::kind_of_cell_methods("time: sum"), 4);
+    EXPECT_EQ(cfgrid::kind_of_cell_methods("area: mean"), 0);
+}
+
+}  // namespace

@@ -314,26 +314,60 @@ int kind_of_cell_methods(const std::string& text)
     return 0;
 }
 
+namespace {
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back, for any year.
+std::int64_t days_from_civil(std::int64_t y, int m, int d)
+{
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void civil_from_days(std::int64_t z, int& y, int& m, int& d)
+{
+    z += 719468;
+    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const std::int64_t doe = z - era * 146097;
+    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::int64_t mp = (5 * doy + 2) / 153;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    y = static_cast<int>(yoe + era * 400 + (m <= 2));
+}
+
+}  // namespace
+
 std::int64_t date_seconds(const Date& date)
 {
     const int hour = date.hour < 0 ? 0 : date.hour;
     const int min = date.min < 0 ? 0 : date.min;
     const int sec = date.sec < 0 ? 0 : date.sec;
-    return (DATE_date_days(date.year, date.month, date.day) - 1) * 86400 + hour * 3600 + min * 60 + sec;
+    const int month = date.month < 1 || date.month > 12 ? 1 : date.month;
+    const int day = date.day < 1 || date.day > 31 ? 1 : date.day;
+    return days_from_civil(date.year, month, day) * 86400 + hour * 3600 + min * 60 + sec;
 }
 
 Date seconds_date(std::int64_t secs)
 {
     Date d;
     DATE_init(&d);
-    std::int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
-    std::int64_t rest = secs - days * 86400;
-    DATE_days_date(days + 1, &d.year, &d.month, &d.day);
+    // Far outside any forecast: kept within what a Date's fields hold.
+    const std::int64_t limit = 86400LL * 366 * 100000;
+    if (secs > limit) secs = limit;
+    if (secs < -limit) secs = -limit;
+    const std::int64_t days = secs >= 0 ? secs / 86400 : -((-secs + 86399) / 86400);
+    const std::int64_t rest = secs - days * 86400;
+    civil_from_days(days, d.year, d.month, d.day);
     d.hour = static_cast<int>(rest / 3600);
     d.min = static_cast<int>(rest / 60 % 60);
     d.sec = static_cast<int>(rest % 60);
-    d.jday = static_cast<int>(DATE_date_days(d.year, d.month, d.day) - DATE_date_days(d.year, 1, 1) + 1);
-    d.wday = static_cast<int>((days + 4) % 7 + 7) % 7;  // 1970-01-01 was a Thursday
+    d.jday = static_cast<int>(days - days_from_civil(d.year, 1, 1) + 1);
+    d.wday = static_cast<int>(((days + 4) % 7 + 7) % 7);  // 1970-01-01 was a Thursday
     return d;
 }
 
@@ -358,32 +392,41 @@ bool parse_time_units(const std::string& units, double* unit_seconds, std::int64
         }
     }
     if (secs == 0.0) return false;
+    // "<date>[ |T]<time>[ ][Z|UTC|+hh[:mm]|-hh[:mm]]"; the time and its parts are optional.
     int year = 0, month = 1, day = 1, hour = 0, minute = 0;
     double second = 0.0;
-    std::string when = units.substr(since + 7);
-    for (char& c : when)
-        if (c == 'T') c = ' ';
-    const int got = std::sscanf(when.c_str(), "%d-%d-%d %d:%d:%lf", &year, &month, &day, &hour, &minute, &second);
-    if (got < 1 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 24 || minute < 0 ||
-        minute > 59)
-        return false;
-    if (got == 3 || got == 4) {
-        // "2023-6-1 12" reads the hour; "2023-6-1 12:00" needs the minute that %d:%d took.
-        std::sscanf(when.c_str(), "%d-%d-%d %d:%d", &year, &month, &day, &hour, &minute);
+    const std::string when = units.substr(since + 7);
+    const char* p = when.c_str();
+    int used = 0;
+    if (std::sscanf(p, " %d-%d-%d%n", &year, &month, &day, &used) != 3) return false;
+    p += used;
+    if (*p == ' ' || *p == 'T') {
+        const char* t = p + 1;
+        while (*t == ' ') ++t;
+        if (std::sscanf(t, "%d%n", &hour, &used) == 1 && *t != '+' && *t != '-') {
+            t += used;
+            if (*t == ':' && std::sscanf(t + 1, "%d%n", &minute, &used) == 1) {
+                t += 1 + used;
+                if (*t == ':' && std::sscanf(t + 1, "%lf%n", &second, &used) == 1) t += 1 + used;
+            }
+            p = t;
+        }
     }
-    // A zone offset ("+02:00", " -5") after the time shifts the base to UTC.
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 24 || minute < 0 || minute > 59)
+        return false;
     std::int64_t offset = 0;
-    const std::size_t colon = when.rfind(':');
-    const std::size_t zone = when.find_first_of("+-", when.find(' ') == std::string::npos ? when.size() : when.find(' '));
-    if (zone != std::string::npos && (colon == std::string::npos || zone > when.find(' '))) {
+    while (*p == ' ') ++p;
+    if (*p == '+' || *p == '-') {
         int zh = 0, zm = 0;
-        if (std::sscanf(when.c_str() + zone + 1, "%d:%d", &zh, &zm) >= 1 && zh <= 14) {
-            offset = (zh * 3600 + zm * 60) * (when[zone] == '-' ? -1 : 1);
+        const int sign = *p == '-' ? -1 : 1;
+        const int got = std::sscanf(p + 1, "%d:%d", &zh, &zm);
+        if (got >= 1 && zh >= 0 && zh <= 14 && zm >= 0 && zm < 60) {
+            offset = sign * (zh * 3600LL + zm * 60LL);
         }
     }
     *unit_seconds = secs;
-    *base = (DATE_date_days(year, month, day) - 1) * 86400 + hour * 3600 + minute * 60 +
-            static_cast<std::int64_t>(second) - offset;
+    *base = days_from_civil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
+            static_cast<std::int64_t>(std::clamp(second, 0.0, 61.0)) - offset;
     return true;
 }
 

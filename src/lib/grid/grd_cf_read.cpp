@@ -3,18 +3,22 @@
 // grid_mapping the library has a projection for is a stack of grids, one per time, level and any
 // other leading index; GRD_read numbers them variable by variable.
 #include <netcdf.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cf_domain.hpp"
 #include "date.hpp"
 #include "grd_cf_internal.hpp"
+#include "grd_internal.hpp"
 #include "mess.hpp"
 #include "region.hpp"
 #include "string.hpp"
@@ -25,6 +29,7 @@ namespace {
 using namespace cfgrid;
 
 constexpr std::size_t kMaxText = 4096;
+constexpr std::size_t kMaxPoints = std::size_t{1} << 28;  // largest grid read: 2 GB of doubles
 
 struct Horizontal {
     int x_dim = -1, y_dim = -1;
@@ -272,6 +277,14 @@ int level_value(double value, int ltype, const std::string& units)
     return static_cast<int>(std::lround(value));
 }
 
+// Seconds of a time value in a file's unit, bounded so that sums of them cannot overflow.
+std::int64_t seconds_of(double value, double unit)
+{
+    const double secs = value * unit;
+    if (!std::isfinite(secs)) return 0;
+    return static_cast<std::int64_t>(std::llround(std::clamp(secs, -1e15, 1e15)));
+}
+
 // Times of var's time axis: reference time and coded forecast time of each index.
 void read_times(CfReader& r, Variable& v, int time_var, std::size_t nt)
 {
@@ -279,6 +292,10 @@ void read_times(CfReader& r, Variable& v, int time_var, std::size_t nt)
     double unit = 3600.0;
     std::int64_t base = 0;
     parse_time_units(att_text(ncid, time_var, "units"), &unit, &base);
+    const std::string calendar = att_text(ncid, time_var, "calendar");
+    if (!calendar.empty() && calendar != "standard" && calendar != "gregorian" && calendar != "proleptic_gregorian")
+        MESS_print(M_warn, "GRD_getinfo: variable %s: dates of the %s calendar are counted as Gregorian ones\n",
+                   v.name.c_str(), calendar.c_str());
     std::vector<double> valid = values_of(ncid, time_var);
     valid.resize(nt, 0.0);
     const int kind = kind_of_cell_methods(att_text(ncid, v.id, "cell_methods"));
@@ -287,7 +304,12 @@ void read_times(CfReader& r, Variable& v, int time_var, std::size_t nt)
     if (!bname.empty()) {
         const int bv = find_var(ncid, bname);
         int nd = 0;
-        if (bv >= 0 && nc_inq_varndims(ncid, bv, &nd) == NC_NOERR && nd == 2) {
+        int bdims[NC_MAX_VAR_DIMS];
+        size_t rows = 0, cols = 0;
+        // Only a (time, 2) array fills the buffer exactly.
+        if (bv >= 0 && nc_inq_varndims(ncid, bv, &nd) == NC_NOERR && nd == 2 &&
+            nc_inq_vardimid(ncid, bv, bdims) == NC_NOERR && nc_inq_dimlen(ncid, bdims[0], &rows) == NC_NOERR &&
+            nc_inq_dimlen(ncid, bdims[1], &cols) == NC_NOERR && rows == nt && cols == 2) {
             bounds.resize(nt * 2);
             if (nc_get_var_double(ncid, bv, bounds.data()) != NC_NOERR) bounds.clear();
         }
@@ -300,25 +322,46 @@ void read_times(CfReader& r, Variable& v, int time_var, std::size_t nt)
     v.ref.resize(nt);
     v.coded.resize(nt);
     for (std::size_t t = 0; t < nt; ++t) {
-        const std::int64_t valid_s = base + std::llround(valid[t] * unit);
+        const std::int64_t valid_s = base + seconds_of(valid[t], unit);
         std::int64_t ref_s = valid_s;
-        if (!ref.empty()) ref_s = ref_base + std::llround(ref[ref.size() == 1 ? 0 : std::min(t, ref.size() - 1)] * ref_unit);
+        if (!ref.empty()) ref_s = ref_base + seconds_of(ref[ref.size() == 1 ? 0 : std::min(t, ref.size() - 1)], ref_unit);
         TimeCode c;
-        c.end = static_cast<int>((valid_s - ref_s) / 3600);
+        auto hours = [](std::int64_t later, std::int64_t earlier) {
+            return static_cast<int>(std::clamp<std::int64_t>((later - earlier) / 3600, -1, 1000000));
+        };
+        c.end = hours(valid_s, ref_s);
         if (!bounds.empty()) {
-            const std::int64_t b0 = base + std::llround(bounds[2 * t] * unit);
-            const std::int64_t b1 = base + std::llround(bounds[2 * t + 1] * unit);
+            const std::int64_t b0 = base + seconds_of(bounds[2 * t], unit);
+            const std::int64_t b1 = base + seconds_of(bounds[2 * t + 1], unit);
             if (ref.empty()) ref_s = b0;
             if (b1 > b0) {
                 c.kind = kind ? kind : 2;
-                c.start = static_cast<int>((b0 - ref_s) / 3600);
-                c.end = static_cast<int>((b1 - ref_s) / 3600);
+                c.start = hours(b0, ref_s);
+                c.end = hours(b1, ref_s);
             }
         }
-        if (c.start < 0 || c.end < 0 || c.end > 999 || c.start > 999) c = TimeCode{};
+        // Hours the coded forms cannot hold (plain hours from 800 on are day and month codes).
+        if (c.start < 0 || c.end < 0 || c.end > (c.kind ? 999 : 799) || c.start > 999) c = TimeCode{};
         v.ref[t] = ref_s;
         v.coded[t] = encode_time(c);
     }
+}
+
+// Short names other tools give common fields when they give no standard name.
+int var_of_short_name(const std::string& name)
+{
+    struct Entry {
+        const char* name;
+        int var;
+    };
+    static const Entry names[] = {
+        {"z", 7},    {"gh", 7},   {"t", 11},  {"t2m", 11}, {"d2m", 17}, {"u", 33},  {"u10", 33}, {"v", 34},
+        {"v10", 34}, {"w", 39},   {"q", 51},  {"r", 52},   {"msl", 2},  {"sp", 1},  {"tp", 61},  {"tcc", 71},
+        {"sst", 80}, {"vo", 43},  {"d", 44},  {"pv", 4},   {"mx2t", 15}, {"mn2t", 16},
+    };
+    for (const Entry& e : names)
+        if (name == e.name) return e.var;
+    return -1;
 }
 
 // Fills v from the file's variable var. false (with *why) when it holds no grids.
@@ -340,18 +383,20 @@ bool describe_variable(CfReader& r, int var, Variable& v, std::string* why)
         nc_inq_dimlen(ncid, v.dims[k], &len);
         if (len == 0) return false;  // no records yet
         v.lengths.push_back(len);
+        if (len > (std::size_t{1} << 24) || v.grids * len > (std::size_t{1} << 24)) return false;
         v.grids *= len;
         const int cv = coordinate_var(ncid, v.dims[k]);
         if (v.t_axis < 0 && is_time(ncid, cv)) v.t_axis = k;
         else if (v.z_axis < 0 && cv >= 0 && !is_time(ncid, cv)) v.z_axis = k;
     }
-    if (v.grids > (1u << 24)) return false;
 
     // Variable number: the library's own attribute, its abbreviation, then its standard name.
     double number;
     if (att_number(ncid, var, "variable_number", &number)) v.number = static_cast<int>(number);
     else if (VAR_search_var_num(v.name.c_str()) > 0) v.number = VAR_search_var_num(v.name.c_str());
-    else v.number = std::max(0, var_of_standard_name(att_text(ncid, var, "standard_name")));
+    else if (var_of_standard_name(att_text(ncid, var, "standard_name")) > 0)
+        v.number = var_of_standard_name(att_text(ncid, var, "standard_name"));
+    else v.number = std::max(0, var_of_short_name(v.name));
     v.units = att_text(ncid, var, "units_text");
     if (v.units.empty()) v.units = from_udunits(att_text(ncid, var, "units"));
     v.long_name = att_text(ncid, var, "long_name");
@@ -473,7 +518,20 @@ bool read_values(const CfReader& r, const Variable& v, std::size_t g, GRD_report
     start.push_back(0);
     count.push_back(ny);
     count.push_back(nx);
-    std::vector<double> raw(nx * ny);
+    // The size comes from the file: refuse what no grid of the library holds rather than
+    // attempt an allocation that cannot succeed.
+    if (nx * ny > kMaxPoints) {
+        MESS_print(M_error, "GRD_read: variable %s of %s: a grid of %zu x %zu points is too large\n", v.name.c_str(),
+                   r.filename.c_str(), nx, ny);
+        return false;
+    }
+    std::vector<double> raw;
+    try {
+        raw.resize(nx * ny);
+    } catch (const std::bad_alloc&) {
+        MESS_print(M_error, "GRD_read: Unable to allocate %zu grid values\n", nx * ny);
+        return false;
+    }
     const int status = nc_get_vara_double(r.ncid, v.id, start.data(), count.data(), raw.data());
     if (status != NC_NOERR) {
         MESS_print(M_error, "GRD_read: variable %s of %s: %s\n", v.name.c_str(), r.filename.c_str(), nc_strerror(status));
@@ -515,12 +573,29 @@ bool has_marking(int ncid)
     return false;
 }
 
+// Why a classic file cannot be handed to the netCDF library (its header damaged, its data cut
+// short), or null.
+const char* classic_fault(const char* filename)
+{
+    struct stat st {};
+    char magic[4] = {};
+    FILE* f = std::fopen(filename, "rb");
+    if (!f) return nullptr;
+    const bool classic = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "CDF", 3) == 0;
+    std::fclose(f);
+    if (!classic || stat(filename, &st) != 0) return nullptr;
+    const long long needed = grd_nc_classic_required_size(filename, st.st_size);
+    if (needed == -2) return "has a damaged header";
+    if (needed > static_cast<long long>(st.st_size)) return "is truncated";
+    return nullptr;
+}
+
 }  // namespace
 
 bool grd_cf_is_cf(const char* filename)
 {
     int ncid;
-    if (!filename || nc_open(filename, NC_NOWRITE, &ncid) != NC_NOERR) return false;
+    if (!filename || classic_fault(filename) || nc_open(filename, NC_NOWRITE, &ncid) != NC_NOERR) return false;
     int dim;
     const bool library_layout = nc_inq_dimid(ncid, "grid", &dim) == NC_NOERR;
     const bool cf = !library_layout && has_marking(ncid);
@@ -533,6 +608,11 @@ int grd_cf_open(GRD_file* gf, const char* filename, int f_access)
     if (!gf || !filename) return -1;
     gf->fd = -1;
     if (f_access == 1) return grd_cf_open_write(gf, filename);
+    // A damaged or truncated classic file is refused before the netCDF library reads it.
+    if (const char* fault = classic_fault(filename)) {
+        MESS_print(M_error, "GRD_open: netCDF file %s %s\n", filename, fault);
+        return -1;
+    }
     auto r = std::make_unique<CfReader>();
     r->filename = filename;
     const int status = nc_open(filename, NC_NOWRITE, &r->ncid);
