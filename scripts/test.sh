@@ -9,6 +9,12 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+# Python-based checks against the plain build. Debian's python3 carries their oracles (xarray,
+# netCDF4, pyproj, pytest), whatever other python3 comes first on PATH.
+if [ -x /usr/bin/python3 ]; then export PATH="/usr/bin:$PATH"; fi
+QAZ_BUILD_DIR=$PWD/build python3 -m pytest -q tests/python
+# The installed library: the README's example built against an installed prefix and run.
+bash scripts/test-install.sh build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQAZ_SANITIZE=ON -DQAZ_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -31,8 +31,9 @@ constexpr const char* kUsage =
     "  any grid function with operand files or numbers: add sub mul div thick interp sqrt log\n"
     "    pow smooth dewp rhum theta thetae wspd wdir uwnd dot cross vdiff dx dy grad lapl conv\n"
     "    diverg vconv def1 def2 rvort avort adv ugeos vgeos uq vq ...\n"
-    "  OUTFILE ending in .nc is written as netCDF, .png as a map (plot_domain size,W,H;\n"
-    "    parameter cint=N for contours, palette=seq|div), anything else as a QAZGRID text file.\n";
+    "  OUTFILE ending in .nc is written as CF netCDF (.cdf: the library's netCDF layout), .png as\n"
+    "    a map (plot_domain size,W,H; parameter cint=N for contours, palette=seq|div), anything\n"
+    "    else as a QAZGRID text file.\n";
 
 int exit_status(int result)
 {

@@ -1252,7 +1252,7 @@ int FILE_set_name(const char* type) {
   // Without "file_path" the installed file serves when none is where we stand.
   if (!directory && !FILE_exist(path)) {
     char shared_path[FILE_NAME_SIZE];
-    FILE_add_path(QAZ_SHARE_DIR, conv_name ? conv_name : "name_conv", shared_path);
+    FILE_add_path(QAZ_share_dir(), conv_name ? conv_name : "name_conv", shared_path);
     if (FILE_exist(shared_path)) str_copy(path, sizeof path, shared_path);
   }
 #endif

@@ -254,7 +254,7 @@ int CTY_open_file(const char* file, int* num_stats)
     // Without a file_path setting the installed copy serves as the default.
     if ((!directory || !*directory) && !FILE_exist(path)) {
         char shared[FILE_NAME_SIZE];
-        FILE_add_path(QAZ_SHARE_DIR, name.c_str(), shared, sizeof shared);
+        FILE_add_path(QAZ_share_dir(), name.c_str(), shared, sizeof shared);
         if (FILE_exist(shared)) str_copy(path, sizeof path, shared);
     }
 #endif

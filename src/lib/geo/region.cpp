@@ -203,7 +203,7 @@ std::string region_file_path(const char* file)
 #ifdef QAZ_SHARE_DIR
     if ((!directory || !*directory) && !FILE_exist(path)) {
         char shared[FILE_NAME_SIZE];
-        FILE_add_path(QAZ_SHARE_DIR, name, shared, sizeof shared);
+        FILE_add_path(QAZ_share_dir(), name, shared, sizeof shared);
         if (FILE_exist(shared)) return shared;
     }
 #endif

@@ -35,7 +35,7 @@ std::string param_file_path() {
     // Without a file_path setting the installed copy serves as the default.
     if ((!directory || !*directory) && !FILE_exist(path)) {
         char shared[FILE_NAME_SIZE];
-        FILE_add_path(QAZ_SHARE_DIR, kParamFile, shared, sizeof shared);
+        FILE_add_path(QAZ_share_dir(), kParamFile, shared, sizeof shared);
         if (FILE_exist(shared)) return shared;
     }
 #endif

@@ -54,7 +54,7 @@ int read_values(int fd, GRD_report* grid, int num, const VAR_data& req)
 bool grd::past_end(int grd_fd, int n)
 {
     const GRD_file* gf = GRD_get_gfile(grd_fd);
-    return gf && gf->type == GRD_TYPE_NETCDF && gf->access == 0 && n >= gf->max_num;
+    return gf && (gf->type == GRD_TYPE_NETCDF || gf->type == GRD_TYPE_CF) && gf->access == 0 && n >= gf->max_num;
 }
 
 int grd::test_any(const GRD_report* grid, const VAR_data* req, int kind)
@@ -138,7 +138,9 @@ int GRD_out_file(const char* filename)
     const char* dot = std::strrchr(filename, '.');
     const char* slash = std::strrchr(filename, '/');
     if (!dot || (slash && dot < slash)) return GRD_TYPE_QAZ;
-    if (stricmp(dot, ".nc") == 0 || stricmp(dot, ".cdf") == 0) return GRD_TYPE_NETCDF;
+    // ".nc" is CF, what other tools read; ".cdf" keeps the library's own netCDF layout.
+    if (stricmp(dot, ".nc") == 0 || stricmp(dot, ".nc4") == 0) return GRD_TYPE_CF;
+    if (stricmp(dot, ".cdf") == 0) return GRD_TYPE_NETCDF;
     if (stricmp(dot, ".grb") == 0 || stricmp(dot, ".grib") == 0 || stricmp(dot, ".grb2") == 0 ||
         stricmp(dot, ".grib2") == 0)
         return GRD_TYPE_GRIB;
@@ -178,6 +180,13 @@ int grd::save_grids(const char* filename, GRD_report* const* grids, int n, GRD_i
             MESS_print(M_error, "GRD_save_file: Unable to write grid file: %s\n", filename);
             return -1;
         }
+    // A CF file is laid out when it is closed: a failure then is a failure to write.
+    const int fd = slot.fd;
+    slot.fd = -1;
+    if (GRD_close(fd) != 0) {
+        MESS_print(M_error, "GRD_save_file: Unable to write grid file: %s\n", filename);
+        return -1;
+    }
     return 0;
 }
 

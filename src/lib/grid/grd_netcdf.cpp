@@ -1139,6 +1139,11 @@ int model_read(GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
 }
 }  // namespace
 
+long long grd_nc_classic_required_size(const char* filename, off_t file_size)
+{
+    return classic_required_size(filename, file_size);
+}
+
 int grd_nc_open(GRD_file* gf, const char* filename, int f_access)
 {
     gf->fd = -1;

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "files.hpp"
+#include "grd_cf_internal.hpp"
 #include "grd_formats.hpp"
 #include "grd_internal.hpp"
 #include "mess.hpp"
@@ -150,6 +151,7 @@ int type_of(const unsigned char* head, std::size_t got)
     if (starts("QAZGRID4")) return GRD_TYPE_QAZ4;
     if (starts("QAZGRID")) return GRD_TYPE_QAZ;
     if (starts("CDF")) return GRD_TYPE_NETCDF;
+    if (starts("\x89HDF")) return GRD_TYPE_CF;  // netCDF-4 is HDF5: never the library's layout
     if (starts("GRIB") || head[0] == '*' || head[0] == 0x01) return GRD_TYPE_GRIB;
     if (starts("GRID")) return GRD_TYPE_BULLETIN;
     for (std::size_t i = 0; i + 4 <= got; ++i)
@@ -166,7 +168,8 @@ int GRD_chktype(const char* filename)
     unsigned char head[200];
     const std::size_t got = std::fread(head, 1, sizeof head, file);
     std::fclose(file);
-    return type_of(head, got);
+    const int type = type_of(head, got);
+    return type == GRD_TYPE_NETCDF && grd_cf_is_cf(filename) ? GRD_TYPE_CF : type;
 }
 
 int GRD_open(const char* filename, int f_access, int* f_type)
@@ -190,6 +193,7 @@ int GRD_open(const char* filename, int f_access, int* f_type)
         unsigned char head[200];
         const std::size_t got = file ? std::fread(head, 1, sizeof head, file) : 0;
         *f_type = type_of(head, got);
+        if (*f_type == GRD_TYPE_NETCDF && grd_cf_is_cf(filename)) *f_type = GRD_TYPE_CF;
         if (*f_type < 0 || (is_stream_type(*f_type) && fseeko(file, 0, SEEK_SET) != 0)) {
             MESS_print(M_error, "GRD_open: Unknown or unreadable grid file: %s\n", filename);
             if (file) FILE_close(file);
@@ -234,7 +238,8 @@ int GRD_open(const char* filename, int f_access, int* f_type)
         return index;
     }
     if (gf->type == GRD_TYPE_NETCDF && grd_nc_open(gf, filename, f_access) >= 0) return index;
-    if (gf->type != GRD_TYPE_NETCDF) MESS_print(M_error, "GRD_open: Unknown grid file type %d\n", gf->type);
+    if (gf->type == GRD_TYPE_CF && grd_cf_open(gf, filename, f_access) >= 0) return index;
+    if (gf->type != GRD_TYPE_NETCDF && gf->type != GRD_TYPE_CF) MESS_print(M_error, "GRD_open: Unknown grid file type %d\n", gf->type);
     release(index);
     return -1;
 }
@@ -253,6 +258,7 @@ int GRD_getinfo(int grd_fd, GRD_info* info)
     if (is_text_type(gf->type)) return grd_text_getinfo(gf, info);
     switch (gf->type) {
     case GRD_TYPE_NETCDF: return grd_nc_getinfo(gf, info);
+    case GRD_TYPE_CF: return grd_cf_getinfo(gf, info);
     case GRD_TYPE_GRIB: return grd_grib_getinfo(grd_fd, gf, info);
     case GRD_TYPE_BULLETIN: return grd_bul_getinfo(gf, info);
     default: return -1;
@@ -265,6 +271,7 @@ int GRD_putinfo(int grd_fd, GRD_info* info)
     if (!gf || !info || gf->access != 1) return -1;
     if (is_text_type(gf->type)) return grd_text_putinfo(gf, info);
     if (gf->type == GRD_TYPE_NETCDF) return grd_nc_putinfo(gf, info);
+    if (gf->type == GRD_TYPE_CF) return grd_cf_putinfo(gf, info);
     if (gf->type == GRD_TYPE_GRIB) return 0;
     return -1;
 }
@@ -276,6 +283,7 @@ int GRD_read(int grd_fd, GRD_report* grd, int rep_type, int* grdnum)
     if (is_text_type(gf->type)) return grd_text_read(gf, grd, rep_type, grdnum);
     switch (gf->type) {
     case GRD_TYPE_NETCDF: return grd_nc_read(gf, grd, rep_type, grdnum);
+    case GRD_TYPE_CF: return grd_cf_read(gf, grd, rep_type, grdnum);
     case GRD_TYPE_GRIB: return grd_grib_read(grd_fd, gf, grd, rep_type, grdnum);
     case GRD_TYPE_BULLETIN: return grd_bul_read(gf, grd, rep_type, grdnum);
     default: return -1;
@@ -288,6 +296,7 @@ int GRD_write(int grd_fd, GRD_report* grd, int rep_type, int grd_num)
     if (!gf || !grd || !grd->grid || gf->access != 1) return -1;
     if (is_text_type(gf->type)) return grd_text_write(gf, grd);
     if (gf->type == GRD_TYPE_NETCDF) return grd_nc_write(gf, grd, rep_type, grd_num);
+    if (gf->type == GRD_TYPE_CF) return grd_cf_write(gf, grd);
     if (gf->type == GRD_TYPE_GRIB) return grd_grib_write(gf, grd);
     return -1;
 }
@@ -301,6 +310,7 @@ int GRD_rewind(int grd_fd)
         gf->cur_var = -1;
         return grd_nc_rewind(gf);
     }
+    if (gf->type == GRD_TYPE_CF) return grd_cf_rewind(gf);
     if (is_text_type(gf->type) || gf->type == GRD_TYPE_BULLETIN) return grd_text_rewind(gf);
     if (gf->type == GRD_TYPE_GRIB && gf->file) {
         if (!gf->is_std) std::rewind(gf->file);
@@ -321,6 +331,8 @@ int GRD_close(int grd_fd)
     int result = 0;
     if (gf->type == GRD_TYPE_NETCDF) {
         result = grd_nc_close(gf) < 0 ? -1 : 0;
+    } else if (gf->type == GRD_TYPE_CF) {
+        result = grd_cf_close(gf);
     } else if (is_stream_type(gf->type)) {
         if (gf->file && FILE_close(gf->file) != 0 && gf->access == 1) {
             MESS_print(M_error, "GRD_close: Unable to finish writing the grid file\n");

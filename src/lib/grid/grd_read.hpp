@@ -1,5 +1,5 @@
-// Grid files: a table of up to 15 open grid files of seven kinds (bare text, "QAZGRID" text and
-// binary, "QAZGRID4" with external values, netCDF, GRIB editions 1/2, "GRID" bulletins), with one
+// Grid files: a table of up to 15 open grid files of eight kinds (bare text, "QAZGRID" text and
+// binary, "QAZGRID4" with external values, netCDF in the library's layout, CF netCDF, GRIB editions 1/2, "GRID" bulletins), with one
 // set of operations to open, identify, read the file header, read the n-th grid, write and close.
 // Values are floats, row after row with x fastest, row 0 at the northern edge; -9999 is missing.
 #pragma once
@@ -20,6 +20,7 @@ enum : int {
     GRD_TYPE_QAZBIN = 3,    // "QAZGRID" header line, binary values (only on request)
     GRD_TYPE_QAZ4 = 4,      // "QAZGRID4" header line, values in the file or an external one
     GRD_TYPE_NETCDF = 11,   // netCDF: library layout or model file
+    GRD_TYPE_CF = 12,       // netCDF following the CF conventions (classic or netCDF-4), any origin
     GRD_TYPE_GRIB = 21,     // GRIB edition 0/1/2 in any wrapper
     GRD_TYPE_BULLETIN = 22  // alphanumeric "GRID" bulletin
 };
@@ -93,7 +94,7 @@ void GRD_init_report(GRD_report* grd);
 // Frees the report's values and sets grid to null.
 void GRD_free_report(GRD_report* grd);
 
-// Type code of a file (1, 2, 4, 11, 21, 22), or -1 when it cannot be opened or is not recognised.
+// Type code of a file (1, 2, 4, 11, 12, 21, 22), or -1 when it cannot be opened or is not recognised.
 int GRD_chktype(const char* filename);
 // Opens a grid file: f_access 0 read, 1 write; *f_type 0 = detect (reading). Slot 0-14, or -1.
 int GRD_open(const char* filename, int f_access, int* f_type);

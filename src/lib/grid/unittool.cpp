@@ -96,7 +96,7 @@ std::string units_file_path()
 #ifdef QAZ_SHARE_DIR
     if ((!directory || !*directory) && !FILE_exist(path)) {
         char shared[FILE_NAME_SIZE];
-        FILE_add_path(QAZ_SHARE_DIR, kUnitsFile, shared, sizeof shared);
+        FILE_add_path(QAZ_share_dir(), kUnitsFile, shared, sizeof shared);
         if (FILE_exist(shared)) return shared;
     }
 #endif

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "share_dir.hpp"
+
 using M_type = std::uint32_t;
 
 // Level masks (a keyword's letter a-d keeps one bit of each group).
