@@ -2,6 +2,7 @@
 // input by date, and every failure exit.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -32,13 +33,13 @@ std::string slurp(const fs::path& p)
     return s.str();
 }
 
-Outcome run(const std::string& args)
+Outcome run(const std::string& args, const std::string& prefix = "")
 {
     static int counter = 0;
     fs::path dir = scratch_dir("test_soundcalc");
     fs::path out = dir / ("out" + std::to_string(counter));
     fs::path err = dir / ("err" + std::to_string(counter++));
-    std::string cmd = std::string(QAZ_BIN_DIR) + "/soundcalc " + args + " > " + out.string() + " 2> " + err.string() +
+    std::string cmd = prefix + std::string(QAZ_BIN_DIR) + "/soundcalc " + args + " > " + out.string() + " 2> " + err.string() +
                       " < /dev/null";
     int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(out), slurp(err)};
@@ -191,6 +192,35 @@ TEST(Soundcalc, EveryReadableTypeGivesTheSameIndices)
                 EXPECT_NE(r.out.find(line), std::string::npos) << c.type << " " << line << "\n" << r.out;
         }
     }
+}
+
+// An output that names the input (by the same name, another path or a link) is refused
+// before anything is written, and the input keeps every byte; a FIFO nobody writes to
+// reads as an empty file instead of holding the program.
+TEST(Soundcalc, InputIsNeitherOverwrittenNorWaitedFor)
+{
+    fs::path dir = scratch_dir("test_soundcalc") / "self";
+    fs::create_directories(dir);
+    fs::path input = dir / "in.upa";
+    fs::copy_file(sample, input, fs::copy_options::overwrite_existing);
+    fs::create_symlink(input, dir / "link.upa");
+    const std::string original = slurp(input);
+    const std::string dotted = (dir / "." / "in.upa").string();
+    struct Same {
+        std::string output;
+    } same[] = {{input.string()}, {dotted}, {(dir / "link.upa").string()}};
+    for (const Same& c : same) {
+        Outcome r = run(input.string() + " -pa tt -of " + c.output);
+        EXPECT_EQ(r.status, 4) << c.output << "\n" << r.err;
+        EXPECT_NE(r.err.find("output file is the input file"), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(input), original) << c.output;
+    }
+
+    fs::path fifo = dir / "nobody.upa";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Outcome r = run("-pa tt " + fifo.string(), "timeout 20 ");   // 124 when it waits
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot read upper-air file"), std::string::npos) << r.err;
 }
 
 TEST(Soundcalc, InputChosenByDate)
