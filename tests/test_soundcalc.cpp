@@ -126,7 +126,8 @@ TEST(Soundcalc, RawOutputReadsBackLikeTheTable)
     EXPECT_GT(rep.value[0], 1000.0f);
     line = 0;
     ASSERT_EQ(RAW_read(fd, &rep, "thick", &line), 1);
-    EXPECT_EQ(rep.value[0], -9999.0f);  // 1000 mb lies below these stations
+    // 1000 mb lies below these stations: the report's heights give it (5890 - 133 m).
+    EXPECT_FLOAT_EQ(rep.value[0], 5757.0f);
     line = 4;
     EXPECT_EQ(RAW_read(fd, &rep, "cape", &line), -1);
     RAW_close(fd);
@@ -221,6 +222,34 @@ TEST(Soundcalc, InputIsNeitherOverwrittenNorWaitedFor)
     Outcome r = run("-pa tt " + fifo.string(), "timeout 20 ");   // 124 when it waits
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("cannot read upper-air file"), std::string::npos) << r.err;
+}
+
+// A file cut off inside a report: the report is told to be incomplete and what its levels
+// cannot give is missing, not a value that looks whole.
+TEST(Soundcalc, CutOffReportIsWarnedAndItsIndicesMissing)
+{
+    const std::string whole = slurp(sample);
+    struct Case {
+        std::size_t bytes;
+        const char* warned;   // station told incomplete, "" for none
+    } cases[] = {{whole.size(), ""}, {700, "RVR"}};
+    for (const Case& c : cases) {
+        fs::path cut = scratch_dir("test_soundcalc") / ("cut" + std::to_string(c.bytes) + ".upa");
+        std::ofstream(cut) << whole.substr(0, c.bytes);
+        Outcome r = run(cut.string() + " -pa cape,pw");
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (!*c.warned) {
+            EXPECT_EQ(r.err.find("incomplete"), std::string::npos) << r.err;
+            EXPECT_EQ(count(r.out, "cape              -"), 0) << r.out;
+            continue;
+        }
+        EXPECT_NE(r.err.find("report " + std::string(c.warned) + " is incomplete"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("station " + std::string(c.warned) + ": the sounding ends at"), std::string::npos) << r.err;
+        std::size_t at = r.out.find("Station " + std::string(c.warned));
+        ASSERT_NE(at, std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("cape              -", at), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("pw                -", at), std::string::npos) << r.out;
+    }
 }
 
 TEST(Soundcalc, InputChosenByDate)

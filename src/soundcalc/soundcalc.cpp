@@ -161,6 +161,14 @@ int main(int argc, char** argv)
     auto process = [&]() {
         THERM_calc(report.get(), profile.get());
         THERM_indices(profile.get());
+        if (THERM_incomplete(profile.get())) {
+            if (profile->top_p != -9999.0f)
+                MESS_print(M_warn, "soundcalc: station %s: the sounding ends at %.0f mb: it is incomplete, indices "
+                                   "that need the levels above are missing\n", profile->id, profile->top_p);
+            else
+                MESS_print(M_warn, "soundcalc: station %s: the sounding has no temperatures: it is incomplete\n",
+                           profile->id);
+        }
         out->station(*profile);
     };
 
