@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -250,6 +251,55 @@ TEST(Soundcalc, CutOffReportIsWarnedAndItsIndicesMissing)
         EXPECT_NE(r.out.find("cape              -", at), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("pw                -", at), std::string::npos) << r.out;
     }
+}
+
+// Input without station positions (QAZUPA): the raw output keeps its columns, "-" standing
+// for the unknown position, so that every index reads back under its own name.
+TEST(Soundcalc, RawOutputWithoutPositionsKeepsItsColumns)
+{
+    int type = 0;
+    int in = UPA_open(sample.c_str(), 0, &type);
+    ASSERT_GE(in, 0);
+    UPA_info info{};
+    UPA_getinfo(in, &info);
+    std::vector<UPA_report> reports;
+    for (int n = 0;; ++n) {
+        UPA_report r;
+        int statnum = n;
+        if (UPA_read(in, &r, UPA_REP_ALL, &statnum) < 0) break;
+        reports.push_back(r);
+    }
+    UPA_close(in);   // one upper-air file is open at a time
+    fs::path plain = scratch_dir("test_soundcalc") / "plain.upa";
+    int out_type = UPA_TEXT;
+    int out = UPA_open(plain.c_str(), 1, &out_type);
+    ASSERT_GE(out, 0);
+    UPA_putinfo(out, &info);
+    int written = 0;
+    for (UPA_report& r : reports) UPA_write(out, &r, UPA_REP_ALL, &written);
+    UPA_close(out);
+
+    fs::path raw = scratch_dir("test_soundcalc") / "plain.raw";
+    Outcome w = run(plain.string() + " -pa tt,li -of " + raw.string());
+    ASSERT_EQ(w.status, 0) << w.err;
+    Outcome table = run(plain.string() + " -pa tt,li -id MSA");
+    int raw_type = 0;
+    int fd = RAW_open(raw.c_str(), 0, &raw_type);
+    ASSERT_GE(fd, 0);
+    RAW_info header{};
+    ASSERT_EQ(RAW_getinfo(fd, &header), 0);
+    RAW_report rep;
+    int line = 2;
+    for (const char* name : {"tt", "li"}) {
+        ASSERT_EQ(RAW_read(fd, &rep, name, &line), 1) << name;
+        EXPECT_STREQ(rep.id, "MSA");
+        EXPECT_EQ(rep.lat, -9999.0f) << name;
+        EXPECT_NE(table.out.find(std::string(name) + std::string(19 - std::strlen(name) - std::strlen(rep.data), ' ') +
+                                 rep.data + "  "),
+                  std::string::npos)
+            << name << " " << rep.data << "\n" << table.out;
+    }
+    RAW_close(fd);
 }
 
 TEST(Soundcalc, InputChosenByDate)
