@@ -123,7 +123,8 @@ struct EnvPoint {
 void build_environment(const UPA_level* lev, int num, std::vector<EnvPoint>* env)
 {
     env->clear();
-    std::vector<double> tv;
+    static std::vector<double> tv;   // kept between calls, as the environment is
+    tv.clear();
     for (int i = 0; i < num; ++i) {
         const UPA_level& l = lev[i];
         if (!known(l.p) || l.p <= 0.0f || !known(l.t) || !std::isfinite(l.p) || !std::isfinite(l.t)) continue;
@@ -483,17 +484,21 @@ int parcel_calc(const UPA_level* lev, int num, UPA_level* blev, int coord, float
     // the 10 mb steps.
     std::size_t next_level = 0;
     while (next_level < env.size() && env[next_level].p >= plcl) ++next_level;
+    double lnp_bottom = lnp_lcl;
     for (double p = plcl - moist_step; p > p_top && label > 0.0; p -= moist_step) {
         double p_layer_bottom = p + moist_step;
-        for (; next_level < env.size() && env[next_level].p > p && env[next_level].p > 500.0; ++next_level) {
-            double slope_at = slope;
-            double tp_at = satad_temperature(label, env[next_level].p, tp_prev, &slope_at);
-            if (std::isfinite(tp_at) && tp_at > 0.0) ascent.cap(env[next_level].p, env[next_level].t, tp_at);
-        }
-        if (!environment_at(env, std::log(p), &k, &te, &h)) break;
+        double lnp_top = std::log(p);
+        if (!environment_at(env, lnp_top, &k, &te, &h)) break;
         double guess = tp_prev + (tp_prev - tp_before);
         double tp = satad_temperature(label, p, guess, &slope);
         if (!std::isfinite(tp) || tp <= 0.0) break;
+        // Sounding levels inside the layer: the adiabat is straight in ln p over 10 mb to
+        // hundredths of a kelvin.
+        for (; next_level < env.size() && env[next_level].p >= p; ++next_level) {
+            const EnvPoint& lvl = env[next_level];
+            if (lvl.p > 500.0) ascent.cap(lvl.p, lvl.t, tp_prev + (tp - tp_prev) * (lnp_bottom - lvl.lnp) / (lnp_bottom - lnp_top));
+        }
+        lnp_bottom = lnp_top;
         double energy = Ascent::layer_energy(h - h_prev, (tp + tp_prev) / 2.0, (te + te_prev) / 2.0);
         ascent.moist_layer(energy, (p + p_layer_bottom) / 2.0);
         ascent.cap(p, te, tp);
