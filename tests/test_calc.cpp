@@ -2,7 +2,9 @@
 // (scripts/sounding_oracle.py), analytic layer cases, and the edge cases of damaged soundings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
 #include <random>
@@ -13,6 +15,7 @@
 #include "thm_tool.hpp"
 #include "ua_calc.hpp"
 #include "ua_merge.hpp"
+#include "ua_tool.hpp"
 
 namespace {
 
@@ -85,6 +88,7 @@ TEST_F(Reference, IndicesMatchIndependentValues)
         {TI_cape, 2839.3, 0.04 * 2839.3, "the adiabat difference (< 0.5 K) accumulates over 650 mb of ascent"},
         {TI_cin, 121.0, 0.05 * 121.0, "small sum of dry and low saturated layers"},
         {TI_lapse_700_500, 7.463, 1e-3, "exact from reported heights"},
+        {TI_thickness, 5750.0, 1e-3, "reported 500 and 1000 mb heights (1000 mb under ground)"},
     };
     for (const IndexCase& c : cases)
         EXPECT_NEAR(tv->index[c.index], c.expected, c.tolerance) << THERM_index_name(c.index) << ": " << c.reason;
@@ -95,7 +99,6 @@ TEST_F(Reference, EveryIndexHasAValueAndNoneIsNaN)
 {
     for (int i = 0; i < THERM_NUM_INDEX; ++i) {
         EXPECT_FALSE(std::isnan(tv->index[i])) << THERM_index_name(i);
-        if (i == TI_thickness) continue;  // 1000 mb is below this station
         EXPECT_NE(tv->index[i], M) << THERM_index_name(i);
     }
     EXPECT_GE(tv->index[TI_cin], 0.0f);
@@ -400,6 +403,233 @@ TEST(Layers, VariablesOfOneLevel)
     EXPECT_GT(variable_calc(11, &lev), variable_calc(4, &lev));   // theta-e above theta
     EXPECT_LT(variable_calc(9, &lev), 20.0f);                      // wet bulb between td and t
     EXPECT_GT(variable_calc(9, &lev), 10.0f);
+}
+
+}  // namespace
+
+namespace {
+
+// Reports built level by level: the first level is the surface, the others mandatory
+// (placed in their slots) or significant; every height is carried hydrostatically from the
+// surface, so that the reported heights are sound unless a case damages one. Mandatory
+// levels under the surface get the height of the surface temperature carried down and no
+// temperature, as reports give them.
+struct Lvl {
+    float p, t, td;
+    bool sig = false;
+    float dir = M, spd = M;
+};
+
+UPA_report built_report(float sfc_h, const std::vector<Lvl>& lv, const std::vector<Lvl>& below = {})
+{
+    UPA_report r;
+    fixture_clear(&r);
+    std::snprintf(r.id, sizeof r.id, "BLT");
+    r.elev = sfc_h;
+    r.man[0] = {lv[0].p, sfc_h, lv[0].t, lv[0].td, lv[0].dir, lv[0].spd};
+    r.numman = 17;
+    double h = sfc_h;
+    for (std::size_t i = 1; i < lv.size(); ++i) {
+        double tbar = (lv[i - 1].t + lv[i].t) / 2.0 + 273.15;
+        h += 287.05 * tbar / 9.8 * std::log(static_cast<double>(lv[i - 1].p) / lv[i].p);
+        if (lv[i].sig) {
+            r.sig[r.numsig++] = {lv[i].p, lv[i].t, lv[i].td};
+        } else {
+            r.man[UPA_mandatory(lv[i].p)] = {lv[i].p, static_cast<float>(std::round(h)), lv[i].t, lv[i].td, lv[i].dir,
+                                             lv[i].spd};
+        }
+    }
+    for (const Lvl& b : below) {
+        double hb = sfc_h - 287.05 * (lv[0].t + 273.15) / 9.8 * std::log(static_cast<double>(b.p) / lv[0].p);
+        r.man[UPA_mandatory(b.p)] = {b.p, static_cast<float>(std::round(hb)), M, M, M, M};
+    }
+    return r;
+}
+
+std::unique_ptr<THERM_values> profile_of(const UPA_report& r)
+{
+    auto tv = std::make_unique<THERM_values>();
+    THERM_calc(&r, tv.get());
+    THERM_indices(tv.get());
+    return tv;
+}
+
+float man_h(const UPA_report& r, float p) { return r.man[UPA_mandatory(p)].h; }
+
+// A winter inversion at sea level: no parcel becomes buoyant. The 925 mb values lie on the
+// ln p line between their neighbours and it has no wind, so that losing the level changes
+// no index.
+UPA_report winter_report()
+{
+    return built_report(10, {{1012, -10, -12, false, 360, 10}, {1000, -11, -13, false, 10, 15},
+                             {960, -4, -12, true},                {925, -4.9f, -12.9f},
+                             {850, -7, -15, false, 260, 30},       {700, -16, -26, false, 270, 40},
+                             {500, -32, -42, false, 270, 50},      {400, -42, -52, false, 270, 60},
+                             {300, -52, -62, false, 270, 70},      {250, -55, -65, false, 270, 75},
+                             {200, -56, -66, false, 270, 70},      {150, -57, -67, false, 270, 60},
+                             {100, -60, -70, false, 270, 50}});
+}
+
+// A dry station whose surface lies at 848 mb: 850 mb is under ground.
+std::vector<Lvl> elevated_levels()
+{
+    return {{848, 30, 0, false, 200, 10},  {700, 18, -5, false, 250, 30},  {500, -8, -25, false, 260, 40},
+            {400, -18, -35, false, 265, 50}, {300, -33, -45, false, 270, 60}, {250, -43, -55, false, 270, 65},
+            {200, -53, -65, false, 270, 60}, {150, -60, -70, false, 270, 50}, {100, -65, -75, false, 270, 40}};
+}
+
+// A fixed-level index is taken at the level itself, never at a neighbour within 1 % of its
+// pressure, and never outside the sounding.
+TEST(ReportedLevels, FixedLevelIndicesUseTheLevelItselfOrNothing)
+{
+    UPA_report elevated = built_report(1530, elevated_levels(), {{1000, M, M}, {925, M, M}, {850, M, M}});
+    auto tv = profile_of(elevated);
+    for (THERM_index i : {TI_total_totals, TI_vertical_totals, TI_cross_totals, TI_k_index, TI_sweat,
+                          TI_energy_index, TI_static_stability})
+        EXPECT_EQ(tv->index[i], M) << "848 mb station: " << THERM_index_name(i);
+
+    UPA_report beside = built_report(100, {{1000, 28, 20}, {853, 18, 14, true}, {850, 16, 9}, {700, 6, -5},
+                                           {500, -12, -25}, {300, -38, -50}, {200, -55, -65}, {100, -65, -75}});
+    tv = profile_of(beside);
+    struct Case {
+        THERM_index index;
+        float expected;
+    } cases[] = {{TI_total_totals, 16 + 9 + 24}, {TI_vertical_totals, 16 + 12}, {TI_cross_totals, 9 + 12},
+                 {TI_k_index, 16 + 9 + 12 - 11}};
+    for (const Case& c : cases) EXPECT_FLOAT_EQ(tv->index[c.index], c.expected) << "853 mb beside 850: " << THERM_index_name(c.index);
+}
+
+// The 1000-500 mb thickness is the difference of the reported heights: not of a level near
+// 1000 mb, and also where 1000 mb lies under ground.
+TEST(ReportedLevels, ThicknessFromReportedHeights)
+{
+    const std::vector<Lvl> above = {{500, -12, -25}, {300, -38, -50}, {200, -55, -65}, {100, -65, -75}};
+    struct Case {
+        const char* name;
+        UPA_report report;
+    };
+    std::vector<Lvl> near = {{1009, 28, 20}, {1000, 27, 19}, {850, 16, 9}, {700, 6, -5}};
+    std::vector<Lvl> high = {{965, 27, 19}, {925, 24, 17}, {850, 16, 9}, {700, 6, -5}};
+    near.insert(near.end(), above.begin(), above.end());
+    high.insert(high.end(), above.begin(), above.end());
+    const Case cases[] = {{"surface 1009 mb", built_report(20, near)},
+                          {"1000 mb under ground", built_report(360, high, {{1000, M, M}})}};
+    for (const Case& c : cases) {
+        auto tv = profile_of(c.report);
+        EXPECT_FLOAT_EQ(tv->index[TI_thickness], man_h(c.report, 500) - man_h(c.report, 1000)) << c.name;
+    }
+}
+
+// One damaged mandatory height or pressure is dropped alone: every index stays as it is
+// without the damage.
+TEST(ReportedLevels, OneDamagedMandatoryValueChangesNoIndex)
+{
+    const UPA_report intact = winter_report();
+    auto good = profile_of(intact);
+    ASSERT_EQ(good->index[TI_cape], 0.0f);
+    struct Case {
+        const char* name;
+        int slot;
+        float UPA_man::*field;
+        float value;
+    } cases[] = {{"925 mb height 51 m", 2, &UPA_man::h, 51},
+                 {"925 mb pressure 92.5", 2, &UPA_man::p, 92.5f},
+                 {"850 mb height 700 m high", 3, &UPA_man::h, intact.man[3].h + 700},
+                 {"700 mb height 600 m low", 4, &UPA_man::h, intact.man[4].h - 600}};
+    for (const Case& c : cases) {
+        UPA_report damaged = intact;
+        damaged.man[c.slot].*c.field = c.value;
+        auto bad = profile_of(damaged);
+        for (int i = 0; i < THERM_NUM_INDEX; ++i) {
+            float a = good->index[i], b = bad->index[i];
+            if (a == M || b == M) EXPECT_EQ(a, b) << c.name << ": " << THERM_index_name(i);
+            else EXPECT_NEAR(b, a, std::max(0.5, 0.02 * std::fabs(a))) << c.name << ": " << THERM_index_name(i);
+        }
+    }
+}
+
+// Wind-level heights are above sea level; a 0 ft entry is the surface wind and entries
+// under the station are dropped: the same winds give the same helicity either way.
+TEST(ReportedLevels, WindHeightsAtAnElevatedStation)
+{
+    const std::vector<UPA_wnd> aloft = {{5020, 200, 10},  {6000, 210, 15},  {8000, 230, 25},
+                                        {10000, 250, 30}, {12000, 260, 35}, {15000, 270, 40},
+                                        {20000, 275, 50}, {25000, 280, 55}, {30000, 280, 65}};
+    struct Case {
+        const char* name;
+        std::vector<UPA_wnd> first;
+    } cases[] = {{"heights as given", {}},
+                 {"with a 0 ft surface entry", {{0, 200, 10}}},
+                 {"with an entry under ground", {{0, 200, 10}, {3000, 90, 40}}}};
+    float reference = M;
+    for (const Case& c : cases) {
+        UPA_report r = built_report(1530, elevated_levels(), {{1000, M, M}, {925, M, M}, {850, M, M}});
+        for (const UPA_wnd& w : c.first) r.wnd[r.numwnd++] = w;
+        for (const UPA_wnd& w : aloft) r.wnd[r.numwnd++] = w;
+        auto tv = profile_of(r);
+        ASSERT_GT(tv->num_wm, 5) << c.name;
+        EXPECT_NEAR(tv->wm[0].h, 1530.0f, 1e-3) << c.name;
+        EXPECT_NEAR(tv->wm[1].h, 6000 * 0.3048f, 0.01) << c.name;
+        ASSERT_NE(tv->index[TI_helicity_3km], M) << c.name;
+        if (reference == M) reference = tv->index[TI_helicity_3km];
+        EXPECT_NEAR(tv->index[TI_helicity_3km], reference, 0.5) << c.name;
+    }
+}
+
+// Without a level of free convection there is no positive energy and no inhibition; -1 is
+// never shown as a pressure.
+TEST(ParcelIndices, NoFreeConvectionAndFreezingAtTheSurface)
+{
+    auto tv = profile_of(winter_report());
+    struct Case {
+        THERM_index index;
+        float expected;
+    } cases[] = {{TI_cape, 0},     {TI_cin, M},    {TI_lfc, M},    {TI_el, M},  {TI_wmax, 0},
+                 {TI_ml_cape, 0},  {TI_ml_cin, M}, {TI_ml_lfc, M}, {TI_mu_cape, 0},
+                 {TI_freezing_level, M}, {TI_wet_bulb_zero, M}};
+    for (const Case& c : cases) EXPECT_EQ(tv->index[c.index], c.expected) << THERM_index_name(c.index);
+}
+
+// The cap is the greatest excess of the environment over the parcel at the sounding's own
+// levels: an inversion top between two 10 mb steps of the ascent is not missed.
+TEST(ParcelIndices, CapAtAnInversionTop)
+{
+    std::vector<UPA_level> lev = {L(1000, 100, 25, 22), L(960, M, 21.5f, 20), L(910, M, 18, 12),
+                                  L(905, M, 24, 0),     L(890, M, 21, -2),    L(700, M, 8, -10),
+                                  L(500, M, -12, -30),  L(300, M, -40, -55),  L(200, M, -55, -65)};
+    UPA_calc_height(lev.data(), static_cast<int>(lev.size()));
+    PARCEL_params pp;
+    UPA_level blev = lev[0];
+    ASSERT_EQ(parcel_calc(lev.data(), static_cast<int>(lev.size()), &blev, 100, 1000, 0, &pp), 1);
+    ASSERT_GT(pp.plcl, 905.0f);
+    double expected = 24.0 + 273.15 - temp_on_satad(pp.Satad, 905.0f);
+    EXPECT_NEAR(pp.cap, expected, 0.05);
+}
+
+// A sounding cut off low gives missing for what needs the levels above its top, not values
+// that look whole.
+TEST(ParcelIndices, CutOffSoundingGivesMissingAboveItsTop)
+{
+    UPA_report r;
+    ASSERT_TRUE(fixture_load(std::string(QAZ_TEST_DATA) + "/sounding_ref.txt", &r));
+    r.numman = 5;   // up to 700 mb
+    for (int m = 5; m < UPA_MAN_LEVELS; ++m) r.man[m] = {M, M, M, M, M, M};
+    int kept = 0;
+    for (int i = 0; i < r.numsig; ++i)
+        if (r.sig[i].p >= 700) r.sig[kept++] = r.sig[i];
+    r.numsig = kept;
+    r.numwnd = 3;
+    auto tv = profile_of(r);
+    EXPECT_TRUE(THERM_incomplete(tv.get()));
+    for (THERM_index i : {TI_cape, TI_el, TI_wmax, TI_mu_cape, TI_ml_cape, TI_precip_water, TI_total_totals})
+        EXPECT_EQ(tv->index[i], M) << THERM_index_name(i);
+    EXPECT_NE(tv->index[TI_lcl], M);
+    auto whole = profile_of([] {
+        UPA_report full;
+        fixture_load(std::string(QAZ_TEST_DATA) + "/sounding_ref.txt", &full);
+        return full;
+    }());
+    EXPECT_FALSE(THERM_incomplete(whole.get()));
 }
 
 }  // namespace

@@ -89,6 +89,25 @@ TEST_F(Labels, OverlayClampingAndCounting)
     EXPECT_STREQ(PLT_get_label(-1, 0), "");
 }
 
+// Past the last overlay nothing is stored, whether overlays keep their own labels or append
+// to overlay 0.
+TEST_F(Labels, OverlaySixStoresNothingWhateverTheLabelType)
+{
+    for (int type : {-1, 0, 1}) {
+        SCOPED_TRACE(type);
+        PLT_init_labels();
+        PLT_set_overlay(0);
+        PLT_set_label_type(type);
+        PLT_label_up_left("base");
+        PLT_set_overlay(5);
+        ASSERT_EQ(PLT_next_overlay(), 6);
+        PLT_label_up_left("late");
+        PLT_label_strcat(0, "late");
+        EXPECT_STREQ(PLT_get_label(0, 0), "base");
+        for (int over = 1; over < PLT_LABEL_OVERLAYS; ++over) EXPECT_STREQ(PLT_get_label(0, over), "");
+    }
+}
+
 TEST_F(Labels, StoreAndAppend)
 {
     PLT_label_up_left("500 mb heights");

@@ -2,9 +2,11 @@
 // input by date, and every failure exit.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,13 +34,13 @@ std::string slurp(const fs::path& p)
     return s.str();
 }
 
-Outcome run(const std::string& args)
+Outcome run(const std::string& args, const std::string& prefix = "")
 {
     static int counter = 0;
     fs::path dir = scratch_dir("test_soundcalc");
     fs::path out = dir / ("out" + std::to_string(counter));
     fs::path err = dir / ("err" + std::to_string(counter++));
-    std::string cmd = std::string(QAZ_BIN_DIR) + "/soundcalc " + args + " > " + out.string() + " 2> " + err.string() +
+    std::string cmd = prefix + std::string(QAZ_BIN_DIR) + "/soundcalc " + args + " > " + out.string() + " 2> " + err.string() +
                       " < /dev/null";
     int rc = std::system(cmd.c_str());
     return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, slurp(out), slurp(err)};
@@ -125,7 +127,8 @@ TEST(Soundcalc, RawOutputReadsBackLikeTheTable)
     EXPECT_GT(rep.value[0], 1000.0f);
     line = 0;
     ASSERT_EQ(RAW_read(fd, &rep, "thick", &line), 1);
-    EXPECT_EQ(rep.value[0], -9999.0f);  // 1000 mb lies below these stations
+    // 1000 mb lies below these stations: the report's heights give it (5890 - 133 m).
+    EXPECT_FLOAT_EQ(rep.value[0], 5757.0f);
     line = 4;
     EXPECT_EQ(RAW_read(fd, &rep, "cape", &line), -1);
     RAW_close(fd);
@@ -191,6 +194,112 @@ TEST(Soundcalc, EveryReadableTypeGivesTheSameIndices)
                 EXPECT_NE(r.out.find(line), std::string::npos) << c.type << " " << line << "\n" << r.out;
         }
     }
+}
+
+// An output that names the input (by the same name, another path or a link) is refused
+// before anything is written, and the input keeps every byte; a FIFO nobody writes to
+// reads as an empty file instead of holding the program.
+TEST(Soundcalc, InputIsNeitherOverwrittenNorWaitedFor)
+{
+    fs::path dir = scratch_dir("test_soundcalc") / "self";
+    fs::create_directories(dir);
+    fs::path input = dir / "in.upa";
+    fs::copy_file(sample, input, fs::copy_options::overwrite_existing);
+    fs::create_symlink(input, dir / "link.upa");
+    const std::string original = slurp(input);
+    const std::string dotted = (dir / "." / "in.upa").string();
+    struct Same {
+        std::string output;
+    } same[] = {{input.string()}, {dotted}, {(dir / "link.upa").string()}};
+    for (const Same& c : same) {
+        Outcome r = run(input.string() + " -pa tt -of " + c.output);
+        EXPECT_EQ(r.status, 4) << c.output << "\n" << r.err;
+        EXPECT_NE(r.err.find("output file is the input file"), std::string::npos) << r.err;
+        EXPECT_EQ(slurp(input), original) << c.output;
+    }
+
+    fs::path fifo = dir / "nobody.upa";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    Outcome r = run("-pa tt " + fifo.string(), "timeout 20 ");   // 124 when it waits
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("cannot read upper-air file"), std::string::npos) << r.err;
+}
+
+// A file cut off inside a report: the report is told to be incomplete and what its levels
+// cannot give is missing, not a value that looks whole.
+TEST(Soundcalc, CutOffReportIsWarnedAndItsIndicesMissing)
+{
+    const std::string whole = slurp(sample);
+    struct Case {
+        std::size_t bytes;
+        const char* warned;   // station told incomplete, "" for none
+    } cases[] = {{whole.size(), ""}, {700, "RVR"}};
+    for (const Case& c : cases) {
+        fs::path cut = scratch_dir("test_soundcalc") / ("cut" + std::to_string(c.bytes) + ".upa");
+        std::ofstream(cut) << whole.substr(0, c.bytes);
+        Outcome r = run(cut.string() + " -pa cape,pw");
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (!*c.warned) {
+            EXPECT_EQ(r.err.find("incomplete"), std::string::npos) << r.err;
+            EXPECT_EQ(count(r.out, "cape              -"), 0) << r.out;
+            continue;
+        }
+        EXPECT_NE(r.err.find("report " + std::string(c.warned) + " is incomplete"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("station " + std::string(c.warned) + ": the sounding ends at"), std::string::npos) << r.err;
+        std::size_t at = r.out.find("Station " + std::string(c.warned));
+        ASSERT_NE(at, std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("cape              -", at), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("pw                -", at), std::string::npos) << r.out;
+    }
+}
+
+// Input without station positions (QAZUPA): the raw output keeps its columns, "-" standing
+// for the unknown position, so that every index reads back under its own name.
+TEST(Soundcalc, RawOutputWithoutPositionsKeepsItsColumns)
+{
+    int type = 0;
+    int in = UPA_open(sample.c_str(), 0, &type);
+    ASSERT_GE(in, 0);
+    UPA_info info{};
+    UPA_getinfo(in, &info);
+    std::vector<UPA_report> reports;
+    for (int n = 0;; ++n) {
+        UPA_report r;
+        int statnum = n;
+        if (UPA_read(in, &r, UPA_REP_ALL, &statnum) < 0) break;
+        reports.push_back(r);
+    }
+    UPA_close(in);   // one upper-air file is open at a time
+    fs::path plain = scratch_dir("test_soundcalc") / "plain.upa";
+    int out_type = UPA_TEXT;
+    int out = UPA_open(plain.c_str(), 1, &out_type);
+    ASSERT_GE(out, 0);
+    UPA_putinfo(out, &info);
+    int written = 0;
+    for (UPA_report& r : reports) UPA_write(out, &r, UPA_REP_ALL, &written);
+    UPA_close(out);
+
+    fs::path raw = scratch_dir("test_soundcalc") / "plain.raw";
+    Outcome w = run(plain.string() + " -pa tt,li -of " + raw.string());
+    ASSERT_EQ(w.status, 0) << w.err;
+    Outcome table = run(plain.string() + " -pa tt,li -id MSA");
+    int raw_type = 0;
+    int fd = RAW_open(raw.c_str(), 0, &raw_type);
+    ASSERT_GE(fd, 0);
+    RAW_info header{};
+    ASSERT_EQ(RAW_getinfo(fd, &header), 0);
+    RAW_report rep;
+    int line = 2;
+    for (const char* name : {"tt", "li"}) {
+        ASSERT_EQ(RAW_read(fd, &rep, name, &line), 1) << name;
+        EXPECT_STREQ(rep.id, "MSA");
+        EXPECT_EQ(rep.lat, -9999.0f) << name;
+        EXPECT_NE(table.out.find(std::string(name) + std::string(19 - std::strlen(name) - std::strlen(rep.data), ' ') +
+                                 rep.data + "  "),
+                  std::string::npos)
+            << name << " " << rep.data << "\n" << table.out;
+    }
+    RAW_close(fd);
 }
 
 TEST(Soundcalc, InputChosenByDate)

@@ -209,7 +209,10 @@ TEST(WmMerge, OneDamagedGreatHeightDropsOnlyItself)
     }
 }
 
-TEST(WmMerge, GroundBasedWindListsLiftedBySurfaceHeight)
+// Wind-level heights count from sea level: the 0 ft entry is the surface wind at the
+// station's elevation, an entry under the station is dropped. (This replaces a rule that
+// lifted a whole list starting at 0 ft by the surface height.)
+TEST(WmMerge, WindHeightsAboveSeaLevelAtAnElevatedStation)
 {
     UPA_report r;
     fixture_clear(&r);
@@ -218,12 +221,14 @@ TEST(WmMerge, GroundBasedWindListsLiftedBySurfaceHeight)
     r.numman = 1;
     r.wnd[0] = {0, 180, 10};
     r.wnd[1] = {1000, 200, 20};
-    r.numwnd = 2;
+    r.wnd[2] = {2000, 210, 25};
+    r.numwnd = 3;
     std::vector<UPA_level> w(UPA_MERGE_MAX);
     ASSERT_EQ(UPA_wm_merge(&r, w.data(), nullptr), 2);
     EXPECT_NEAR(w[0].h, 400.0f, 1e-3);
     EXPECT_FLOAT_EQ(w[0].p, 960.0f);   // the surface wind merged into the surface
-    EXPECT_NEAR(w[1].h, 704.8f, 1e-3);
+    EXPECT_NEAR(w[1].h, 609.6f, 1e-3);
+    EXPECT_FLOAT_EQ(w[1].dir, 210.0f);
 }
 
 TEST(WmMerge, MandatoryWindsByHeight)

@@ -5,6 +5,7 @@
 // 3 a requested station is not in the file, 4 the output file cannot be written.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,6 +88,15 @@ std::vector<std::string> requested_stations()
     return ids;
 }
 
+// True when output names the file input names (also through a link): writing it would
+// empty the file while it is being read.
+bool output_is_input(const char* output, const char* input)
+{
+    if (!output || !*output || FILE_is_stdio(output) || FILE_is_stdio(input)) return false;
+    std::error_code ec;
+    return std::filesystem::equivalent(output, input, ec) && !ec;
+}
+
 void print_help()
 {
     char prog[RES_PROGNAME_SIZE];
@@ -120,6 +130,11 @@ int main(int argc, char** argv)
         MESS_print(M_error, "soundcalc: no upper-air file given (a file name, or current with name_conv)\n");
         QAZ_exit(kExitNoInput);
     }
+    const char* out_name = RES_get("out_file");
+    if (output_is_input(out_name, name)) {
+        MESS_print(M_error, "soundcalc: the output file is the input file: %s\n", out_name);
+        QAZ_exit(kExitBadOutput);
+    }
     int type = 0;
     UPA_info info{};
     int fd = UPA_open_file(name, nullptr, &type, &info);
@@ -128,7 +143,6 @@ int main(int argc, char** argv)
         QAZ_exit(kExitBadFile);
     }
 
-    const char* out_name = RES_get("out_file");
     std::unique_ptr<SoundOutput> out;
     if (out_name && *out_name && is_picture_name(out_name)) {
         // A diagram is named by its projection word alone (skewt, stuve, ema, teph, rteph).
@@ -147,6 +161,14 @@ int main(int argc, char** argv)
     auto process = [&]() {
         THERM_calc(report.get(), profile.get());
         THERM_indices(profile.get());
+        if (THERM_incomplete(profile.get())) {
+            if (profile->top_p != -9999.0f)
+                MESS_print(M_warn, "soundcalc: station %s: the sounding ends at %.0f mb: it is incomplete, indices "
+                                   "that need the levels above are missing\n", profile->id, profile->top_p);
+            else
+                MESS_print(M_warn, "soundcalc: station %s: the sounding has no temperatures: it is incomplete\n",
+                           profile->id);
+        }
         out->station(*profile);
     };
 

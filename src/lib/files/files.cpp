@@ -1,5 +1,6 @@
 #include "files.hpp"
 
+#include <fcntl.h>
 #include <glob.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -28,6 +29,32 @@
 // File-system helpers
 
 namespace {
+
+// Opens name for reading without waiting: a FIFO that no program writes to would otherwise
+// hold the open forever. Once open, reads wait again as usual (a FIFO without a writer reads
+// as an empty file). A directory opens but yields nothing, so it is refused here.
+FILE* open_for_reading(const std::string& name, const char* access) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    MESS_print(M_debug, "FILE_open: cannot open %s: %s\n", name.c_str(), std::strerror(errno));
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    MESS_print(M_debug, "FILE_open: %s is a directory\n", name.c_str());
+    ::close(fd);
+    return nullptr;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    MESS_print(M_debug, "FILE_open: cannot open %s: %s\n", name.c_str(), std::strerror(errno));
+    ::close(fd);
+    return nullptr;
+  }
+  FILE* fp = ::fdopen(fd, access);
+  if (!fp) ::close(fd);
+  return fp;
+}
 
 int shared = 1;
 // Streams FILE_open started with popen: they must be closed with pclose.
@@ -227,10 +254,8 @@ FILE* FILE_open(const char* file, const char* access) {
     FILE_make_dir(dir.data(), 1);
     // The directories were made for the name with "\" read as "/": the file goes there.
     name = dir.data();
-  } else if (struct stat info; stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    // A directory opens for reading but yields nothing: a reader would see an empty file.
-    MESS_print(M_debug, "FILE_open: %s is a directory\n", name.c_str());
-    return nullptr;
+  } else if (std::strchr(access, '+') == nullptr) {
+    return open_for_reading(name, access);
   }
   FILE* fp = std::fopen(name.c_str(), access);
   if (!fp) MESS_print(M_debug, "FILE_open: cannot open %s: %s\n", name.c_str(), std::strerror(errno));

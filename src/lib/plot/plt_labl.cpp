@@ -40,8 +40,13 @@ int fhour_int()
                                                        std::numeric_limits<int>::max()));
 }
 
+// Overlay 6 is where PLT_next_overlay stops: it has no labels of its own, and appending its
+// labels to overlay 0 would change a plot that is already finished.
+bool overlay_takes_labels() { return state.overlay >= 0 && state.overlay <= last_overlay; }
+
 void place_label(int lab, const char* str)
 {
+    if (!overlay_takes_labels()) return;
     if (state.lab_type < 0 && state.overlay > 0) PLT_label_strcat(lab, str);
     else if (state.overlay >= 0) PLT_label_strcpy(lab, str);
 }
@@ -124,7 +129,7 @@ void PLT_set_label_type(int val) { state.lab_type = val; }
 void PLT_label_strcpy(int lab, const char* str)
 {
     // Overlay 6 is where PLT_next_overlay stops; it has no label slot.
-    if (!valid_place(lab) || !str || state.overlay < 0 || state.overlay > last_overlay) return;
+    if (!valid_place(lab) || !str || !overlay_takes_labels()) return;
     if (std::strlen(str) > longest_stored) return;
     str_copy(state.label[lab][state.overlay], PLT_LABEL_LEN, str);
 }
@@ -137,7 +142,7 @@ const char* PLT_get_label(int lab, int over)
 
 void PLT_label_strcat(int lab, const char* str)
 {
-    if (!valid_place(lab) || !str) return;
+    if (!valid_place(lab) || !str || !overlay_takes_labels()) return;
     std::size_t pos = static_cast<std::size_t>(state.label_ind[lab]);
     if (pos + std::strlen(str) >= append_limit || pos >= PLT_LABEL_LEN) return;
     str_format(state.label[lab][0] + pos, PLT_LABEL_LEN - pos, " %s", str);

@@ -117,33 +117,26 @@ struct EnvPoint {
     double p, lnp, t, h;
 };
 
-// Builds the environment once per ascent; heights missing in the sounding are carried
-// hydrostatically (a sounding without any height gets heights relative to its first level,
-// which is all that layer energies need).
+// Builds the environment once per ascent. Heights are the hydrostatic heights of ln p and
+// the virtual temperature, counted from the first level (layer energies need only their
+// differences): a damaged reported height cannot then turn a layer's energy over.
 void build_environment(const UPA_level* lev, int num, std::vector<EnvPoint>* env)
 {
     env->clear();
-    int first_height = -1;
+    static std::vector<double> tv;   // kept between calls, as the environment is
+    tv.clear();
     for (int i = 0; i < num; ++i) {
         const UPA_level& l = lev[i];
         if (!known(l.p) || l.p <= 0.0f || !known(l.t) || !std::isfinite(l.p) || !std::isfinite(l.t)) continue;
         if (!env->empty() && l.p >= env->back().p) continue;
-        env->push_back({l.p, std::log(static_cast<double>(l.p)), l.t + kelvin, known(l.h) ? l.h : NAN});
-        if (first_height < 0 && known(l.h)) first_height = static_cast<int>(env->size()) - 1;
+        env->push_back({l.p, std::log(static_cast<double>(l.p)), l.t + kelvin, 0.0});
+        float virt = known(l.td) ? virt_temp(static_cast<float>(l.t + kelvin), static_cast<float>(std::min(l.td, l.t) + kelvin), l.p)
+                                 : missing;
+        tv.push_back(virt > 0.0f && std::isfinite(virt) ? virt : l.t + kelvin);
     }
     std::vector<EnvPoint>& e = *env;
-    int n = static_cast<int>(e.size());
-    if (n == 0) return;
-    if (first_height < 0) {
-        first_height = 0;
-        e[0].h = 0.0;
-    }
-    for (int i = first_height - 1; i >= 0; --i)
-        if (std::isnan(e[i].h))
-            e[i].h = e[i + 1].h - gas_constant * (e[i].t + e[i + 1].t) / 2.0 / gravity * (e[i].lnp - e[i + 1].lnp);
-    for (int i = first_height + 1; i < n; ++i)
-        if (std::isnan(e[i].h))
-            e[i].h = e[i - 1].h + gas_constant * (e[i].t + e[i - 1].t) / 2.0 / gravity * (e[i - 1].lnp - e[i].lnp);
+    for (std::size_t i = 1; i < e.size(); ++i)
+        e[i].h = e[i - 1].h + gas_constant * (tv[i] + tv[i - 1]) / 2.0 / gravity * (e[i - 1].lnp - e[i].lnp);
 }
 
 // Saturated-adiabat equation of the thermodynamic functions, f(T) = 0 on the adiabat:
@@ -487,12 +480,25 @@ int parcel_calc(const UPA_level* lev, int num, UPA_level* blev, int coord, float
     double p_top = env.back().p;
     double slope = -std::pow(1000.0 / plcl, kappa);
     double tp_before = tp_prev;
+    // The cap is met at the sounding's own levels (an inversion top lies on one), not at
+    // the 10 mb steps.
+    std::size_t next_level = 0;
+    while (next_level < env.size() && env[next_level].p >= plcl) ++next_level;
+    double lnp_bottom = lnp_lcl;
     for (double p = plcl - moist_step; p > p_top && label > 0.0; p -= moist_step) {
         double p_layer_bottom = p + moist_step;
-        if (!environment_at(env, std::log(p), &k, &te, &h)) break;
+        double lnp_top = std::log(p);
+        if (!environment_at(env, lnp_top, &k, &te, &h)) break;
         double guess = tp_prev + (tp_prev - tp_before);
         double tp = satad_temperature(label, p, guess, &slope);
         if (!std::isfinite(tp) || tp <= 0.0) break;
+        // Sounding levels inside the layer: the adiabat is straight in ln p over 10 mb to
+        // hundredths of a kelvin.
+        for (; next_level < env.size() && env[next_level].p >= p; ++next_level) {
+            const EnvPoint& lvl = env[next_level];
+            if (lvl.p > 500.0) ascent.cap(lvl.p, lvl.t, tp_prev + (tp - tp_prev) * (lnp_bottom - lvl.lnp) / (lnp_bottom - lnp_top));
+        }
+        lnp_bottom = lnp_top;
         double energy = Ascent::layer_energy(h - h_prev, (tp + tp_prev) / 2.0, (te + te_prev) / 2.0);
         ascent.moist_layer(energy, (p + p_layer_bottom) / 2.0);
         ascent.cap(p, te, tp);

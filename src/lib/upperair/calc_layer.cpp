@@ -130,8 +130,8 @@ bool layer_slice(const UPA_level* lev, int num, int coord, float bottom, float t
     UPA_level b, t;
     if (UPA_interp(lev, num, coord, bottom, &b) != 1 || UPA_interp(lev, num, coord, top, &t) != 1) return false;
     out->push_back(b);
-    // Inner levels keep clear of the ends by the interpolation's equality distance. In
-    // pressure the test runs on p itself (0.01 in ln p is a factor of 1.01005).
+    // Inner levels keep clear of the ends by the interpolation's equality distance (a level
+    // at an end is that end). In pressure the test runs on p itself.
     bool by_pressure = is_pressure_coord(coord);
     double last = by_pressure ? -static_cast<double>(bottom) : cb;
     double end = by_pressure ? -static_cast<double>(top) : ct;
@@ -140,12 +140,12 @@ bool layer_slice(const UPA_level* lev, int num, int coord, float bottom, float t
         if (by_pressure) {
             if (!known(lev[i].p) || lev[i].p <= 0.0f) continue;
             c = -static_cast<double>(lev[i].p);
-            if (c <= last * 0.990049833749168 || c >= end * 1.010050167084168) continue;
+            if (c <= last * (1.0 - 1e-5) || c >= end * (1.0 + 1e-5)) continue;
         } else {
             float v = UPA_get_level(coord, &lev[i]);
             if (!known(v)) continue;
             c = v;
-            if (c <= last + 1.0 || c >= end - 1.0) continue;
+            if (c <= last + 0.01 || c >= end - 0.01) continue;
         }
         out->push_back(lev[i]);
         last = c;

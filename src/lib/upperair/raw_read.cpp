@@ -32,6 +32,7 @@ struct RawFile {
     int cur_field = 0;
     int num_field = 0;
     int field_off = 1;
+    int write_off = 3;   // location columns the writer puts on a line (as its header declares)
     char field[RAW_MAX_FIELDS][20] = {};
     char field_info[RAW_MAX_FIELDS][60] = {};
     char field_fmt[RAW_MAX_FIELDS][40] = {};
@@ -50,20 +51,29 @@ RawFile* slot(int fd) {
     return &g_files[fd];
 }
 
-// Reads one line: at most RAW_LINE_MAX characters kept, a final carriage return dropped.
-// -1 at end of file.
-int read_line(std::FILE* fp, std::string& out) {
+// Reads one line: at most `keep` characters kept, a final carriage return dropped. -1 at end
+// of file. *ended: the line had its line end (a last line without one was cut off);
+// *cut: characters beyond `keep` were dropped.
+int read_line(std::FILE* fp, std::string& out, std::size_t keep = RAW_LINE_MAX, bool* ended = nullptr,
+              bool* cut = nullptr) {
     out.clear();
+    if (ended) *ended = false;
+    if (cut) *cut = false;
     int c = std::fgetc(fp);
     if (c == EOF) return -1;
     while (c != EOF && c != '\n') {
-        if (out.size() < static_cast<std::size_t>(RAW_LINE_MAX)) out.push_back(static_cast<char>(c));
+        if (out.size() < keep) out.push_back(static_cast<char>(c));
+        else if (cut) *cut = true;
         c = std::fgetc(fp);
     }
+    if (ended) *ended = c == '\n';
     if (!out.empty() && out.back() == '\r') out.pop_back();
     if (out.find('\0') != std::string::npos) out.resize(out.find('\0'));
     return static_cast<int>(out.size());
 }
+
+// Declaration lines are read whole up to what the scanner holds; a longer one is told.
+constexpr std::size_t kDeclarationLineMax = 4095;
 
 void clear_report(RAW_report* r) {
     r->type = -9999;
@@ -88,7 +98,12 @@ void set_field_off(RawFile& f) {
 void read_declaration(RawFile& f) {
     std::string line;
     f.num_field = 0;
-    while (read_line(f.file, line) >= 0) {
+    bool told_count = false;
+    bool cut = false;
+    while (read_line(f.file, line, kDeclarationLineMax, nullptr, &cut) >= 0) {
+        if (cut)
+            MESS_print(M_warn, "RAW_getinfo: a field declaration line is longer than %d characters: fields after it are lost\n",
+                       static_cast<int>(kDeclarationLineMax));
         scanp_set(line.c_str());
         char tok[RAW_LINE_MAX + 1];
         while (scanp("%<400s ", tok) == 1) {
@@ -96,13 +111,21 @@ void read_declaration(RawFile& f) {
                 set_field_off(f);
                 return;
             }
-            if (f.num_field >= RAW_MAX_FIELDS) continue;
+            if (f.num_field >= RAW_MAX_FIELDS) {
+                if (!told_count)
+                    MESS_print(M_warn, "RAW_getinfo: more than %d fields declared: %s and later ones are ignored\n",
+                               RAW_MAX_FIELDS, tok);
+                told_count = true;
+                continue;
+            }
             const int i = f.num_field++;
+            // name:info:format; the format follows the last colon, so that a description
+            // may hold colons.
             char* info = std::strchr(tok, ':');
             char* fmt = nullptr;
             if (info) {
                 *info++ = '\0';
-                fmt = std::strchr(info, ':');
+                fmt = std::strrchr(info, ':');
                 if (fmt) *fmt++ = '\0';
                 fill_string(info, '_', ' ');
             }
@@ -120,7 +143,7 @@ int skip_header(RawFile& f) {
         if (read_line(f.file, line) < 0) return -1;
     if (f.num_field > 0) {
         // Everything through the line holding the "$" token.
-        while (read_line(f.file, line) >= 0) {
+        while (read_line(f.file, line, kDeclarationLineMax) >= 0) {
             scanp_set(line.c_str());
             char tok[RAW_LINE_MAX + 1];
             bool end = false;
@@ -195,12 +218,24 @@ int position(int fd, RawFile& f, int n) {
     if (n < f.num || f.num < -1) {
         if (RAW_rewind(fd) < 0) return -1;
     }
+    bool ended = true, cut = false;
     while (f.num < n) {
-        if (read_line(f.file, f.line) < 0) {
+        if (read_line(f.file, f.line, RAW_LINE_MAX, &ended, &cut) < 0) {
             f.num = -2;  // unknown position: rewind before the next read
             return -1;
         }
         ++f.num;
+    }
+    if (cut)
+        MESS_print(M_warn, "RAW_read: data line %d is longer than %d characters: the rest is ignored\n", n + 1,
+                   RAW_LINE_MAX);
+    // A writer ends every line: a last line without its end was cut off, and its values
+    // would pass for a whole station.
+    if (!ended && f.line.find_first_not_of(" \t") != std::string::npos) {
+        MESS_print(M_warn, "RAW_read: data line %d has no line end: the file is cut off there, the line is ignored\n",
+                   n + 1);
+        f.num = -2;
+        return -1;
     }
     parse_line(f);
     return 0;
@@ -213,12 +248,17 @@ void format_number(std::string& out, const char* fmt, const char* fallback, floa
     }
     char buf[64];
     const int kind = fmt && *fmt ? printf_number_kind(fmt) : 0;
+    // An integer beyond the int range is written whole with "%.0f" (it reads back the same)
+    // rather than as the nearest int.
+    const bool fits_int = std::fabs(v) < 2.0e9f;
     if (kind == 1)
         str_format(buf, sizeof buf, fmt, static_cast<double>(v));
+    else if ((kind == 2 || integer) && !fits_int)
+        str_format(buf, sizeof buf, "%.0f", static_cast<double>(v));
     else if (kind == 2)
-        str_format(buf, sizeof buf, fmt, static_cast<int>(std::lround(std::clamp(v, -2.0e9f, 2.0e9f))));
+        str_format(buf, sizeof buf, fmt, static_cast<int>(std::lround(v)));
     else if (integer)
-        str_format(buf, sizeof buf, "%d", static_cast<int>(std::lround(std::clamp(v, -2.0e9f, 2.0e9f))));
+        str_format(buf, sizeof buf, "%d", static_cast<int>(std::lround(v)));
     else
         str_format(buf, sizeof buf, fallback, static_cast<double>(v));
     out += buf;
@@ -317,25 +357,54 @@ int RAW_getinfo(int raw_fd, RAW_info* info) {
     return 0;
 }
 
+namespace {
+
+// A declaration token: blanks become underscores (the reader turns them back in the
+// description), and a colon in a name, which would end it, too.
+std::string declared(const char* text, bool name) {
+    std::string out = text;
+    std::replace(out.begin(), out.end(), ' ', '_');
+    if (name && out.find(':') != std::string::npos) {
+        MESS_print(M_warn, "RAW_putinfo: field name %s holds a colon: written with \"_\"\n", text);
+        std::replace(out.begin(), out.end(), ':', '_');
+    }
+    return out;
+}
+
+}  // namespace
+
 int RAW_putinfo(int raw_fd, RAW_info* info) {
     RawFile* f = slot(raw_fd);
     if (!f || !info || f->access == 0) return -1;
     g_date = info->date;
     if (f->num_field == 0) {
+        f->write_off = 3;
         std::fprintf(f->file, "QAZRAW\n%s\n%s\n", info->datim, info->info);
         return 0;
     }
-    std::fprintf(f->file, "QAZRAW\n%s\n!%s\nid lat lon\n", info->datim, info->info);
-    for (int i = 0; i < f->num_field; ++i) {
-        if (!stricmp(f->field[i], "id") || !stricmp(f->field[i], "lat") || !stricmp(f->field[i], "lon")) continue;
-        std::string name = f->field[i], text = f->field_info[i], fmt = f->field_fmt[i];
-        std::replace(name.begin(), name.end(), ' ', '_');
-        std::replace(text.begin(), text.end(), ' ', '_');
-        std::replace(fmt.begin(), fmt.end(), ' ', '_');
+    // Location fields declared by the caller ("id", "id p", "id lat lon") are written as
+    // declared, and the writer puts exactly those columns; without them the file declares
+    // "id lat lon".
+    const bool own_location = stricmp(f->field[0], "id") == 0;
+    f->write_off = own_location ? f->field_off : 3;
+    std::fprintf(f->file, "QAZRAW\n%s\n!%s\n", info->datim, info->info);
+    if (own_location) {
+        for (int i = 0; i < f->write_off; ++i) std::fprintf(f->file, i ? " %s" : "%s", declared(f->field[i], true).c_str());
+        std::fputc('\n', f->file);
+    } else {
+        std::fputs("id lat lon\n", f->file);
+    }
+    for (int i = own_location ? f->write_off : 0; i < f->num_field; ++i) {
+        if (!own_location &&
+            (!stricmp(f->field[i], "id") || !stricmp(f->field[i], "lat") || !stricmp(f->field[i], "lon")))
+            continue;
+        std::string name = declared(f->field[i], true), text = declared(f->field_info[i], false),
+                    fmt = declared(f->field_fmt[i], false);
         if (name.empty()) name.assign(1, '-');
-        if (fmt.empty() && text.empty())
+        // The format follows the last colon: a description with a colon keeps an empty one.
+        if (fmt.empty() && text.find(':') == std::string::npos && text.empty())
             std::fprintf(f->file, "%s\n", name.c_str());
-        else if (fmt.empty())
+        else if (fmt.empty() && text.find(':') == std::string::npos)
             std::fprintf(f->file, "%s:%s\n", name.c_str(), text.c_str());
         else
             std::fprintf(f->file, "%s:%s:%s\n", name.c_str(), text.c_str(), fmt.c_str());
@@ -521,9 +590,18 @@ int RAW_write(int raw_fd, RAW_report* report, int rep_type, int* statnum) {
         std::string id = report->id[0] ? report->id : "-";
         std::replace(id.begin(), id.end(), ' ', '_');
         out += id;
-        if (known(report->lat) && known(report->lon)) {
-            char buf[48];
-            str_format(buf, sizeof buf, " %6.2f %7.2f", report->lat, report->lon);
+        // Every declared location column is written, "-" when unknown: a left-out column
+        // would shift every value after it.
+        char buf[48];
+        if (f->write_off == 3) {
+            const bool at = known(report->lat) && known(report->lon) && std::fabs(report->lat) < 1e7f &&
+                            std::fabs(report->lon) < 1e7f;
+            if (at) str_format(buf, sizeof buf, " %6.2f %7.2f", report->lat, report->lon);
+            else str_copy(buf, sizeof buf, " - -");
+            out += buf;
+        } else if (f->write_off == 2) {
+            if (known(report->lat) && std::fabs(report->lat) < 1e7f) str_format(buf, sizeof buf, " %g", report->lat);
+            else str_copy(buf, sizeof buf, " -");
             out += buf;
         }
     }
@@ -541,7 +619,11 @@ int RAW_write(int raw_fd, RAW_report* report, int rep_type, int* statnum) {
         }
         out += ' ';
         if (is_text_kind(kind)) {
-            out += (report->data[0] == '\0' || report->data[0] == ' ') ? std::string("-") : std::string(report->data);
+            // A blank inside a text value would split it into two columns.
+            std::string text = (report->data[0] == '\0' || report->data[0] == ' ') ? std::string("-") : std::string(report->data);
+            std::replace(text.begin(), text.end(), ' ', '_');
+            std::replace(text.begin(), text.end(), '\t', '_');
+            out += text;
         } else if (kind == RAW_KIND_INTEGER) {
             format_number(out, fmt, "%1.0f", report->value[0], true);
         } else if (is_pair_kind(kind)) {

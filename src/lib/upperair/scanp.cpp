@@ -2,6 +2,7 @@
 #include "scanp.hpp"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -151,8 +152,11 @@ int scanp(const char* format, ...) {
                 const std::string text = g_line.substr(pos, std::min(limit, g_line.size() - pos));
                 char* endp = nullptr;
                 if (integer) {
+                    errno = 0;
                     const long x = std::strtol(text.c_str(), &endp, 10);
-                    v = static_cast<double>(std::max(std::min(x, 2147483647L), -2147483647L - 1));
+                    // A number that does not fit is no number, not the nearest one that does.
+                    if (errno == ERANGE || x > 2147483647L || x < -2147483647L - 1) break;
+                    v = static_cast<double>(x);
                 } else {
                     // Only decimal forms: hexadecimal, infinity and NaN are no numbers here.
                     const std::size_t n = std::strspn(text.c_str(), "+-0123456789.eE");
@@ -163,6 +167,11 @@ int scanp(const char* format, ...) {
                 }
                 used = static_cast<std::size_t>(endp - text.c_str());
                 if (used == 0 || !std::isfinite(v)) break;
+                if (!integer && !is_long && std::fabs(v) > 3.4028234663852886e38) break;
+                // A number runs to the end of its word or to a sign that is no part of a
+                // number (",", ":", "="): "0x1F" or "12abc" is no 0 or 12.
+                const char after = pos + used < g_line.size() && used < limit ? g_line[pos + used] : '\0';
+                if (std::isalnum(static_cast<unsigned char>(after)) || after == '.' || after == '_') break;
             }
             if (!skip) {
                 if (integer)
@@ -170,7 +179,7 @@ int scanp(const char* format, ...) {
                 else if (is_long)
                     *va_arg(ap, double*) = v;
                 else
-                    *va_arg(ap, float*) = std::fabs(v) > 3.4e38 ? (v < 0 ? -3.4e38f : 3.4e38f) : static_cast<float>(v);
+                    *va_arg(ap, float*) = static_cast<float>(v);
                 ++assigned;
             }
             pos += used;

@@ -103,6 +103,34 @@ int most_unstable(const THERM_values& tv)
     return best;
 }
 
+// What an ascent can tell. Without a level of free convection there is no positive area
+// and no inhibition to overcome (the inhibition would be the whole column); but only a
+// sounding that reaches THERM_COMPLETE_TOP shows that there is none. A parcel still buoyant
+// at the top of the sounding has an unknown positive area.
+struct AscentResult {
+    float cape = missing, cin = missing, lfc = missing, el = missing, mpl = missing, wmax = missing;
+};
+
+AscentResult ascent_result(const THERM_values& tv, const PARCEL_params& pp)
+{
+    AscentResult r;
+    bool reaches_top = !THERM_incomplete(&tv);
+    if (pp.lfc < 0.0f) {
+        if (!reaches_top) return r;
+        r.cape = 0.0f;
+        r.wmax = 0.0f;
+        return r;
+    }
+    r.lfc = pp.lfc;
+    r.cin = pp.Bminus;
+    if (!known(pp.el)) return r;
+    r.cape = pp.Bplus;
+    r.el = pp.el;
+    r.mpl = pp.mpl;
+    r.wmax = pp.wmax;
+    return r;
+}
+
 void parcel_indices(THERM_values& tv)
 {
     float* ix = tv.index;
@@ -110,32 +138,34 @@ void parcel_indices(THERM_values& tv)
     int n = tv.num_sm;
     UPA_level parcel = tv.sfc;
     if (parcel_calc(sm, n, &parcel, 1, missing, 0.0f, &tv.sfc_parcel) == 1) {
-        ix[TI_cape] = tv.sfc_parcel.Bplus;
-        ix[TI_cin] = tv.sfc_parcel.Bminus;
+        AscentResult r = ascent_result(tv, tv.sfc_parcel);
+        ix[TI_cape] = r.cape;
+        ix[TI_cin] = r.cin;
         ix[TI_lcl] = tv.sfc_parcel.plcl;
-        ix[TI_lfc] = tv.sfc_parcel.lfc;
-        ix[TI_el] = tv.sfc_parcel.el;
-        ix[TI_mpl] = tv.sfc_parcel.mpl;
-        ix[TI_wmax] = tv.sfc_parcel.wmax;
+        ix[TI_lfc] = r.lfc;
+        ix[TI_el] = r.el;
+        ix[TI_mpl] = r.mpl;
+        ix[TI_wmax] = r.wmax;
         ix[TI_cap] = tv.sfc_parcel.cap;
     }
     UPA_level mixed{missing, missing, missing, missing, missing, missing};
     if (parcel_calc(sm, n, &mixed, 100, tv.sfc.p, 100.0f, &tv.ml_parcel) == 1) {
-        ix[TI_ml_cape] = tv.ml_parcel.Bplus;
-        ix[TI_ml_cin] = tv.ml_parcel.Bminus;
-        ix[TI_ml_lfc] = tv.ml_parcel.lfc;
+        AscentResult r = ascent_result(tv, tv.ml_parcel);
+        ix[TI_ml_cape] = r.cape;
+        ix[TI_ml_cin] = r.cin;
+        ix[TI_ml_lfc] = r.lfc;
     }
     int mu = most_unstable(tv);
     if (mu >= 0) {
         tv.mu_level = sm[mu];
         UPA_level level = sm[mu];
         // Most often the surface parcel itself: its ascent is already done.
-        if (mu == tv.sfc_ind && ix[TI_cape] != missing) {
+        if (mu == tv.sfc_ind && known(tv.sfc_parcel.Bplus)) {
             tv.mu_parcel = tv.sfc_parcel;
-            ix[TI_mu_cape] = tv.mu_parcel.Bplus;
+            ix[TI_mu_cape] = ascent_result(tv, tv.mu_parcel).cape;
             ix[TI_mu_pres] = level.p;
         } else if (parcel_calc(sm, n, &level, 100, level.p, 0.0f, &tv.mu_parcel) == 1) {
-            ix[TI_mu_cape] = tv.mu_parcel.Bplus;
+            ix[TI_mu_cape] = ascent_result(tv, tv.mu_parcel).cape;
             ix[TI_mu_pres] = level.p;
         }
     }
@@ -170,7 +200,38 @@ void wind_indices(THERM_values& tv)
     ix[TI_ehi] = energy_helicity(ix[TI_cape], ix[TI_helicity_3km]);
 }
 
+// The report's 1000 mb level when the surface lies above it, with a height that agrees with
+// the surface's (carried down hydrostatically with the surface temperature); all missing
+// otherwise.
+UPA_level reported_1000_below_ground(const UPA_report& r, const THERM_values& tv)
+{
+    UPA_level none{missing, missing, missing, missing, missing, missing};
+    const UPA_man& m = r.man[1];
+    const UPA_level& sfc = tv.sfc;
+    if (r.numman < 2 || m.p != 1000.0f || !known(m.h) || !known(sfc.p) || sfc.p >= 1000.0f || !known(sfc.h) ||
+        !known(sfc.t))
+        return none;
+    double dz = 287.05 * (sfc.t + kelvin) / 9.8 * std::log(1000.0 / sfc.p);
+    if (std::fabs(sfc.h - dz - m.h) > 50.0 + 0.1 * dz) return none;
+    return {m.p, m.h, m.t, m.td, m.dir, m.spd};
+}
+
+// The 1000-500 mb thickness; where 1000 mb lies below ground, from the report's 1000 mb height.
+float thickness_1000_500(const THERM_values& tv)
+{
+    float th = thickness(tv.sm, tv.num_sm, 1000.0f, 500.0f);
+    if (known(th) || !known(tv.below_1000.h)) return th;
+    UPA_level l500;
+    if (UPA_interp(tv.sm, tv.num_sm, 100, 500.0f, &l500) != 1 || !known(l500.h)) return missing;
+    return l500.h - tv.below_1000.h;
+}
+
 }  // namespace
+
+bool THERM_incomplete(const THERM_values* tv)
+{
+    return !tv || !known(tv->top_p) || tv->top_p > THERM_COMPLETE_TOP;
+}
 
 int THERM_get_sfc(const UPA_level* levels, int num, UPA_level* sfc)
 {
@@ -195,6 +256,8 @@ int THERM_calc(const UPA_report* report, THERM_values* tv)
     reset(tv);
     tv->num_sm = tv->num_wm = tv->num_sw = 0;
     tv->sfc_ind = THERM_get_sfc(nullptr, 0, &tv->sfc);
+    tv->below_1000 = tv->sfc;
+    tv->top_p = missing;
     tv->mu_level = tv->sfc;
     if (!report) return -1;
     str_copy(tv->id, sizeof tv->id, report->id);
@@ -208,6 +271,10 @@ int THERM_calc(const UPA_report* report, THERM_values* tv)
     tv->num_sw = UPA_sw_combine(tv->sm, tv->num_sm, tv->sm_index, tv->wm, tv->num_wm, tv->sw, nullptr);
     UPA_calc_height(tv->sw, tv->num_sw);
     tv->sfc_ind = THERM_get_sfc(tv->sm, tv->num_sm, &tv->sfc);
+    tv->below_1000 = reported_1000_below_ground(*report, *tv);
+    tv->top_p = missing;
+    for (int i = 0; i < tv->num_sm; ++i)
+        if (known(tv->sm[i].t) && known(tv->sm[i].p)) tv->top_p = tv->sm[i].p;
     return tv->num_sm > 0 ? tv->num_sm : -1;
 }
 
@@ -225,9 +292,13 @@ int THERM_indices(THERM_values* tv)
     ix[TI_k_index] = k_index(sm, n);
     ix[TI_sweat] = sweat_index(sm, n);
     ix[TI_energy_index] = energy_index(sm, n);
-    ix[TI_precip_water] = precip_water(sm, n);
+    // The water above the top of a short sounding is unknown.
+    if (!THERM_incomplete(tv)) ix[TI_precip_water] = precip_water(sm, n);
+    // -1 (freezing at the surface) is not a pressure: shown as missing.
     ix[TI_freezing_level] = freezing_level(sm, n);
     ix[TI_wet_bulb_zero] = wet_bulb_zero(sm, n);
+    for (THERM_index i : {TI_freezing_level, TI_wet_bulb_zero})
+        if (ix[i] < 0.0f) ix[i] = missing;
     ix[TI_lifted_index] = lifted_index(sm, n, 1, missing, 0.0f, 500.0f);
     ix[TI_lifted_index_ml] = lifted_index(sm, n, 100, tv->sfc.p, 100.0f, 500.0f);
     parcel_indices(*tv);
@@ -242,7 +313,7 @@ int THERM_indices(THERM_values* tv)
     if (thetae_index(sm, n, 100, tv->sfc.p, 400.0f, &tv->thetae) == 1) ix[TI_thetae_index] = tv->thetae.index;
     wind_indices(*tv);
     ix[TI_max_temp] = max_temperature(sm, n);
-    ix[TI_thickness] = thickness(sm, n, 1000.0f, 500.0f);
+    ix[TI_thickness] = thickness_1000_500(*tv);
     ix[TI_lapse_700_500] = lapse_rate(sm, n, 100, 700.0f, 500.0f);
     ix[TI_lapse_0_3km] = lapse_rate(sm, n, 103, tv->sfc.h, above_ground(*tv, 3000.0f));
     ix[TI_static_stability] = static_stability(sm, n, 100, 850.0f, 500.0f);

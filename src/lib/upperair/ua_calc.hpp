@@ -43,7 +43,14 @@ struct THERM_values {
     SHEAR_params shear;           // 0-6 km above ground
     THETAE_params thetae;         // surface to 400 mb
     float index[THERM_NUM_INDEX];
+    UPA_level below_1000;         // the report's 1000 mb level when it lies below the surface
+                                  // (its height still gives the 1000-500 mb thickness)
+    float top_p;                  // pressure of the highest level with a temperature, or -9999
 };
+
+// A sounding whose highest temperature lies below this pressure (mb) is incomplete: the
+// parcel and moisture indices that need the levels above are missing.
+inline constexpr float THERM_COMPLETE_TOP = 300.0f;
 
 // Surface level of a merged temperature sounding: the first level with a pressure and a
 // temperature (else the first with a pressure) copied into sfc (may be null). Its position,
@@ -59,5 +66,7 @@ int THERM_indices(THERM_values* tv);
 const char* THERM_index_name(int index);
 const char* THERM_index_info(int index);
 const char* THERM_index_format(int index);
+// True when tv's sounding ends below THERM_COMPLETE_TOP (or has no temperature at all).
+bool THERM_incomplete(const THERM_values* tv);
 // Index number of a short name, or -1.
 int THERM_index_find(const char* name);

@@ -13,6 +13,7 @@
 #include "thm_tool.hpp"
 #include "ua_calc.hpp"
 #include "ua_merge_internal.hpp"
+#include "ua_tool.hpp"
 
 namespace {
 
@@ -143,6 +144,15 @@ std::vector<UPA_level> ordered_sig_levels(const UPA_report& r)
 
 int man_count(const UPA_report& r) { return std::clamp(r.numman, 0, UPA_MAN_LEVELS); }
 
+// A mandatory level's pressure is fixed by its slot (1-16): a pressure that differs was
+// damaged (925 decoded as 92.5) and is dropped alone instead of ending the sounding there.
+bool man_pressure_fits(int m, float p)
+{
+    if (!usable_pressure(p)) return false;
+    float slot = UPA_mandatory_pres(m);
+    return !known(slot) || std::fabs(p - slot) < 0.5f;
+}
+
 // The level a sounding starts from: the report's surface, or, for a sounding whose
 // significant levels begin above 500 mb, its lowest mandatory level with a known height.
 // Sets *sfc_man to the man index used.
@@ -152,7 +162,7 @@ UPA_level find_surface(const UPA_report& r, float first_sig_p, int* sfc_man)
     if (known(first_sig_p) && first_sig_p < 500.0f) {
         int end = std::min(man_count(r), man_walk_end);
         for (int m = 1; m < end; ++m) {
-            if (usable_pressure(r.man[m].p) && known(r.man[m].h)) {
+            if (man_pressure_fits(m, r.man[m].p) && known(r.man[m].h)) {
                 *sfc_man = m;
                 return from_man(r.man[m]);
             }
@@ -254,10 +264,69 @@ float surface_height(const UPA_report& r, const UPA_level& sfc, float sfc_p)
     int end = std::min(man_count(r), man_walk_end);
     for (int m = 1; m < end; ++m) {
         const UPA_man& man = r.man[m];
-        if (usable_pressure(man.p) && known(man.h) && man.p <= sfc_p)
+        if (man_pressure_fits(m, man.p) && known(man.h) && man.p <= sfc_p)
             return carry_height(man.p, man.h, man.t, sfc_p, sfc.t);
     }
     return missing;
+}
+
+// Hydrostatic thickness (m) from level a up to level b of a merged temperature sounding,
+// layer by layer; NAN where a temperature is unknown (no evidence either way).
+double hydrostatic_dz(const UPA_level* lev, int a, int b)
+{
+    double dz = 0.0;
+    for (int i = a; i < b; ++i) {
+        if (!known(lev[i].t) || !known(lev[i + 1].t)) return NAN;
+        double tbar = (static_cast<double>(lev[i].t) + lev[i + 1].t) / 2.0 + kelvin;
+        dz += gas_constant * tbar / gravity * std::log(static_cast<double>(lev[i].p) / lev[i + 1].p);
+    }
+    return dz;
+}
+
+// Heights of two levels agree with the temperatures between them: reported heights are
+// rounded and the temperatures sampled, so a few tens of metres and a few percent pass.
+bool heights_agree(const UPA_level* lev, int a, int b)
+{
+    double dz = hydrostatic_dz(lev, a, b);
+    if (std::isnan(dz)) return true;
+    return std::fabs(static_cast<double>(lev[b].h) - lev[a].h - dz) <= 50.0 + 0.03 * std::fabs(dz);
+}
+
+// Reported heights that do not rise with the level, or that disagree with the hydrostatic
+// heights of the levels around them while those agree with each other, are dropped: one
+// damaged height would otherwise bend every height, thickness and energy computed from it.
+void drop_bad_heights(UPA_level* merge, int n)
+{
+    std::vector<UPA_level> filled(merge, merge + n);
+    UPA_calc_temp(filled.data(), n);
+    std::vector<bool> rising = longest_ordered_run(
+        n, [&](int i) { return known(merge[i].h); }, [&](int a, int b) { return merge[b].h > merge[a].h; });
+    std::vector<int> with_h;
+    for (int i = 0; i < n; ++i) {
+        if (!known(merge[i].h)) continue;
+        if (!rising[i]) {
+            MESS_print(M_debug, "BAD height: %d = %1.0f at %1.0f mb\n", i, merge[i].h, merge[i].p);
+            merge[i].h = missing;
+            continue;
+        }
+        with_h.push_back(i);
+    }
+    const UPA_level* f = filled.data();
+    auto agree = [&](int a, int b) { return heights_agree(f, with_h[a], with_h[b]); };
+    int k = static_cast<int>(with_h.size());
+    std::vector<bool> bad(k, false);
+    for (int j = 0; k >= 3 && j < k; ++j) {
+        // The neighbours must vouch for each other, else the fault may be theirs.
+        if (j == 0) bad[j] = !agree(0, 1) && agree(1, 2);
+        else if (j == k - 1) bad[j] = !agree(k - 2, k - 1) && agree(k - 3, k - 2);
+        else bad[j] = !agree(j - 1, j) && !agree(j, j + 1) && agree(j - 1, j + 1);
+    }
+    for (int j = 0; j < k; ++j) {
+        if (!bad[j]) continue;
+        int i = with_h[j];
+        MESS_print(M_debug, "BAD height: %d = %1.0f at %1.0f mb\n", i, merge[i].h, merge[i].p);
+        merge[i].h = missing;
+    }
 }
 
 enum class Coord { none, pressure, height, theta };
@@ -351,14 +420,16 @@ public:
         if (kind_ == Coord::pressure) return value > 0.0f ? -static_cast<double>(value) : NAN;
         return value;
     }
-    // A level closer than 0.01 in -ln p, 3 m or 1 K counts as the requested one.
+    // A level at the requested value (to rounding: 1e-5 in ln p, 1 cm, 1 mK) is taken as it
+    // is. A wider equality would hand out a neighbouring level for the requested one: a
+    // significant level at 853 mb for 850, or the surface at 848 mb for 850 mb below ground.
     bool same(int i, double x) const
     {
         if (kind_ == Coord::pressure) {
-            double ratio = key(i) / x;   // |ln ratio| < 0.01 without a logarithm
-            return ratio > 0.990049833749168 && ratio < 1.010050167084168;
+            double ratio = key(i) / x;
+            return ratio > 1.0 - 1e-5 && ratio < 1.0 + 1e-5;
         }
-        return std::fabs(key(i) - x) < (kind_ == Coord::height ? 3.0 : 1.0);
+        return std::fabs(key(i) - x) < (kind_ == Coord::height ? 0.01 : 0.001);
     }
     // Position of x between levels a and b, 0 at a and 1 at b, in the coordinate.
     double fraction(int a, int b, double x) const
@@ -494,6 +565,7 @@ int UPA_sm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
             idx[0] = 0;
         }
         int n = superadiabatic_filter(merge, sink.count, idx);
+        drop_bad_heights(merge, n);
         finish_index(idx, man_index);
         return n;
     }
@@ -519,7 +591,7 @@ int UPA_sm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     int walk_end = std::min(numman, man_walk_end);
     for (int m = 1; m < walk_end; ++m) {
         const UPA_man& man = r.man[m];
-        if (!usable_pressure(man.p)) {
+        if (!man_pressure_fits(m, man.p)) {
             MESS_print(M_debug, "bad mand: %d = %1.0f\n", m, man.p);
             continue;
         }
@@ -549,6 +621,7 @@ int UPA_sm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
         if (pos >= 0) idx[maxwind_index] = pos;
     }
     n = superadiabatic_filter(merge, n, idx);
+    drop_bad_heights(merge, n);
     finish_index(idx, man_index);
     return n;
 }
@@ -566,11 +639,14 @@ int UPA_wm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     float sfc_p = usable_pressure(sfc.p) ? sfc.p : 1000.0f;
 
     float sfc_h = surface_height(r, sfc, sfc_p);
-    // Wind lists that start at 0 ft count from the ground (their first level is the surface
-    // wind): lift them by the surface height so that they interleave with the mandatory
-    // heights, which count from sea level.
+    // Wind-level heights count from sea level, as the mandatory heights do; an entry at 0 ft
+    // is the surface wind, at the station's elevation. Any other entry below the station
+    // lies under ground.
     int numwnd = std::clamp(r.numwnd, 0, UPA_WND_LEVELS);
-    float base = numwnd > 0 && r.wnd[0].h == 0.0f && known(sfc_h) ? sfc_h : 0.0f;
+    auto wind_height = [&r, sfc_h](int i) -> float {
+        if (r.wnd[i].h == 0.0f) return known(sfc_h) ? sfc_h : 0.0f;
+        return static_cast<float>(r.wnd[i].h * feet_to_m);
+    };
     // Wind levels in report order, the longest run of them going upward: one damaged great
     // height would otherwise hold back every wind level after it.
     std::vector<bool> keep = longest_ordered_run(
@@ -580,7 +656,12 @@ int UPA_wm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     for (int i = 0; i < numwnd; ++i) {
         const UPA_wnd& w = r.wnd[i];
         if (!keep[i]) continue;
-        winds.push_back({missing, static_cast<float>(base + w.h * feet_to_m), missing, missing, w.dir, w.spd});
+        float h = wind_height(i);
+        if (known(sfc_h) && h < sfc_h - same_height) {
+            MESS_print(M_debug, "HW: %d = %.0f below ground\n", i, h);
+            continue;
+        }
+        winds.push_back({missing, h, missing, missing, w.dir, w.spd});
     }
     HeightSink sink{merge};
     std::size_t w = 0;
@@ -591,7 +672,8 @@ int UPA_wm_merge(const UPA_report* report, UPA_level* merge, int* man_index)
     int walk_end = std::min(man_count(r), man_walk_end);
     for (int m = 0; m < walk_end; ++m) {
         UPA_level man = from_man(r.man[m]);
-        if (!usable_pressure(man.p) || !has_wind(man) || man.p > sfc_p + same_pressure) {
+        bool fits = m == 0 ? usable_pressure(man.p) : man_pressure_fits(m, man.p);
+        if (!fits || !has_wind(man) || man.p > sfc_p + same_pressure) {
             MESS_print(M_debug, "bad mand: %d = %1.0f\n", m, man.p);
             continue;
         }

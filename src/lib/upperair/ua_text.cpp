@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "mess.hpp"
 #include "string.hpp"
 #include "ua_internal.hpp"
 #include "ua_read.hpp"
@@ -129,10 +130,16 @@ int upa_text_read(UpaState& st, UPA_report* report) {
     if (t.eof) return -1;
     read_station_token(st.type, t.text, report);
 
+    // A file that ends inside a record was cut off: the levels read look like a whole
+    // (short) sounding, so the cut is told.
+    bool cut = false;
     // Mandatory levels 1 to 16; a type-3 record leaves out a 925 mb level without pressure.
     for (int level = 1; level <= 16; ++level) {
         t = next(st);
-        if (t.eof) break;
+        if (t.eof) {
+            cut = true;
+            break;
+        }
         if (is_end(t)) {
             upa_unget_token(st, t.text);
             break;
@@ -146,9 +153,12 @@ int upa_text_read(UpaState& st, UPA_report* report) {
         read_triple(st, &report->man[index], t.text);
     }
     report->numman = 17;
-    while (report->numman < 22) {
+    while (report->numman < 22 && !cut) {
         t = next(st);
-        if (t.eof) break;
+        if (t.eof) {
+            cut = true;
+            break;
+        }
         if (!is_upper_level(t.text)) {
             upa_unget_token(st, t.text);
             break;
@@ -178,21 +188,25 @@ int upa_text_read(UpaState& st, UPA_report* report) {
     }
 
     if (st.type == UPA_TEXT) {
-        for (int e = 0; e < kFixedEntries; ++e) {
+        for (int e = 0; e < kFixedEntries && !cut; ++e) {
             t = next(st);
-            if (t.eof) break;
-            if (!is_x(t)) read_sig(st, report, t.text);
+            if (t.eof) cut = true;
+            else if (!is_x(t)) read_sig(st, report, t.text);
         }
-        for (int e = 0; e < kFixedEntries; ++e) {
+        for (int e = 0; e < kFixedEntries && !cut; ++e) {
             t = next(st);
-            if (t.eof) break;
-            if (!is_x(t)) read_wind(st, report, t.text);
+            if (t.eof) cut = true;
+            else if (!is_x(t)) read_wind(st, report, t.text);
         }
     } else {
-        bool ended = false;
+        bool ended = cut;
         for (;;) {
             t = next(st);
-            if (t.eof || is_x(t)) break;
+            if (t.eof) {
+                ended = cut = true;
+                break;
+            }
+            if (is_x(t)) break;
             if (is_end(t)) {
                 ended = true;
                 break;
@@ -201,9 +215,11 @@ int upa_text_read(UpaState& st, UPA_report* report) {
         }
         while (!ended) {
             t = next(st);
+            if (t.eof) cut = true;
             if (t.eof || is_end(t)) break;
             if (is_x(t)) {  // skip to the record end
                 while (!t.eof && !is_end(t)) t = next(st);
+                cut = t.eof;
                 break;
             }
             read_wind(st, report, t.text);
@@ -211,6 +227,7 @@ int upa_text_read(UpaState& st, UPA_report* report) {
     }
     st.has_pending = false;
     upa_fill_surface(report);
+    if (cut) MESS_print(M_warn, "UPA_read: report %s is incomplete: the file ends inside it\n", report->id);
     return 0;
 }
 
