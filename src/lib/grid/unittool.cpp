@@ -150,6 +150,8 @@ int lookup(const std::string& in, const std::string& out, double* scale, double*
 
 }  // namespace
 
+std::string UNIT_file_name() { return units_file_path(); }
+
 int UNIT_clear_cache()
 {
     cache = Cache{};
