@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <fstream>
+
 #include "grid_helpers.hpp"
+#include "scratch_dir.hpp"
 #include "resrc.hpp"
 #include "string.hpp"
 #include "unittool.hpp"
@@ -244,6 +247,91 @@ TEST(GrdOperands, LongUnitTextsAreRefusedNotCut)
         EXPECT_EQ(r.ok, c.ok ? 1 : 0) << c.func << " " << c.units;
         if (c.ok) EXPECT_EQ(r.units, c.result_units);
     }
+}
+
+// Operands of one function share their domain: grids of the same size elsewhere on the earth
+// are refused, rounding differences are not.
+TEST(GrdOperands, OperandsShareTheirDomain)
+{
+    use_shipped_units();
+    const Domain here = latlon_domain(40, -95, 5, 5, 1, 1);
+    struct Case {
+        const char* name;
+        Domain other;
+        bool ok;
+    } cases[] = {
+        {"same", here, true},
+        {"rounding", latlon_domain(40.00001f, -95.00001f, 5, 5, 1.00001f, 1), true},
+        {"longitude written 265", latlon_domain(40, 265, 5, 5, 1, 1), true},
+        {"elsewhere", latlon_domain(10, 20, 5, 5, 1, 1), false},
+        {"other spacing", latlon_domain(40, -95, 5, 5, 0.5f, 0.5f), false},
+        {"other projection", projected_domain(1, 90, -95, 40, -95, 5, 5, 1), false},
+    };
+    for (const Case& c : cases) {
+        TestGrid a(here), b(c.other), out, u(here), v(c.other), vort;
+        std::fill(a.g.grid, a.g.grid + 25, 1.0f);
+        std::fill(b.g.grid, b.g.grid + 25, 2.0f);
+        GRD_report* g[GRD_MATH_OPERANDS] = {&out.g, &a.g, &b.g};
+        float values[GRD_MATH_OPERANDS];
+        std::fill(values, values + GRD_MATH_OPERANDS, kMiss);
+        EXPECT_EQ(GRD_math("add", g, values), c.ok ? 1 : 0) << c.name;
+        std::fill(u.g.grid, u.g.grid + 25, 1.0f);
+        std::fill(v.g.grid, v.g.grid + 25, 2.0f);
+        EXPECT_EQ(GRD_vorticity(&u.g, &v.g, &vort.g), c.ok ? 0 : -1) << c.name;
+    }
+}
+
+// NaN and infinity never come out of a reader: values become missing, a header that places
+// the grid nowhere is refused.
+TEST(GrdOperands, NonFiniteInputIsReadAsMissing)
+{
+    const std::string dir = scratch_dir("grd_operands").string();
+    auto read_text = [&](const std::string& text, GRD_report* r) {
+        const std::string path = dir + "/nonfinite.grd";
+        std::ofstream(path) << text;
+        int type = 0;
+        const int fd = GRD_open(path.c_str(), 0, &type);
+        if (fd < 0) return -2;
+        GRD_info info{};
+        GRD_getinfo(fd, &info);
+        int num = 0;
+        const int rc = GRD_read(fd, r, 0, &num);
+        GRD_close(fd);
+        return rc;
+    };
+    TestGrid t;
+    ASSERT_EQ(read_text("QAZGRID\n00Z  1 JAN 99\n1-x\nLL 40 100 1 1 3 2\nnan\ninf\n1e39\n-inf\n2.5\n-1e39\n", &t.g), 0);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(t.g.grid[k], k == 4 ? 2.5f : kMiss) << k;
+    for (const char* header : {"LL nan 100 1 1 3 2", "LL 40 100 inf 1 3 2", "LL 40 inf 1 1 3 2"}) {
+        TestGrid h;
+        EXPECT_LT(read_text(std::string("QAZGRID\n00Z  1 JAN 99\n1-x\n") + header + "\n1\n2\n3\n4\n5\n6\n", &h.g), 0)
+            << header;
+    }
+    // netCDF stores NaN as it is; it is read back as missing.
+    const Domain d = latlon_domain(40, -100, 3, 2, 1, 1);
+    TestGrid w(d);
+    const float written[6] = {1.0f, NAN, INFINITY, -INFINITY, 5.0f, 6.0f};
+    std::copy(written, written + 6, w.g.grid);
+    w.g.var = 11;
+    w.g.ltype = 100;
+    w.g.level = 500;
+    w.g.time = 0;
+    str_copy(w.g.units, sizeof w.g.units, "K");
+    const std::string nc = dir + "/nonfinite.nc";
+    int type = GRD_TYPE_NETCDF;
+    const int fd = GRD_open(nc.c_str(), 1, &type);
+    ASSERT_GE(fd, 0);
+    GRD_info info{};
+    info.max_x = 3;
+    info.max_y = 2;
+    ASSERT_EQ(GRD_putinfo(fd, &info), 0);
+    ASSERT_EQ(GRD_write(fd, &w.g, 0, 0), 0);
+    ASSERT_EQ(GRD_close(fd), 0);
+    TestGrid back;
+    GRD_info binfo{};
+    ASSERT_GT(GRD_read_file(nc.c_str(), &back.g, &binfo, -9999), 0);
+    const float expected[6] = {1.0f, kMiss, kMiss, kMiss, 5.0f, 6.0f};
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(back.g.grid[k], expected[k]) << "netCDF " << k;
 }
 
 }  // namespace

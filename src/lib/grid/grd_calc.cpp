@@ -386,9 +386,11 @@ bool prepare_output(const char* name, const GRD_report* in, GRD_report* out)
 
 bool same(const char* name, const GRD_report* a, const GRD_report* b)
 {
-    if (grd::same_shape(a, b)) return true;
-    MESS_print(M_error, "%s: Grids missing or of different sizes\n", name);
-    return false;
+    if (!grd::same_shape(a, b)) {
+        MESS_print(M_error, "%s: Grids missing or of different sizes\n", name);
+        return false;
+    }
+    return grd::same_domain(a, b, name);
 }
 
 // Points whose map factor is unusable get no derivative.

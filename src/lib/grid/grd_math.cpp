@@ -699,7 +699,7 @@ int GRD_math_setup(int n, GRD_report** grids, float* values, const char* func, i
     for (int k = first; k < first + n; ++k) {
         if (grids[k] && grd::has_values(grids[k])) {
             if (!model) model = grids[k];
-            else if (!grd::same_shape(model, grids[k])) return 0;
+            else if (!grd::same_domain(model, grids[k], func ? func : "GRD_math")) return 0;
         } else if (values[k] == kMissing) {
             return 0;
         }

@@ -1,6 +1,8 @@
 // Grid sets: records, the 60-grid table, request matching, bilinear values, remapping,
 // mosaics, statistics and thresholds. Files are read and written in grd_file.cpp.
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -58,6 +60,45 @@ bool grd::has_values(const GRD_report* g) { return g && g->grid && GRD_num_point
 bool grd::same_shape(const GRD_report* a, const GRD_report* b)
 {
     return has_values(a) && has_values(b) && a->domain.nx == b->domain.nx && a->domain.ny == b->domain.ny;
+}
+
+namespace {
+
+std::string domain_text(const Domain& d)
+{
+    char text[160];
+    str_format(text, sizeof text, "proj %d %.4f,%.4f %dx%d spacing %.4f x %.4f", d.proj, d.clat, d.clon, d.nx, d.ny,
+               d.dx, d.dy);
+    return text;
+}
+
+bool near_angle(float a, float b)
+{
+    if (a == -9999.0f || b == -9999.0f) return a == b;
+    const double d = std::fmod(std::fabs(static_cast<double>(a) - b), 360.0);
+    return std::min(d, 360.0 - d) <= 1e-3;
+}
+
+bool near_spacing(float a, float b) { return std::fabs(a - b) <= 1e-4 * std::max(std::fabs(a), std::fabs(b)); }
+
+}  // namespace
+
+bool grd::same_domain(const GRD_report* a, const GRD_report* b, const char* who)
+{
+    const Domain& x = a->domain;
+    const Domain& y = b->domain;
+    auto pole = [](float p, float c) { return p == -9999.0f ? c : p; };
+    bool same = x.proj == y.proj && x.nx == y.nx && x.ny == y.ny && near_angle(x.clat, y.clat) &&
+                near_angle(x.clon, y.clon) && near_spacing(x.dx, y.dx) && near_spacing(x.dy, y.dy);
+    // The pole and parameters place a projected grid; a latitude/longitude grid has none.
+    if (same && x.proj != 2) {
+        same = near_angle(pole(x.plat, x.clat), pole(y.plat, y.clat)) && near_angle(pole(x.plon, x.clon), pole(y.plon, y.clon));
+        for (int k = 0; k < 3 && same; ++k) same = near_angle(x.param[k], y.param[k]);
+    }
+    if (!same)
+        MESS_print(M_error, "%s: grids on different domains: %s and %s\n", who, domain_text(x).c_str(),
+                   domain_text(y).c_str());
+    return same;
 }
 
 long GRD_num_points(const GRD_report* grid)
