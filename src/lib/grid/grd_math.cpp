@@ -265,6 +265,12 @@ int eval_smooth(Call& c)
     const GRD_report* in = c.g[1];
     const float s = c.g[2] ? c.g[2]->grid[0] : c.c[2];
     if (!in || s == 0.0f || missing(s)) return -1;
+    if (s > 0.0f) {
+        // exp(r^2 / s) grows with the distance: the far corners would outweigh the centre.
+        MESS_print(M_error, "GRD_math: smooth needs a negative width (weights exp(r^2 / s)); %g would weight "
+                            "distant points more than near ones\n", s);
+        return -1;
+    }
     constexpr int kReach = 4;
     float w[2 * kReach + 1][2 * kReach + 1];
     for (int dj = -kReach; dj <= kReach; ++dj)

@@ -410,10 +410,27 @@ int GRD_piece_setup(GRD_report* grid, int nx, int ny, const GRD_report* igrid)
         md.clat = lat;
         md.clon = lon;
     }
-    if (igrid && igrid != grid) GRD_copy_info(grid, igrid);
+    if (igrid && igrid != grid) {
+        GRD_copy_info(grid, igrid);
+        grid->domain = md;
+        return GRD_alloc(grid);
+    }
+    // The tile itself becomes the mosaic: its values move into a mosaic-sized array as the
+    // top-left tile, so the record never describes more points than it holds.
+    float* mosaic = static_cast<float*>(std::malloc(static_cast<std::size_t>(mnx * mny) * sizeof(float)));
+    if (!mosaic) {
+        MESS_print(M_error, "GRD_piece_setup: No memory for a mosaic of %ld x %ld points\n", mnx, mny);
+        return -1;
+    }
+    std::fill(mosaic, mosaic + mnx * mny, kMissing);
+    if (grid->grid)
+        for (int j = 0; j < td.ny; ++j)
+            std::copy(grid->grid + static_cast<long>(j) * td.nx, grid->grid + static_cast<long>(j + 1) * td.nx,
+                      mosaic + j * mnx);
+    std::free(grid->grid);
+    grid->grid = mosaic;
     grid->domain = md;
-    if (grid == igrid) return 0;
-    return GRD_alloc(grid);
+    return 0;
 }
 
 int GRD_piece_grid(GRD_report* grid, int x, int y, const GRD_report* igrid)

@@ -69,7 +69,8 @@ int GRD_save_file(const char* filename, GRD_report* grid, GRD_info* info, int ty
 int GRD_out_file(const char* filename);
 // Sounding at (lat, lon) from grids on isobaric levels (heights 7, temperatures 11, dew
 // points 17 or relative humidity 52, winds 33/34): one level per pressure, highest pressure
-// first, in the upper-air units (mb, m, C, kt). The number of levels (at most max_levels).
+// first, in the upper-air units (mb, m, C, kt), winds turned earth-relative. The number of
+// levels (at most max_levels); -1 when the units file cannot be read.
 int GRD_get_sound(GRD_report* const* grids, int ngrids, float lat, float lon, UPA_level* levels,
                   int max_levels);
 
