@@ -731,12 +731,33 @@ int GRD_math_setup(int n, GRD_report** grids, float* values, const char* func, i
     return 1;
 }
 
-int GRD_math(const char* str, GRD_report** grids, float* values)
+bool grd::math_operands(const char* func, int* least, int* most)
+{
+    const Func* f = find_func(func);
+    if (!f) return false;
+    *least = *most = f->nops;
+    if (f->kind == Kind::any) *most = kMaxOperands;
+    // Optional further operands: z of "conv", the pressure of the Q-vector.
+    if (stricmp(f->name, "conv") == 0 || stricmp(f->name, "uq") == 0 || stricmp(f->name, "vq") == 0) ++*most;
+    return true;
+}
+
+int GRD_math(const char* str, GRD_report** grids_in, float* values_in)
 {
     const Func* f = find_func(str);
     if (!f) {
         MESS_print(M_error, "GRD_math: Math function not available: %s\n", str ? str : "");
         return 0;
+    }
+    // "sub-" and "div-" take their operands the other way round: b - a, b / a.
+    GRD_report* grids[GRD_MATH_OPERANDS];
+    float values[GRD_MATH_OPERANDS];
+    std::copy(grids_in, grids_in + GRD_MATH_OPERANDS, grids);
+    std::copy(values_in, values_in + GRD_MATH_OPERANDS, values);
+    const std::size_t len = str ? std::strlen(str) : 0;
+    if (len > 1 && str[len - 1] == '-' && (stricmp(f->name, "sub") == 0 || stricmp(f->name, "div") == 0)) {
+        std::swap(grids[1], grids[2]);
+        std::swap(values[1], values[2]);
     }
     if (f->kind == Kind::plot) return 1;
     const bool vect = f->kind == Kind::vector_out;
@@ -746,7 +767,7 @@ int GRD_math(const char* str, GRD_report** grids, float* values)
     if (f->kind == Kind::any) n = present > n ? present : n;
     // Optional further operands: z of "conv", the pressure of the Q-vector.
     const std::string name = f->name;
-    if ((name == "conv" || name == "uq" || name == "vq") && present > n) n = present;
+    if ((name == "conv" || name == "uq" || name == "vq") && present > n) n = std::min(present, n + 1);
     const GRD_report* first_grid = grids[first];
     const std::string first_units = first_grid ? first_grid->units : "";
     if (!GRD_math_setup(n, grids, values, str, vect ? 1 : 0, nullptr)) {
@@ -813,6 +834,8 @@ int GRD_math(const char* str, GRD_report** grids, float* values)
         if (!out) continue;
         if (f->units && *f->units) str_copy(out->units, sizeof out->units, f->units);
         else if (!f->units) str_copy(out->units, sizeof out->units, first_units.c_str());
+        // Plane coordinates of a latitude/longitude grid are degrees.
+        if ((name == "projx" || name == "projy") && out->domain.proj == 2) str_copy(out->units, sizeof out->units, "deg");
         GRD_make_datatype(out);
         if (out->var == -9999 || !out->info[0]) {
             const char* desc = f->desc ? f->desc : f->name;

@@ -382,9 +382,22 @@ int GRD_set_format(const char* str)
         value_format[0] = '\0';
         return 0;
     }
-    if (printf_number_kind(str) != 1 || str_copy(value_format, sizeof value_format, str) != 0) {
-        MESS_print(M_warn, "GRD_set_format: Not a format for one value: %s\n", str);
+    // A width or precision beyond what a value line can hold makes printf fail: every value
+    // would be written empty.
+    char probe[64];
+    int probe_len = -1;
+    if (printf_number_kind(str) == 1) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+        probe_len = std::snprintf(probe, sizeof probe, str, -1.234567e30);
+#pragma GCC diagnostic pop
+    }
+    if (probe_len <= 0 || probe_len >= static_cast<int>(sizeof probe) ||
+        str_copy(value_format, sizeof value_format, str) != 0) {
+        MESS_print(M_error, "GRD_set_format: Not a format for one value of at most %zu characters: %s\n",
+                   sizeof probe - 1, str);
         value_format[0] = '\0';
+        return -1;
     }
     return 0;
 }

@@ -153,12 +153,15 @@ int GRD_units(GRD_report* grid, const char* units)
     double scale = 1.0, offset = 0.0;
     const int known = UNIT_linear(grid->units, units, &scale, &offset);
     if (known < 0) {
-        MESS_print(M_error, "GRD_units: Unable to read the units file\n");
+        MESS_print(M_error, "GRD_units: Unable to read the units file %s\n", UNIT_file_name().c_str());
         return -1;
     }
-    if (known == 0 && grid->units[0] != '\0')
-        MESS_print(M_warn, "GRD_units: No conversion from %s to %s: only the factors applied\n",
-                   grid->units, units);
+    // Relabelling values the table cannot convert would pass them off as another unit.
+    if (known == 0) {
+        MESS_print(M_error, "GRD_units: No conversion from %s to %s in %s\n",
+                   grid->units[0] ? grid->units : "(no unit)", units, UNIT_file_name().c_str());
+        return -1;
+    }
     const long n = GRD_num_points(grid);
     float* v = grid->grid;
     for (long i = 0; i < n; ++i)

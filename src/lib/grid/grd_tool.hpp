@@ -14,7 +14,7 @@
 #include "var_tool.hpp"
 
 inline constexpr int GRD_MAX_GRIDS = 60;       // grids in the module's table
-inline constexpr int GRD_MATH_OPERANDS = 21;   // output + 20 operands in GRD_math arrays
+inline constexpr int GRD_MATH_OPERANDS = 61;   // output + 60 operands (a grid set) in GRD_math arrays
 
 // ---- grid records ------------------------------------------------------------------------
 

@@ -20,6 +20,8 @@ bool same_shape(const GRD_report* a, const GRD_report* b);
 // parameters, a relative 1e-4 for spacings. A mismatch is reported naming both domains, with
 // who (the caller) leading the message.
 bool same_domain(const GRD_report* a, const GRD_report* b, const char* who);
+// Least and most operands of grid function func; false for an unknown function.
+bool math_operands(const char* func, int* least, int* most);
 // Variable number of a short name, or -9999 when unknown.
 int var_num(const char* name);
 
