@@ -94,9 +94,9 @@ struct Alias {
     const char* name;
 };
 constexpr Alias kAliases[] = {
-    {"\xc2\xb0C", "C"},        {"\xe2\x84\x83", "C"},  {"Celsius", "C"},      {"degree_Celsius", "C"},
+    {"\xc2\xb0" "C", "C"},        {"\xe2\x84\x83", "C"},  {"Celsius", "C"},      {"degree_Celsius", "C"},
     {"degrees_Celsius", "C"}, {"deg_C", "C"},          {"degC", "C"},         {"kelvin", "K"},
-    {"kelvins", "K"},         {"degK", "K"},           {"deg_K", "K"},        {"\xc2\xb0F", "F"},
+    {"kelvins", "K"},         {"degK", "K"},           {"deg_K", "K"},        {"\xc2\xb0" "F", "F"},
     {"Fahrenheit", "F"},      {"degree_Fahrenheit", "F"}, {"deg_F", "F"},     {"degF", "F"},
     {"m_s-1", "m/s"},         {"m_s**-1", "m/s"},      {"m_s^-1", "m/s"},     {"m*s**-1", "m/s"},
     {"metre/second", "m/s"},  {"meter/second", "m/s"}, {"kg_kg-1", "kg/kg"},  {"kg_kg**-1", "kg/kg"},
