@@ -219,7 +219,9 @@ TEST(GrdOperands, ResultsAreDescribedByTheirFunction)
         const MathRun r = run_math(c.func, {{6.0f, "m"}, {3.0f, "m"}});
         ASSERT_EQ(r.ok, 1) << c.func;
         EXPECT_NE(r.info.find(c.has), std::string::npos) << c.func << ": " << r.info;
-        if (c.lacks) EXPECT_EQ(r.info.find(c.lacks), std::string::npos) << c.func << ": " << r.info;
+        if (c.lacks) {
+            EXPECT_EQ(r.info.find(c.lacks), std::string::npos) << c.func << ": " << r.info;
+        }
         EXPECT_EQ(r.var, -9999) << c.func;
     }
     const MathRun copy = run_math("copy", {{6.0f, "m", VAR_search_var_num("HGT"), 100, 500}});
@@ -245,7 +247,9 @@ TEST(GrdOperands, LongUnitTextsAreRefusedNotCut)
     for (const Case& c : cases) {
         const MathRun r = run_math(c.func, {{1.0f, c.units}});
         EXPECT_EQ(r.ok, c.ok ? 1 : 0) << c.func << " " << c.units;
-        if (c.ok) EXPECT_EQ(r.units, c.result_units);
+        if (c.ok) {
+            EXPECT_EQ(r.units, c.result_units);
+        }
     }
 }
 

@@ -153,7 +153,9 @@ TEST_F(GridcalcCmd, UnitsAreConvertedOrRefused)
         const std::string fp = c.shipped_units ? "" : "-fp " + path("empty") + "/ ";
         const Outcome r = run(fp + c.args + " = out.grd", c.shipped_units);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
-        if (c.says) EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        if (c.says) {
+            EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        }
         if (std::isnan(c.value) && c.status != 0) {
             EXPECT_FALSE(std::filesystem::exists(path("out.grd"))) << c.args;
         } else if (!std::isnan(c.value)) {
@@ -222,8 +224,12 @@ TEST_F(GridcalcCmd, FormsSayWhatIsWrongAndExitNonZero)
     for (const Case& c : cases) {
         const Outcome r = run(c.args);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
-        if (c.says) EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
-        if (c.not_file) EXPECT_FALSE(std::filesystem::exists(path(c.not_file))) << c.args;
+        if (c.says) {
+            EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        }
+        if (c.not_file) {
+            EXPECT_FALSE(std::filesystem::exists(path(c.not_file))) << c.args;
+        }
         EXPECT_EQ(r.output.find("DATE_decode_label"), std::string::npos) << c.args << "\n" << r.output;
     }
     // sub- and div- put the operand first: b - a.
