@@ -155,13 +155,45 @@ void build_projected(Geometry& g)
     Domain saved{};
     MAP_get_domain(&saved);
     MAP_domain(&d);
+    std::vector<float> lon_of(n, kMissing);
     for (int j = 0; j < g.ny; ++j)
         for (int i = 0; i < g.nx; ++i) {
             const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
             float x = 0, y = 0, lat = 0, lon = 0;
             MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
-            if (MAP_untran(x, y, &lat, &lon) == 1) g.lat[k] = lat;
-            const double a = step_length(x, y, hx, hy, 1.0, 0.0), b = step_length(x, y, hx, hy, 0.0, 1.0);
+            if (MAP_untran(x, y, &lat, &lon) == 1 && std::isfinite(lat) && std::isfinite(lon)) {
+                g.lat[k] = lat;
+                lon_of[k] = lon;
+            }
+        }
+    // The step length at a point from the distances to its neighbours on the earth: centred
+    // inside, second-order one-sided at an edge or beside a point off the earth.
+    auto dist = [&](std::size_t a, std::size_t b) { return ground_distance(g.lat[a], lon_of[a], g.lat[b], lon_of[b]); };
+    auto length = [&](std::size_t k, int idx, int count, std::size_t stride) {
+        auto on = [&](int at, std::size_t kk) { return at >= 0 && at < count && g.lat[kk] != kMissing; };
+        const bool lo = on(idx - 1, k - stride), hi = on(idx + 1, k + stride);
+        if (lo && hi) return dist(k - stride, k + stride) / 2.0;
+        if (hi) return on(idx + 2, k + 2 * stride) ? 1.5 * dist(k, k + stride) - 0.5 * dist(k + stride, k + 2 * stride)
+                                                  : dist(k, k + stride);
+        if (lo) return on(idx - 2, k - 2 * stride) ? 1.5 * dist(k, k - stride) - 0.5 * dist(k - stride, k - 2 * stride)
+                                                  : dist(k, k - stride);
+        return -1.0;
+    };
+    for (int j = 0; j < g.ny; ++j)
+        for (int i = 0; i < g.nx; ++i) {
+            const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
+            double a = -1.0, b = -1.0;
+            if (g.lat[k] != kMissing) {
+                a = length(k, i, g.nx, 1);
+                b = length(k, j, g.ny, static_cast<std::size_t>(g.nx));
+                if (!(a > 0.0) || !(b > 0.0)) {
+                    // A grid one point wide: half steps in the plane.
+                    float x = 0, y = 0;
+                    MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
+                    if (!(a > 0.0)) a = step_length(x, y, hx, hy, 1.0, 0.0);
+                    if (!(b > 0.0)) b = step_length(x, y, hx, hy, 0.0, 1.0);
+                }
+            }
             if (g.lat[k] == kMissing || !(a > 0.0) || !(b > 0.0) || !std::isfinite(a) || !std::isfinite(b)) {
                 g.bad[k] = 1;
                 g.any_bad = true;
