@@ -250,8 +250,31 @@ TEST_P(GrdCalcProjected, AnalyticFieldsOnTheSphere)
 INSTANTIATE_TEST_SUITE_P(
     Projections, GrdCalcProjected,
     ::testing::Values(ProjCase{"polar stereographic", projected_domain(1, 90.0f, -105.0f, 60.0f, -105.0f, 41, 41, 1.0f), 2e-3, 0.02, 5e-3},
-                      ProjCase{"Lambert", projected_domain(4, 25.0f, -95.0f, 40.0f, -95.0f, 51, 41, 0.8f), 2e-3, 0.02, 5e-3}),
-    [](const ::testing::TestParamInfo<ProjCase>& info) { return std::string(info.param.name).substr(0, 5); });
+                      ProjCase{"Lambert", projected_domain(4, 25.0f, -95.0f, 40.0f, -95.0f, 51, 41, 0.8f), 2e-3, 0.02, 5e-3},
+                      ProjCase{"Mercator20", projected_domain(3, 0.0f, -60.0f, 20.0f, -60.0f, 41, 41, 0.5f), 2e-3, 0.02, 5e-3},
+                      ProjCase{"Mercator55", projected_domain(3, 0.0f, 10.0f, 55.0f, 10.0f, 41, 41, 0.5f), 2e-3, 0.02, 5e-3}),
+    [](const ::testing::TestParamInfo<ProjCase>& info) {
+        const std::string name = info.param.name;
+        return name.find(' ') != std::string::npos ? name.substr(0, 5) : name;
+    });
+
+// Grids whose axes are oblique on the earth have no map factor that makes derivatives right:
+// every derivative is refused rather than computed with a factor of 1.
+TEST(GrdCalcProjected, ObliqueProjectionsRefuseDerivatives)
+{
+    const struct {
+        const char* name;
+        int proj;
+    } cases[] = {{"orthographic", 5}, {"gnomonic", 6}, {"Mollweide", 7}, {"azimuthal equal-area", 8}, {"satellite", 9}};
+    for (const auto& c : cases) {
+        const Domain d = projected_domain(c.proj, 45.0f, 10.0f, 45.0f, 10.0f, 9, 9, 0.5f);
+        TestGrid u(d), v(d), out, out2;
+        fill(u, [](double lat, double, float, float) { return static_cast<float>(lat); });
+        fill(v, [](double, double lon, float, float) { return static_cast<float>(lon); });
+        EXPECT_EQ(GRD_dx(&u.g, &out.g), -1) << c.name;
+        EXPECT_EQ(GRD_vorticity(&u.g, &v.g, &out2.g), -1) << c.name;
+    }
+}
 
 TEST(GrdCalcProjected, GridRelativeWindsBecomeEarthRelative)
 {

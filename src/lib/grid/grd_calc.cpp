@@ -1,10 +1,10 @@
 // Finite-difference calculus on grids. Spacings are true distances in units of 100 km: on
-// latitude/longitude grids cos(lat) x 1.11195 x dx by row, on projected grids the plane
-// spacing divided by the map factor at each point. Vorticity, divergence, deformation and the
-// Laplacian carry the metric terms of the coordinates (u tan(lat) / a on the sphere, the
-// gradient of the map factor on a projection), so that solid-body rotation has vorticity
-// 2 omega sin(lat) on any grid. Loops run over whole rows; a row without missing values
-// takes a branch-free path.
+// latitude/longitude grids cos(lat) x 1.11195 x dx by row, on other grids the ground length of
+// a grid step at each point (the plane spacing divided by the map factor). Vorticity,
+// divergence, deformation and the Laplacian carry the metric terms of the coordinates
+// (u tan(lat) / a on the sphere, the change of the step lengths on a projection), so that
+// solid-body rotation has vorticity 2 omega sin(lat) on every grid that takes derivatives.
+// Loops run over whole rows; a row without missing values takes a branch-free path.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -39,6 +39,7 @@ struct Geometry {
     float sy = 0;                      // 1 / hy
     // projected grids, per point
     std::vector<float> sx, sy_pt, kx, ky, lat;
+    std::vector<float> lcx, lcy;       // Laplacian: coefficients of dz/dx and dz/dy
     std::vector<char> bad;
     // rows handed to the kernels
     std::vector<float> zeros, row_a, row_b, sy_const;
@@ -59,10 +60,6 @@ struct Geometry {
         if (!latlon) return &ky[static_cast<std::size_t>(j) * nx];
         std::fill(row_b.begin(), row_b.end(), ky_row[j]);
         return row_b.data();
-    }
-    float lat_at(int j, int i) const
-    {
-        return latlon ? lat_row[j] : lat[static_cast<std::size_t>(j) * nx + i];
     }
 };
 
@@ -90,59 +87,158 @@ void build_latlon(Geometry& g)
     g.sy_const.assign(g.nx, g.sy);
 }
 
-// Per-point map factors, spacings and the metric coefficients -(1/m) dm/dx, -(1/m) dm/dy.
+// How derivatives are taken on each projection. Latitude/longitude rows carry their own
+// spacing; on any other grid whose axes cross at right angles on the earth (conformal maps,
+// and any orthogonal grid) the ground length of one grid step along x and along y is measured
+// from the map transforms at every point, which gives the map factor and its gradient without
+// a formula per projection. Grids whose axes are oblique on the earth have no such metric.
+enum class Metric { sphere_rows, orthogonal, oblique };
+
+struct ProjMetric {
+    int proj;
+    const char* name;
+    Metric metric;
+};
+
+constexpr ProjMetric kProjMetrics[] = {
+    {2, "latitude/longitude", Metric::sphere_rows},
+    {1, "polar stereographic", Metric::orthogonal},
+    {3, "Mercator", Metric::orthogonal},
+    {4, "Lambert conformal", Metric::orthogonal},
+    {5, "orthographic", Metric::oblique},
+    {6, "gnomonic", Metric::oblique},
+    {7, "Mollweide", Metric::oblique},
+    {8, "azimuthal equal-area", Metric::oblique},
+    {9, "satellite view", Metric::oblique},
+};
+
+const ProjMetric* proj_metric(int proj)
+{
+    for (const ProjMetric& p : kProjMetrics)
+        if (p.proj == proj) return &p;
+    return nullptr;
+}
+
+// Great-circle distance (100 km) between two points given in degrees.
+double ground_distance(double lat1, double lon1, double lat2, double lon2)
+{
+    const double p1 = lat1 * kDegToRad, p2 = lat2 * kDegToRad;
+    const double dp = p2 - p1, dl = (lon2 - lon1) * kDegToRad;
+    const double h = std::sin(dp / 2) * std::sin(dp / 2) + std::cos(p1) * std::cos(p2) * std::sin(dl / 2) * std::sin(dl / 2);
+    return 2.0 * kEarthRadius * std::asin(std::min(1.0, std::sqrt(h)));
+}
+
+// Ground length (100 km) of one grid step along the plane direction (ex, ey) centred on plane
+// point (x, y); -1 where either end lies off the earth.
+double step_length(float x, float y, double hx, double hy, double ex, double ey)
+{
+    float la1 = 0, lo1 = 0, la2 = 0, lo2 = 0;
+    const float ax = static_cast<float>(x - 0.5 * ex * hx), ay = static_cast<float>(y - 0.5 * ey * hy);
+    const float bx = static_cast<float>(x + 0.5 * ex * hx), by = static_cast<float>(y + 0.5 * ey * hy);
+    if (MAP_untran(ax, ay, &la1, &lo1) != 1 || MAP_untran(bx, by, &la2, &lo2) != 1) return -1.0;
+    return ground_distance(la1, lo1, la2, lo2);
+}
+
+// Per-point step lengths Lx, Ly (100 km), and the metric coefficients of orthogonal
+// coordinates: kx = (1/(Lx Ly)) dLy/di, ky = (1/(Lx Ly)) dLx/dj (j northward). On a conformal
+// map Lx = Ly = h / m and these reduce to -dm/dX and -dm/dY.
 void build_projected(Geometry& g)
 {
     const Domain& d = g.dom;
     const std::size_t n = static_cast<std::size_t>(g.nx) * g.ny;
     const double stretch = d.param[2] != -9999.0f ? d.param[2] : 1.0;
     const double hx = d.dx * stretch, hy = d.dy * stretch;
-    std::vector<float> m(n, 1.0f);
+    std::vector<double> lx(n, 1.0), ly(n, 1.0);
     g.lat.assign(n, kMissing);
     g.bad.assign(n, 0);
     g.any_bad = false;
     Domain saved{};
     MAP_get_domain(&saved);
     MAP_domain(&d);
+    std::vector<float> lon_of(n, kMissing);
     for (int j = 0; j < g.ny; ++j)
         for (int i = 0; i < g.nx; ++i) {
             const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
             float x = 0, y = 0, lat = 0, lon = 0;
             MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
-            float f = -9999.0f;
-            if (MAP_untran(x, y, &lat, &lon) == 1) {
-                f = MAP_factor(lat, lon);
+            if (MAP_untran(x, y, &lat, &lon) == 1 && std::isfinite(lat) && std::isfinite(lon)) {
                 g.lat[k] = lat;
+                lon_of[k] = lon;
             }
-            if (f == -9999.0f || !(f > 0.0f) || !std::isfinite(f)) {
+        }
+    // The step length at a point from the distances to its neighbours on the earth: centred
+    // inside, second-order one-sided at an edge or beside a point off the earth.
+    auto dist = [&](std::size_t a, std::size_t b) { return ground_distance(g.lat[a], lon_of[a], g.lat[b], lon_of[b]); };
+    auto length = [&](std::size_t k, int idx, int count, std::size_t stride) {
+        auto on = [&](int at, std::size_t kk) { return at >= 0 && at < count && g.lat[kk] != kMissing; };
+        const bool lo = on(idx - 1, k - stride), hi = on(idx + 1, k + stride);
+        if (lo && hi) return dist(k - stride, k + stride) / 2.0;
+        if (hi) return on(idx + 2, k + 2 * stride) ? 1.5 * dist(k, k + stride) - 0.5 * dist(k + stride, k + 2 * stride)
+                                                  : dist(k, k + stride);
+        if (lo) return on(idx - 2, k - 2 * stride) ? 1.5 * dist(k, k - stride) - 0.5 * dist(k - stride, k - 2 * stride)
+                                                  : dist(k, k - stride);
+        return -1.0;
+    };
+    for (int j = 0; j < g.ny; ++j)
+        for (int i = 0; i < g.nx; ++i) {
+            const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
+            double a = -1.0, b = -1.0;
+            if (g.lat[k] != kMissing) {
+                a = length(k, i, g.nx, 1);
+                b = length(k, j, g.ny, static_cast<std::size_t>(g.nx));
+                if (!(a > 0.0) || !(b > 0.0)) {
+                    // A grid one point wide: half steps in the plane.
+                    float x = 0, y = 0;
+                    MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
+                    if (!(a > 0.0)) a = step_length(x, y, hx, hy, 1.0, 0.0);
+                    if (!(b > 0.0)) b = step_length(x, y, hx, hy, 0.0, 1.0);
+                }
+            }
+            if (g.lat[k] == kMissing || !(a > 0.0) || !(b > 0.0) || !std::isfinite(a) || !std::isfinite(b)) {
                 g.bad[k] = 1;
                 g.any_bad = true;
-                f = 1.0f;
+                continue;
             }
-            m[k] = f;
+            lx[k] = a;
+            ly[k] = b;
         }
     MAP_domain(&saved);
     g.sx.resize(n);
     g.sy_pt.resize(n);
     g.kx.assign(n, 0.0f);
     g.ky.assign(n, 0.0f);
+    g.lcx.assign(n, 0.0f);
+    g.lcy.assign(n, 0.0f);
     for (std::size_t k = 0; k < n; ++k) {
-        g.sx[k] = static_cast<float>(m[k] / hx);
-        g.sy_pt[k] = static_cast<float>(m[k] / hy);
+        g.sx[k] = static_cast<float>(1.0 / lx[k]);
+        g.sy_pt[k] = static_cast<float>(1.0 / ly[k]);
     }
-    // d(m)/dX in the plane (centred inside, one-sided at the edges); -(1/m) dm/dx = -dm/dX.
+    // Centred inside, one-sided at the edges and next to unusable points.
+    auto usable = [&](std::size_t k) { return !g.bad[k]; };
     for (int j = 0; j < g.ny; ++j)
         for (int i = 0; i < g.nx; ++i) {
             const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
-            if (g.nx > 1) {
-                const int a = std::max(i - 1, 0), b = std::min(i + 1, g.nx - 1);
-                g.kx[k] = static_cast<float>(-(m[k - i + b] - m[k - i + a]) / ((b - a) * hx));
+            if (g.bad[k]) continue;
+            const double area = lx[k] * ly[k];
+            int a = std::max(i - 1, 0), b = std::min(i + 1, g.nx - 1);
+            if (!usable(k - i + a)) a = i;
+            if (!usable(k - i + b)) b = i;
+            if (b > a) {
+                const double dly = (ly[k - i + b] - ly[k - i + a]) / (b - a);
+                const double dlx = (lx[k - i + b] - lx[k - i + a]) / (b - a);
+                g.kx[k] = static_cast<float>(dly / area);
+                // (1/Ly) d(Ly/Lx)/di: zero where the step lengths keep their ratio (conformal maps).
+                g.lcx[k] = static_cast<float>(dly / area - dlx / (lx[k] * lx[k]));
             }
-            if (g.ny > 1) {
-                const int up = std::max(j - 1, 0), down = std::min(j + 1, g.ny - 1);
-                g.ky[k] = static_cast<float>(-(m[static_cast<std::size_t>(up) * g.nx + i] -
-                                               m[static_cast<std::size_t>(down) * g.nx + i]) /
-                                             ((down - up) * hy));
+            int up = std::max(j - 1, 0), down = std::min(j + 1, g.ny - 1);
+            if (!usable(static_cast<std::size_t>(up) * g.nx + i)) up = j;
+            if (!usable(static_cast<std::size_t>(down) * g.nx + i)) down = j;
+            if (down > up) {
+                const std::size_t ku = static_cast<std::size_t>(up) * g.nx + i;
+                const std::size_t kd = static_cast<std::size_t>(down) * g.nx + i;
+                const double dlx = (lx[ku] - lx[kd]) / (down - up), dly = (ly[ku] - ly[kd]) / (down - up);
+                g.ky[k] = static_cast<float>(dlx / area);
+                g.lcy[k] = static_cast<float>(dlx / area - dly / (ly[k] * ly[k]));
             }
         }
 }
@@ -155,8 +251,16 @@ Geometry* geometry(const GRD_report* grid)
     geo.dom = d;
     geo.nx = d.nx;
     geo.ny = d.ny;
-    geo.latlon = d.proj == 2;
-    if (d.dx <= 0.0f || d.dy <= 0.0f || d.dx == -9999.0f || d.dy == -9999.0f) {
+    const ProjMetric* pm = proj_metric(d.proj);
+    if (!pm || pm->metric == Metric::oblique) {
+        MESS_print(M_error,
+                   "No derivatives on the %s projection (code %d): its grid axes do not cross at right "
+                   "angles on the earth\n",
+                   pm ? pm->name : "unknown", d.proj);
+        return nullptr;
+    }
+    geo.latlon = pm->metric == Metric::sphere_rows;
+    if (!std::isfinite(d.dx) || !std::isfinite(d.dy) || d.dx <= 0.0f || d.dy <= 0.0f || d.dx == -9999.0f || d.dy == -9999.0f) {
         MESS_print(M_error, "Grid spacing %g x %g cannot be used for derivatives\n", d.dx, d.dy);
         return nullptr;
     }
@@ -314,9 +418,11 @@ bool prepare_output(const char* name, const GRD_report* in, GRD_report* out)
 
 bool same(const char* name, const GRD_report* a, const GRD_report* b)
 {
-    if (grd::same_shape(a, b)) return true;
-    MESS_print(M_error, "%s: Grids missing or of different sizes\n", name);
-    return false;
+    if (!grd::same_shape(a, b)) {
+        MESS_print(M_error, "%s: Grids missing or of different sizes\n", name);
+        return false;
+    }
+    return grd::same_domain(a, b, name);
 }
 
 // Points whose map factor is unusable get no derivative.
@@ -462,16 +568,19 @@ void laplacian_row(Geometry& g, int j, const float* z, float* o)
     const float* zs = zc + nx;
     Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
     Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
-    // On the sphere the second differences miss -tan(lat)/a dz/dy; a conformal map needs
-    // only the local spacings.
-    const float ky = kPerPoint ? 0.0f : g.ky_row[j];
+    // The second differences miss the change of the step lengths: -tan(lat)/a dz/dy on the
+    // sphere, nothing on a conformal map, both terms on other orthogonal grids.
+    Coef<kPerPoint> cy{kPerPoint ? &g.lcy[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.ky_row[j]};
+    Coef<kPerPoint> cx{kPerPoint ? &g.lcx[static_cast<std::size_t>(base)] : nullptr, 0.0f};
     auto yterm = [&](int i) {
-        return (zn[i] + zs[i] - 2.0f * zc[i]) * sy[i] * sy[i] + ky * (zn[i] - zs[i]) * 0.5f * sy[i];
+        return (zn[i] + zs[i] - 2.0f * zc[i]) * sy[i] * sy[i] + cy[i] * (zn[i] - zs[i]) * 0.5f * sy[i];
     };
-    o[0] = (zc[0] + zc[2] - 2.0f * zc[1]) * sx[0] * sx[0] + yterm(0);
-    for (int i = 1; i < nx - 1; ++i) o[i] = (zc[i + 1] + zc[i - 1] - 2.0f * zc[i]) * sx[i] * sx[i] + yterm(i);
+    o[0] = (zc[0] + zc[2] - 2.0f * zc[1]) * sx[0] * sx[0] + cx[0] * (zc[1] - zc[0]) * sx[0] + yterm(0);
+    for (int i = 1; i < nx - 1; ++i)
+        o[i] = (zc[i + 1] + zc[i - 1] - 2.0f * zc[i]) * sx[i] * sx[i] + cx[i] * (zc[i + 1] - zc[i - 1]) * 0.5f * sx[i] +
+               yterm(i);
     const int e = nx - 1;
-    o[e] = (zc[e] + zc[e - 2] - 2.0f * zc[e - 1]) * sx[e] * sx[e] + yterm(e);
+    o[e] = (zc[e] + zc[e - 2] - 2.0f * zc[e - 1]) * sx[e] * sx[e] + cx[e] * (zc[e] - zc[e - 1]) * sx[e] + yterm(e);
 }
 
 }  // namespace
@@ -515,7 +624,7 @@ int GRD_laplacian(const GRD_report* grid, GRD_report* ogrid)
     const float* z = grid->grid;
     const std::vector<char> miss = missing_rows(z, nx, g->ny);
     float* o = ogrid->grid == z ? workspace(0, n) : ogrid->grid;
-    std::vector<float> xx(nx), yy(nx), dy(nx);
+    std::vector<float> xx(nx), yy(nx), dy(nx), dx(nx);
     std::vector<float> column(g->ny);
     for (int j = 0; j < g->ny; ++j) {
         float* orow = o + static_cast<long>(j) * nx;
@@ -534,9 +643,13 @@ int GRD_laplacian(const GRD_report* grid, GRD_report* ogrid)
             yy[i] = careful_second(z + i, j, g->ny, nx, sy[i] * sy[i]);
         }
         row_dy(*g, z, miss, j, dy.data());
-        const float ky = g->latlon ? g->ky_row[j] : 0.0f;
-        for (int i = 0; i < nx; ++i)
-            orow[i] = pick(xx[i] == kMissing || yy[i] == kMissing || dy[i] == kMissing, xx[i] + yy[i] + ky * dy[i]);
+        row_dx(*g, z, j, dx.data());
+        for (int i = 0; i < nx; ++i) {
+            const std::size_t k = static_cast<std::size_t>(j) * nx + i;
+            const float cy = g->latlon ? g->ky_row[j] : g->lcy[k], cx = g->latlon ? 0.0f : g->lcx[k];
+            const bool miss = xx[i] == kMissing || yy[i] == kMissing || dy[i] == kMissing || (cx != 0.0f && dx[i] == kMissing);
+            orow[i] = pick(miss, xx[i] + yy[i] + cy * dy[i] + (cx != 0.0f ? cx * dx[i] : 0.0f));
+        }
     }
     if (o != ogrid->grid) std::memcpy(ogrid->grid, o, static_cast<std::size_t>(n) * sizeof(float));
     blank_bad(*g, ogrid->grid);
@@ -614,15 +727,24 @@ int GRD_advection(const GRD_report* ugrid, const GRD_report* vgrid, const GRD_re
 // Coriolis parameter (10^-5 / s) at every point of grid into f; false without a usable domain.
 bool grd::coriolis_field(const GRD_report* grid, std::vector<float>& f)
 {
-    Geometry* g = geometry(grid);
-    if (!g) return false;
-    const long n = GRD_num_points(grid);
-    f.resize(static_cast<std::size_t>(n));
-    for (int j = 0; j < g->ny; ++j)
-        for (int i = 0; i < g->nx; ++i) {
-            const float lat = g->lat_at(j, i);
-            f[static_cast<std::size_t>(j) * g->nx + i] =
-                lat == kMissing ? kMissing : static_cast<float>(kTwoOmega * std::sin(lat * kDegToRad));
+    if (!grd::has_values(grid)) return false;
+    const Domain& d = grid->domain;
+    const int nx = d.nx, ny = d.ny;
+    f.assign(static_cast<std::size_t>(nx) * ny, kMissing);
+    auto coriolis = [](double lat) { return static_cast<float>(kTwoOmega * std::sin(lat * kDegToRad)); };
+    if (d.proj == 2) {
+        for (int j = 0; j < ny; ++j)
+            std::fill_n(f.begin() + static_cast<long>(j) * nx, nx, coriolis(grd::latlon_row_lat(d, j)));
+        return true;
+    }
+    // Only the latitude matters here: every earth projection has one.
+    MAP_keep_domain keep;
+    MAP_domain(&d);
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i) {
+            float x = 0, y = 0, lat = 0, lon = 0;
+            MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
+            if (MAP_untran(x, y, &lat, &lon) == 1) f[static_cast<std::size_t>(j) * nx + i] = coriolis(lat);
         }
     return true;
 }

@@ -1,5 +1,9 @@
 // The grid command driver: command words name a grid file, a function with its operands and
 // optionally "=" and an output file; results are printed or written.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -79,6 +83,14 @@ bool resolve_file(const char* name, char* path, std::size_t size)
         FILE_add_path(grid_path, name, joined, sizeof joined);
         if (FILE_exist(joined)) return str_copy(path, size, joined) == 0;
     }
+    // With "current" set, the word names a data type of the naming convention: its file at
+    // that time.
+    if (const char* current = RES_get("current")) {
+        char named[FILE_NAME_SIZE];
+        FILE_set_name(name);
+        FILE_set_current(*current ? current : "la", named);
+        if (named[0] && FILE_exist(named)) return str_copy(path, size, named) == 0;
+    }
     const bool time_expr = name[0] == '#' || strnicmp(name, "la", 2) == 0 || strnicmp(name, "cu", 2) == 0;
     if (time_expr) {
         char named[FILE_NAME_SIZE];
@@ -89,15 +101,36 @@ bool resolve_file(const char* name, char* path, std::size_t size)
     return false;
 }
 
-// Splits "file,var=...,lev=..." and reads the grid the operand and the base request ask for.
-int load_grid(const char* item, const Request& base, GRD_report* grid, GRD_info* info)
+// Why a grid file cannot be read: the system's reason.
+std::string unreadable_reason(const char* path)
+{
+    struct stat st {};
+    if (::stat(path, &st) != 0) return std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "is a directory";
+    if (::access(path, R_OK) != 0) return std::strerror(errno);
+    return "";
+}
+
+// Resolves the file of an item and says why when it cannot be read.
+bool readable_file(const char* name, char* path, std::size_t size)
+{
+    const bool found = resolve_file(name, path, size);
+    const std::string why = unreadable_reason(path);
+    if (found && why.empty()) return true;
+    MESS_print(M_error, "Unable to open grid file: %s: %s\n", name, why.empty() ? "not found" : why.c_str());
+    return false;
+}
+
+// Splits "file,var=...,lev=..." into the file's path and the request: the base request with
+// the item's selections.
+int parse_item(const char* item, const Request& base, Request* r, char* path, std::size_t size)
 {
     char text[FILE_NAME_SIZE + 100];
     if (str_copy(text, sizeof text, item) < 0) {
         MESS_print(M_error, "Grid file name too long: %s\n", item);
         return kFail;
     }
-    Request r = base;
+    *r = base;
     char* comma = std::strchr(text, ',');
     if (comma) {
         *comma = '\0';
@@ -105,20 +138,24 @@ int load_grid(const char* item, const Request& base, GRD_report* grid, GRD_info*
         if (GRD_parse_params(comma + 1, &extra.req, &extra.num) < 0) return kFail;
         for (int k = 0; k < 5; ++k)
             if (extra.req.var[k] != -9999) {
-                std::copy(extra.req.var, extra.req.var + 5, r.req.var);
+                std::copy(extra.req.var, extra.req.var + 5, r->req.var);
                 break;
             }
-        if (extra.req.ltype != -9999) r.req.ltype = extra.req.ltype;
-        if (extra.req.level != -9999) r.req.level = extra.req.level;
-        if (extra.req.time != -9999) r.req.time = extra.req.time;
-        if (extra.req.units[0]) str_copy(r.req.units, sizeof r.req.units, extra.req.units);
-        if (extra.num != -9999) r.num = extra.num;
+        if (extra.req.ltype != -9999) r->req.ltype = extra.req.ltype;
+        if (extra.req.level != -9999) r->req.level = extra.req.level;
+        if (extra.req.time != -9999) r->req.time = extra.req.time;
+        if (extra.req.units[0]) str_copy(r->req.units, sizeof r->req.units, extra.req.units);
+        if (extra.num != -9999) r->num = extra.num;
     }
+    return readable_file(text, path, size) ? 0 : kFail;
+}
+
+// Splits "file,var=...,lev=..." and reads the grid the operand and the base request ask for.
+int load_grid(const char* item, const Request& base, GRD_report* grid, GRD_info* info)
+{
+    Request r;
     char path[FILE_NAME_SIZE];
-    if (!resolve_file(text, path, sizeof path)) {
-        MESS_print(M_error, "Unable to open grid file: %s\n", text);
-        return kFail;
-    }
+    if (parse_item(item, base, &r, path, sizeof path) < 0) return kFail;
     GRD_set_request(&r.req, r.num);
     const int got = GRD_read_file(path, grid, info, -9999);
     if (got < 0) return kFail;
@@ -224,14 +261,11 @@ int inventory(const char* item)
     char name[FILE_NAME_SIZE + 100];
     str_copy(name, sizeof name, item);
     if (char* comma = std::strchr(name, ',')) *comma = '\0';
-    if (!resolve_file(name, path, sizeof path)) {
-        MESS_print(M_error, "Unable to open grid file: %s\n", name);
-        return kFail;
-    }
+    if (!readable_file(name, path, sizeof path)) return kFail;
     int type = 0;
     const int fd = GRD_open(path, 0, &type);
     if (fd < 0) {
-        MESS_print(M_error, "Unable to open grid file: %s\n", path);
+        MESS_print(M_error, "Unable to open grid file: %s: not a grid file of a known type\n", path);
         return kFail;
     }
     GRD_info info{};
@@ -274,7 +308,7 @@ bool is_picture(const char* name)
 
 // Picture settings from resources: plot_domain "size,W,H" for the picture size; parameter
 // items "cint=N" (contour interval) and "palette=seq|div".
-void picture_options(DRAW_map_opts* opts)
+bool picture_options(DRAW_map_opts* opts)
 {
     DRAW_map_defaults(opts);
     const char* size = RES_get("plot_domain");
@@ -285,7 +319,8 @@ void picture_options(DRAW_map_opts* opts)
             opts->width = d.nx;
             opts->height = d.ny;
         } else {
-            MESS_print(M_warn, "Picture size not understood (size,WIDTH,HEIGHT): %s\n", size);
+            MESS_print(M_error, "Picture size not understood (size,WIDTH,HEIGHT): %s\n", size);
+            return false;
         }
     }
     int count = 0;
@@ -304,6 +339,7 @@ void picture_options(DRAW_map_opts* opts)
         }
     }
     if (items) free_parsed_array(count, items);
+    return true;
 }
 
 // One map per grid: the first under the given name, further ones (vector results) with
@@ -311,7 +347,7 @@ void picture_options(DRAW_map_opts* opts)
 int draw_grids(const char* target, GRD_report* const* grids, int n)
 {
     DRAW_map_opts opts;
-    picture_options(&opts);
+    if (!picture_options(&opts)) return kFail;
     const std::string name(target);
     int status = 0;
     for (int k = 0; k < n; ++k) {
@@ -388,14 +424,30 @@ int constant_arith(GRD_report* out, const GRD_report* in, const char* op, float 
     return 0;
 }
 
-void set_format_from_parameter()
+bool set_format_from_parameter()
 {
     int count = 0;
     char** items = nullptr;
     RES_getvals("parameter", &count, &items);
+    bool ok = true;
     for (int k = 0; k < count; ++k)
-        if (strnicmp(items[k], "grdfmt", 6) == 0 && items[k][6] != '\0') GRD_set_format(items[k] + 7);
+        if (strnicmp(items[k], "grdfmt", 6) == 0 && items[k][6] != '\0' && GRD_set_format(items[k] + 7) < 0) ok = false;
     if (items) free_parsed_array(count, items);
+    return ok;
+}
+
+bool is_reduction(const char* word)
+{
+    return stricmp(word, "sum") == 0 || stricmp(word, "avg") == 0 || stricmp(word, "max") == 0 ||
+           stricmp(word, "min") == 0;
+}
+
+// Words a form of the command takes after the file and the function word.
+bool operand_count(const char* func, int given, int least, int most, const char* usage)
+{
+    if (given >= least && given <= most) return true;
+    MESS_print(M_error, "%s takes %s: %s\n", func, usage, given < least ? "too few words" : "too many words");
+    return false;
 }
 
 }  // namespace
@@ -406,15 +458,16 @@ int GRD_math_file(const char* oper, char** items, int n)
     const bool sum = stricmp(oper, "sum") == 0, avg = stricmp(oper, "avg") == 0;
     const bool max = stricmp(oper, "max") == 0, min = stricmp(oper, "min") == 0;
     if (!sum && !avg && !max && !min) return 0;
+    // The grids the item and the selection resources name, nothing else.
+    Request base;
+    if (!resource_request(&base)) return 0;
+    Request r;
     char path[FILE_NAME_SIZE];
-    if (!resolve_file(items[0], path, sizeof path)) {
-        MESS_print(M_error, "Unable to open grid file: %s\n", items[0]);
-        return 0;
-    }
+    if (parse_item(items[0], base, &r, path, sizeof path) < 0) return 0;
     int type = 0;
     const int fd = GRD_open(path, 0, &type);
     if (fd < 0) {
-        MESS_print(M_error, "Unable to open grid file: %s\n", path);
+        MESS_print(M_error, "Unable to open grid file: %s: not a grid file of a known type\n", path);
         return 0;
     }
     GRD_info info{};
@@ -426,18 +479,35 @@ int GRD_math_file(const char* oper, char** items, int n)
         int reached = num;
         std::free(cur.g.grid);
         cur.g.grid = nullptr;
-        const int r = GRD_read(fd, &cur.g, 0, &reached);
-        if (r < 0) break;
-        if (r != 0 || !cur.g.grid) continue;
+        const int rh = GRD_read(fd, &cur.g, 1, &reached);
+        if (rh < 0) break;
+        if (rh != 0) continue;
         num = reached;
+        if ((r.num >= 0 && num != r.num) || !grd::test_any(&cur.g, &r.req, -9999)) continue;
+        reached = num;
+        if (GRD_read(fd, &cur.g, 0, &reached) != 0 || !cur.g.grid) {
+            GRD_close(fd);
+            MESS_print(M_error, "GRD_math_file: Unable to read grid %d of %s\n", num, path);
+            return 0;
+        }
+        if (r.req.units[0] && GRD_units(&cur.g, r.req.units) < 0) {
+            GRD_close(fd);
+            return 0;
+        }
         if (grids == 0) {
             GRD_copy(&acc.g, &cur.g);
             counts.assign(static_cast<std::size_t>(GRD_num_points(&acc.g)), 0);
             for (std::size_t k = 0; k < counts.size(); ++k) counts[k] = acc.g.grid[k] != kMissing;
         } else {
-            if (!grd::same_shape(&acc.g, &cur.g)) {
+            if (!grd::same_shape(&acc.g, &cur.g) || !grd::same_domain(&acc.g, &cur.g, "GRD_math_file")) {
                 GRD_close(fd);
                 MESS_print(M_error, "GRD_math_file: Invalid grids\n");
+                return 0;
+            }
+            if (stricmp(acc.g.units, cur.g.units) != 0) {
+                GRD_close(fd);
+                MESS_print(M_error, "GRD_math_file: grids in %s and %s cannot be combined: select one quantity\n",
+                           acc.g.units, cur.g.units);
                 return 0;
             }
             for (std::size_t k = 0; k < counts.size(); ++k) {
@@ -455,7 +525,7 @@ int GRD_math_file(const char* oper, char** items, int n)
     }
     GRD_close(fd);
     if (grids == 0) {
-        MESS_print(M_error, "GRD_math_file: Invalid grids\n");
+        MESS_print(M_error, "GRD_math_file: No grid matches the request in %s\n", path);
         return 0;
     }
     if (avg)
@@ -471,16 +541,16 @@ int GRD_math_command(int num, char** cmd)
         MESS_print(M_error, "Expected a grid file and a function\n");
         return kFail;
     }
-    set_format_from_parameter();
+    if (!set_format_from_parameter()) return kFail;
     Request base;
     if (!resource_request(&base)) return kFail;
-    // "=" and an output file end the words.
+    // "=" and one output file end the words.
     const char* out = nullptr;
     int words = num;
     for (int k = 1; k < num; ++k)
         if (std::strcmp(cmd[k], "=") == 0) {
-            if (k + 1 >= num) {
-                MESS_print(M_error, "Expected an output file after =\n");
+            if (k + 2 != num || std::strcmp(cmd[k + 1], "=") == 0) {
+                MESS_print(M_error, "Expected one output file after =\n");
                 return kFail;
             }
             out = cmd[k + 1];
@@ -488,11 +558,20 @@ int GRD_math_command(int num, char** cmd)
             break;
         }
     const char* func = cmd[1];
-    if (stricmp(func, "info") == 0) return inventory(cmd[0]);
-    if (out && (stricmp(func, "sum") == 0 || stricmp(func, "avg") == 0 || stricmp(func, "max") == 0 ||
-                stricmp(func, "min") == 0)) {
+    const int extra = words - 2;   // words after the function word
+    if (stricmp(func, "info") == 0) {
+        if (!operand_count(func, extra, 0, 0, "no further words")) return kFail;
+        return inventory(cmd[0]);
+    }
+    // A reduction names the grids of a file; with operands the same words are point-wise.
+    if (is_reduction(func) && extra == 0 && out) {
         char* items[2] = {cmd[0], const_cast<char*>(out)};
         return GRD_math_file(func, items, 2) ? 0 : kFail;
+    }
+    const bool pointwise = is_reduction(func) && extra > 0;
+    if (GRD_is_plot_func(func)) {
+        MESS_print(M_error, "%s draws wind symbols or streamlines in a picture; it computes no grid\n", func);
+        return kFail;
     }
     if (!is_stats(func) && !is_arith(func) && !GRD_is_math_func(func) &&
         !(stricmp(func, "val") == 0 || stricmp(func, "loc") == 0 || stricmp(func, "domain") == 0 ||
@@ -500,6 +579,35 @@ int GRD_math_command(int num, char** cmd)
           stricmp(func, "remap") == 0 || stricmp(func, "cutoff") == 0 || stricmp(func, "sum") == 0)) {
         MESS_print(M_error, "GRD_math: Math function not available: %s\n", func);
         return kBadFunction;
+    }
+    // Check the words of each form before reading anything.
+    float c = 0;
+    const bool with_constant = is_arith(func) && extra == 1 && parse_float(cmd[2], &c);
+    if (stricmp(func, "domain") == 0 || (is_stats(func) && !pointwise)) {
+        if (!operand_count(func, extra, 0, 0, "no further words")) return kFail;
+    } else if (stricmp(func, "cor") == 0) {
+        if (!operand_count(func, extra, 1, 1, "one operator (add, sub, sub-, mul, div, div-)")) return kFail;
+    } else if (stricmp(func, "unit") == 0) {
+        if (!operand_count(func, extra, 1, 1, "one unit text")) return kFail;
+    } else if (stricmp(func, "remap") == 0) {
+        if (!operand_count(func, extra, 0, 1, "at most one domain")) return kFail;
+    } else if (stricmp(func, "cutoff") == 0) {
+        if (!operand_count(func, extra, 2, 3, "lower|higher VALUE [NEW]")) return kFail;
+    } else if (stricmp(func, "piece") == 0) {
+        if (!operand_count(func, extra, 1, 1, "NXxNY")) return kFail;
+    } else if (stricmp(func, "val") == 0 || stricmp(func, "loc") == 0) {
+        if (!operand_count(func, extra, 1, 1 << 20, "id, ll or grid positions")) return kFail;
+    } else if (!with_constant) {
+        int least = 0, most = 0;
+        const bool vect = GRD_is_vect_func(func);
+        if (grd::math_operands(func, &least, &most)) {
+            char usage[64];
+            str_format(usage, sizeof usage, "%d to %d operands", least, most);
+            if (least == most) str_format(usage, sizeof usage, "%d operand%s", least, least == 1 ? "" : "s");
+            // The file is the first operand.
+            if (!operand_count(func, extra + 1, least, std::min(most, GRD_MATH_OPERANDS - (vect ? 2 : 1)), usage))
+                return kFail;
+        }
     }
     Grid first;
     GRD_info info{};
@@ -510,18 +618,17 @@ int GRD_math_command(int num, char** cmd)
         DOM_print(M_print, &g->domain);
         return 0;
     }
-    if (is_stats(func)) return print_stats(func, g);
+    if (is_stats(func) && !pointwise) return print_stats(func, g);
     if (stricmp(func, "val") == 0 || stricmp(func, "loc") == 0)
         return points(g, cmd + 2, words - 2, stricmp(func, "val") == 0);
 
     Grid result, result2;
-    float c = 0;
-    if (is_arith(func) && words == 3 && parse_float(cmd[2], &c)) {
+    if (with_constant) {
         if (constant_arith(&result.g, g, func, c) < 0) return kFail;
     } else if (stricmp(func, "cor") == 0) {
-        if (words < 3 || GRD_copy(&result.g, g) < 0 || GRD_coriolis(&result.g, cmd[2]) < 0) return kFail;
+        if (GRD_copy(&result.g, g) < 0 || GRD_coriolis(&result.g, cmd[2]) < 0) return kFail;
     } else if (stricmp(func, "unit") == 0) {
-        if (words < 3 || GRD_copy(&result.g, g) < 0 || GRD_units(&result.g, cmd[2]) < 0) return kFail;
+        if (GRD_copy(&result.g, g) < 0 || GRD_units(&result.g, cmd[2]) < 0) return kFail;
     } else if (stricmp(func, "remap") == 0) {
         Domain d;
         DOM_init(&d);
@@ -533,7 +640,7 @@ int GRD_math_command(int num, char** cmd)
         if (GRD_remap(&result.g, &d, g) < 0) return kFail;
     } else if (stricmp(func, "cutoff") == 0) {
         float cut = 0, nval = kMissing;
-        if (words < 4 || !parse_float(cmd[3], &cut) || (words >= 5 && !parse_float(cmd[4], &nval))) {
+        if (!parse_float(cmd[3], &cut) || (words >= 5 && !parse_float(cmd[4], &nval))) {
             MESS_print(M_error, "Expected cutoff lower|higher VALUE [NEW]\n");
             return kFail;
         }
@@ -541,8 +648,10 @@ int GRD_math_command(int num, char** cmd)
     } else if (stricmp(func, "piece") == 0) {
         int px = 0, py = 0;
         char rest = '\0';
-        if (words < 3 || std::sscanf(cmd[2], "%dx%d%c", &px, &py, &rest) != 2 || px < 1 || py < 1 || px * py > GRD_MAX_GRIDS) {
-            MESS_print(M_error, "Expected piece NXxNY\n");
+        // Each count on its own first: their product must not overflow.
+        if (std::sscanf(cmd[2], "%dx%d%c", &px, &py, &rest) != 2 || px < 1 || py < 1 || px > GRD_MAX_GRIDS ||
+            py > GRD_MAX_GRIDS || px * py > GRD_MAX_GRIDS) {
+            MESS_print(M_error, "Expected piece NXxNY with at most %d tiles\n", GRD_MAX_GRIDS);
             return kFail;
         }
         // Tiles are the grids of the file in order, row after row.
@@ -573,7 +682,7 @@ int GRD_math_command(int num, char** cmd)
         int k = first_op + 1;
         for (int w = 2; w < words; ++w, ++k) {
             if (k >= GRD_MATH_OPERANDS) {
-                MESS_print(M_error, "Too many operands\n");
+                MESS_print(M_error, "Too many operands: at most %d\n", GRD_MATH_OPERANDS - first_op);
                 return kFail;
             }
             float value = 0;
@@ -587,7 +696,6 @@ int GRD_math_command(int num, char** cmd)
             grids[k] = &operands.back()->g;
         }
         if (!GRD_math(func, grids, values)) return GRD_is_math_func(func) ? kFail : kBadFunction;
-        if (GRD_is_plot_func(func)) return 0;
         GRD_report* outs[2] = {&result.g, &result2.g};
         return save_or_show(out, outs, vect ? 2 : 1, &info);
     }

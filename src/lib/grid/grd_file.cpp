@@ -1,6 +1,7 @@
 // Grid files seen as grid sets: reading the requested grid of a file, searching an open file
 // for several requests, writing result files, and soundings from grids of pressure levels.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -45,8 +46,17 @@ int read_values(int fd, GRD_report* grid, int num, const VAR_data& req)
     drop_values(grid);
     int reached = num;
     if (GRD_read(fd, grid, 0, &reached) != 0 || !grid->grid) return -1;
-    if (req.units[0]) GRD_units(grid, req.units);
+    if (req.units[0] && GRD_units(grid, req.units) < 0) return -1;
     return reached;
+}
+
+// A text grid file whose reader gave up before its end holds a grid that could not be read:
+// that is a damaged file, not a file without the grid asked for.
+bool stopped_early(int fd)
+{
+    const GRD_file* gf = GRD_get_gfile(fd);
+    return gf && gf->type >= GRD_TYPE_TEXT && gf->type <= GRD_TYPE_QAZ4 && gf->file && !gf->is_std &&
+           !std::feof(gf->file);
 }
 
 }  // namespace
@@ -85,12 +95,12 @@ int GRD_read_file(const char* filename, GRD_report* grid, GRD_info* info, int ki
     grd::get_request(&req, &wanted_num);
     if (wanted_num >= 0) {
         const int got = read_values(slot.fd, grid, wanted_num, req);
-        return got < 0 ? 0 : got + 1;
+        return got >= 0 ? got + 1 : stopped_early(slot.fd) ? -1 : 0;
     }
     for (int num = 0; !grd::past_end(slot.fd, num); ++num) {
         int reached = num;
         const int r = GRD_read(slot.fd, grid, 1, &reached);
-        if (r < 0) break;
+        if (r < 0) return stopped_early(slot.fd) ? -1 : 0;
         if (r != 0) continue;   // a message without a product
         num = reached;
         if (!grd::test_any(grid, &req, kind)) continue;
@@ -180,11 +190,12 @@ int grd::save_grids(const char* filename, GRD_report* const* grids, int n, GRD_i
             MESS_print(M_error, "GRD_save_file: Unable to write grid file: %s\n", filename);
             return -1;
         }
-    // A CF file is laid out when it is closed: a failure then is a failure to write.
+    // Buffered data reaches the file only at the close, and a CF file is laid out then:
+    // a failure there is a failure to write.
     const int fd = slot.fd;
     slot.fd = -1;
     if (GRD_close(fd) != 0) {
-        MESS_print(M_error, "GRD_save_file: Unable to write grid file: %s\n", filename);
+        MESS_print(M_error, "GRD_save_file: Unable to finish writing grid file: %s\n", filename);
         return -1;
     }
     return 0;

@@ -1,6 +1,7 @@
 // Grid math: the table of named functions, operand checks and unit preparation, the
 // point-wise evaluation loop and the functions that need each point's position.
 #include <algorithm>
+#include <initializer_list>
 #include <string>
 #include <cmath>
 #include <cstdio>
@@ -52,7 +53,15 @@ struct Call {
     int flags;
     long npts;
     const char* first_units;
+    // The humidity operand (0: none) is turned into a dew point per point; its kind comes
+    // from its unit text.
+    int hum_k, temp_k, pres_k;
+    int hum_kind;
+    float hum_factor;     // to %, or to kg/kg
+    float level_p;        // pressure (mb) of the humidity's level when no operand gives one
 };
+
+enum HumKind { kHumDew = 0, kHumRh, kHumSpecific, kHumMixing };
 
 bool missing(float v) { return v == kMissing; }
 
@@ -125,6 +134,30 @@ float f_show(const float* a, int fl)
 
 float operand(const Call& c, int k, long p) { return c.g[k] ? c.g[k]->grid[p] : c.c[k]; }
 
+// The humidity operand as the function wants it: a dew point (K), or for "rhum" of a relative
+// humidity the humidity itself in %.
+float humidity_value(const Call& c, const float* a)
+{
+    const float h = a[c.hum_k - 1];
+    const float t = c.temp_k ? a[c.temp_k - 1] : kMissing;
+    switch (c.hum_kind) {
+        case kHumRh:
+            if (c.flags & kHumidityIsRh) return h * c.hum_factor;
+            return t == kMissing ? kMissing : dew_temp(t, h * c.hum_factor);
+        case kHumSpecific:
+        case kHumMixing: {
+            const float p = c.pres_k ? a[c.pres_k - 1] : c.level_p;
+            double w = h * c.hum_factor;
+            if (p == kMissing || !(p > 0.0f) || w <= 0.0 || w >= 1.0) return kMissing;
+            if (c.hum_kind == kHumSpecific) w = w / (1.0 - w);
+            const double e = w * p / (0.62197 + w);
+            const float td = temp_vapor_pr(static_cast<float>(e));
+            return td > 0.0f ? td : kMissing;
+        }
+        default: return h;
+    }
+}
+
 // All operands present: the function; any missing: -9999. Non-finite results are missing.
 int eval_point(Call& c)
 {
@@ -134,6 +167,10 @@ int eval_point(Call& c)
         for (int k = 1; k <= c.n; ++k) {
             a[k - 1] = operand(c, k, p);
             miss = miss || missing(a[k - 1]);
+        }
+        if (!miss && c.hum_k) {
+            a[c.hum_k - 1] = humidity_value(c, a);
+            miss = missing(a[c.hum_k - 1]);
         }
         float r = miss ? kMissing : c.f->point(a, c.flags);
         if (!std::isfinite(r)) r = kMissing;
@@ -228,6 +265,12 @@ int eval_smooth(Call& c)
     const GRD_report* in = c.g[1];
     const float s = c.g[2] ? c.g[2]->grid[0] : c.c[2];
     if (!in || s == 0.0f || missing(s)) return -1;
+    if (s > 0.0f) {
+        // exp(r^2 / s) grows with the distance: the far corners would outweigh the centre.
+        MESS_print(M_error, "GRD_math: smooth needs a negative width (weights exp(r^2 / s)); %g would weight "
+                            "distant points more than near ones\n", s);
+        return -1;
+    }
     constexpr int kReach = 4;
     float w[2 * kReach + 1][2 * kReach + 1];
     for (int dj = -kReach; dj <= kReach; ++dj)
@@ -271,9 +314,20 @@ int eval_vdiff(Call& c)
     return 0;
 }
 
-void set_scaled_units(GRD_report* out, const char* in_units, const char* mstr, float scale)
+// A result whose unit text does not fit the grid's unit field is refused: a cut text would
+// label the values with another unit.
+bool set_scaled_units(GRD_report* out, const char* in_units, const char* mstr, float scale)
 {
-    UNIT_scale(in_units, mstr, out->units, scale, sizeof out->units);
+    char full[128];
+    UNIT_scale(in_units, mstr, full, scale, sizeof full);
+    if (std::strlen(full) >= sizeof out->units) {
+        MESS_print(M_error, "GRD_math: the unit text of the result, \"%s\", is longer than the %zu characters a grid "
+                            "holds; convert the operand to a shorter unit first\n",
+                   full, sizeof out->units - 1);
+        return false;
+    }
+    str_copy(out->units, sizeof out->units, full);
+    return true;
 }
 
 int eval_calculus(Call& c)
@@ -284,20 +338,16 @@ int eval_calculus(Call& c)
     const char* zu = c.first_units;
     if (name == "dx" || name == "dy") {
         const int r = name == "dx" ? GRD_dx(z, o) : GRD_dy(z, o);
-        set_scaled_units(o, zu, "/m", 1e-5f);
-        return r;
+        return r == 0 && set_scaled_units(o, zu, "/m", 1e-5f) ? 0 : -1;
     }
     if (name == "grad") {
         const GRD_report* zz = c.g[1];
         if (GRD_dx(zz, o) < 0 || GRD_dy(zz, c.out2) < 0) return -1;
-        set_scaled_units(o, zu, "/m", 1e-5f);
-        set_scaled_units(c.out2, zu, "/m", 1e-5f);
-        return 0;
+        return set_scaled_units(o, zu, "/m", 1e-5f) && set_scaled_units(c.out2, zu, "/m", 1e-5f) ? 0 : -1;
     }
     if (name == "lapl") {
         const int r = GRD_laplacian(z, o);
-        set_scaled_units(o, zu, "/m^2", 1e-10f);
-        return r;
+        return r == 0 && set_scaled_units(o, zu, "/m^2", 1e-10f) ? 0 : -1;
     }
     if (name == "ugeos" || name == "vgeos") {
         const bool ug = name == "ugeos";
@@ -325,13 +375,11 @@ int eval_calculus(Call& c)
             for (long p = 0; p < c.npts; ++p)
                 if (!missing(o->grid[p])) o->grid[p] = -o->grid[p];
         }
-        set_scaled_units(o, zu, "/m", 1e-5f);
-        return 0;
+        return set_scaled_units(o, zu, "/m", 1e-5f) ? 0 : -1;
     }
     if (name == "vconv") {
         if (!c.g[3] || GRD_converge(u, v, c.g[3], o) < 0) return -1;
-        set_scaled_units(o, c.g[3]->units, "/s", 1e-5f);
-        return 0;
+        return set_scaled_units(o, c.g[3]->units, "/s", 1e-5f) ? 0 : -1;
     }
     if (name == "def1" || name == "def2" || name == "rvort" || name == "avort") {
         int r = name == "def1" ? GRD_deformation1(u, v, o)
@@ -343,15 +391,16 @@ int eval_calculus(Call& c)
     }
     if (name == "adv") {
         if (!c.g[3] || GRD_advection(u, v, c.g[3], o) < 0) return -1;
-        set_scaled_units(o, c.g[3]->units, "/s", 1e-5f);
-        return 0;
+        return set_scaled_units(o, c.g[3]->units, "/s", 1e-5f) ? 0 : -1;
     }
     if (name == "uq" || name == "vq") {
         const GRD_report* t = c.g[3];
         if (!t) return -1;
-        float pres = c.g[4] ? kMissing : c.c[4];
-        if (missing(pres) && t->ltype == 100) pres = static_cast<float>(t->level);
-        if (missing(pres) || pres <= 0.0f) {
+        // The level pressure: a fourth operand (grid or number), else the temperature's level.
+        const GRD_report* pgrid = c.n >= 4 ? c.g[4] : nullptr;
+        float pres = c.n >= 4 && !pgrid ? c.c[4] : kMissing;
+        if (!pgrid && missing(pres) && t->ltype == 100 && t->level > 0) pres = static_cast<float>(t->level);
+        if (!pgrid && (missing(pres) || pres <= 0.0f)) {
             MESS_print(M_error, "GRD_math: %s needs the level pressure (mb)\n", name.c_str());
             return -1;
         }
@@ -361,9 +410,11 @@ int eval_calculus(Call& c)
         int r = (uq ? GRD_dx(u, &du) : GRD_dy(u, &du)) | (uq ? GRD_dx(v, &dv) : GRD_dy(v, &dv)) |
                 GRD_dx(t, &tx) | GRD_dy(t, &ty);
         if (r == 0) {
-            const float k = -287.05f / (100.0f * pres);
             for (long p = 0; p < c.npts; ++p) {
-                const bool miss = missing(du.grid[p]) || missing(dv.grid[p]) || missing(tx.grid[p]) || missing(ty.grid[p]);
+                const float pp = pgrid ? pgrid->grid[p] : pres;
+                const float k = -287.05f / (100.0f * pp);
+                const bool miss = missing(du.grid[p]) || missing(dv.grid[p]) || missing(tx.grid[p]) ||
+                                  missing(ty.grid[p]) || missing(pp) || !(pp > 0.0f);
                 o->grid[p] = miss ? kMissing : k * (du.grid[p] * tx.grid[p] + dv.grid[p] * ty.grid[p]);
             }
             str_copy(o->units, sizeof o->units, "1e-10 m^2/kg/s");
@@ -386,13 +437,13 @@ const Func kFuncs[] = {
     {"min", 1, Kind::any, "", nullptr, "Minimum", nullptr, eval_any},
     {"sum", 1, Kind::any, "", nullptr, "Sum", nullptr, eval_any},
     {"avg", 1, Kind::any, "", nullptr, "Average", nullptr, eval_any},
-    {"add", 2, Kind::point, "..", nullptr, nullptr, f_add, eval_point},
-    {"sub", 2, Kind::point, "..", nullptr, nullptr, f_sub, eval_point},
-    {"mul", 2, Kind::point, "..", nullptr, nullptr, f_mul, eval_point},
-    {"div", 2, Kind::point, "..", nullptr, nullptr, f_div, eval_point},
-    {"mod", 2, Kind::point, "..", nullptr, nullptr, f_mod, eval_point},
-    {"thick", 2, Kind::point, "LL", nullptr, "Thickness", f_sub, eval_point},
-    {"interp", 3, Kind::point, "...", nullptr, nullptr, f_interp, eval_point},
+    {"add", 2, Kind::point, "..", nullptr, "Sum", f_add, eval_point},
+    {"sub", 2, Kind::point, "..", nullptr, "Difference", f_sub, eval_point},
+    {"mul", 2, Kind::point, "..", nullptr, "Product", f_mul, eval_point},
+    {"div", 2, Kind::point, "..", nullptr, "Quotient", f_div, eval_point},
+    {"mod", 2, Kind::point, "..", nullptr, "Remainder", f_mod, eval_point},
+    {"thick", 2, Kind::point, ".=", nullptr, "Thickness", f_sub, eval_point},
+    {"interp", 3, Kind::point, "...", nullptr, "Interpolation", f_interp, eval_point},
     {"sqrt", 1, Kind::point, ".", nullptr, nullptr, f_sqrt, eval_point},
     {"exp", 1, Kind::point, ".", nullptr, nullptr, f_exp, eval_point},
     {"log", 1, Kind::point, ".", nullptr, nullptr, f_log, eval_point},
@@ -453,8 +504,8 @@ const Func kFuncs[] = {
     {"adv", 3, Kind::calculus, "SS.", "", "Advection", nullptr, eval_calculus},
     {"ugeos", 1, Kind::calculus, "L", "", "Geostrophic U Wind", nullptr, eval_calculus},
     {"vgeos", 1, Kind::calculus, "L", "", "Geostrophic V Wind", nullptr, eval_calculus},
-    {"uq", 3, Kind::calculus, "SST.", "", "Q-vector U", nullptr, eval_calculus},
-    {"vq", 3, Kind::calculus, "SST.", "", "Q-vector V", nullptr, eval_calculus},
+    {"uq", 3, Kind::calculus, "SSTP", "", "Q-vector U", nullptr, eval_calculus},
+    {"vq", 3, Kind::calculus, "SSTP", "", "Q-vector V", nullptr, eval_calculus},
     {"wind", 0, Kind::plot, "", nullptr, nullptr, nullptr, eval_plot},
     {"vect", 0, Kind::plot, "", nullptr, nullptr, nullptr, eval_plot},
     {"stream", 0, Kind::plot, "", nullptr, nullptr, nullptr, eval_plot},
@@ -473,10 +524,23 @@ constexpr Alias kAliases[] = {
     {"vwnd", "VGRD"},  {"spd", "wspd"},      {"vapor", "VAPP"},
 };
 
+// Functions whose word names no quantity: their result has no variable of its own ("div" is
+// a quotient, not divergence; "grad" a gradient, not radiation). "copy" and "smooth" keep
+// their operand's variable.
+constexpr const char* kGeneric[] = {"copy", "max",  "min",  "sum",  "avg",   "add",   "sub", "mul",
+                                    "div",  "mod",  "interp", "sqrt", "exp", "log", "log10", "abs",
+                                    "sin",  "cos",  "tan",  "asin", "acos",  "atan",  "pow", "atan2",
+                                    "smooth", "mag", "dot", "cross", "vdiff", "grad", "lat", "lon",
+                                    "projx", "projy", "dir", "ewdir"};
+
+bool keeps_variable(const char* func) { return stricmp(func, "copy") == 0 || stricmp(func, "smooth") == 0; }
+
 const char* variable_name(const char* func)
 {
     for (const Alias& a : kAliases)
         if (stricmp(a.func, func) == 0) return a.var;
+    for (const char* g : kGeneric)
+        if (stricmp(g, func) == 0) return nullptr;
     return func;
 }
 
@@ -520,18 +584,66 @@ bool is_temperature_unit(const char* units)
     return units && *units && UNIT_linear(units, "K", &s, &o) == 1;
 }
 
-// Converted copy of operand grid g into owned when its units differ from target. Returns the
-// grid to use.
-GRD_report* converted(GRD_report* g, const char* target, std::unique_ptr<GRD_report, void (*)(GRD_report*)>& owned)
+bool unit_is(const char* units, std::initializer_list<const char*> names)
 {
-    if (!g || !target || !g->units[0] || stricmp(g->units, target) == 0) return g;
+    for (const char* n : names)
+        if (stricmp(units, n) == 0) return true;
+    return false;
+}
+
+// Kind and scale of a humidity operand from its unit text; false when the text says neither
+// a dew point, a relative humidity nor a specific humidity or mixing ratio.
+bool humidity_kind(const GRD_report* g, int* kind, float* factor)
+{
+    *factor = 1.0f;
+    if (!g) {
+        *kind = kHumRh;   // a number: relative humidity in %
+        return true;
+    }
+    const char* u = g->units;
+    if (is_temperature_unit(u)) {
+        *kind = kHumDew;
+        return true;
+    }
+    if (unit_is(u, {"%", "percent"})) {
+        *kind = kHumRh;
+        return true;
+    }
+    if (unit_is(u, {"1", "fraction", "0-1"})) {
+        *kind = kHumRh;
+        *factor = 100.0f;
+        return true;
+    }
+    const bool kg = unit_is(u, {"kg/kg", "kg kg-1", "kg kg**-1", "kg kg^-1", "kg_kg-1"});
+    const bool g_kg = unit_is(u, {"g/kg", "gm/kg", "g kg-1", "g kg**-1", "g kg^-1", "g_kg-1"});
+    if (!kg && !g_kg) return false;
+    *factor = kg ? 1.0f : 1e-3f;
+    *kind = g->var == grd::var_num("MIXR") ? kHumMixing : kHumSpecific;
+    return true;
+}
+
+// Converted copy of operand grid g into owned when its units differ from target. Returns the
+// grid to use, or null (with a message) when the conversion cannot be made.
+GRD_report* converted(GRD_report* g, const char* target, std::unique_ptr<GRD_report, void (*)(GRD_report*)>& owned,
+                      const char* func)
+{
+    if (!g || !target || !*target || !g->units[0] || stricmp(g->units, target) == 0) return g;
     double scale = 1, offset = 0;
-    if (UNIT_linear(g->units, target, &scale, &offset) != 1) return g;
+    const int known = UNIT_linear(g->units, target, &scale, &offset);
+    if (known < 0) {
+        MESS_print(M_error, "GRD_math: %s needs the units file to convert %s to %s: %s cannot be read\n", func,
+                   g->units, target, UNIT_file_name().c_str());
+        return nullptr;
+    }
+    if (known == 0) {
+        MESS_print(M_error, "GRD_math: %s: no conversion from %s to %s\n", func, g->units, target);
+        return nullptr;
+    }
     if (scale == 1.0 && offset == 0.0) return g;
     owned.reset(new GRD_report);
     grd::clear_report(owned.get());
-    if (GRD_copy(owned.get(), g) < 0) return g;
-    GRD_units(owned.get(), target);
+    if (GRD_copy(owned.get(), g) < 0) return nullptr;
+    if (GRD_units(owned.get(), target) < 0) return nullptr;
     return owned.get();
 }
 
@@ -593,7 +705,7 @@ int GRD_math_setup(int n, GRD_report** grids, float* values, const char* func, i
     for (int k = first; k < first + n; ++k) {
         if (grids[k] && grd::has_values(grids[k])) {
             if (!model) model = grids[k];
-            else if (!grd::same_shape(model, grids[k])) return 0;
+            else if (!grd::same_domain(model, grids[k], func ? func : "GRD_math")) return 0;
         } else if (values[k] == kMissing) {
             return 0;
         }
@@ -611,19 +723,41 @@ int GRD_math_setup(int n, GRD_report** grids, float* values, const char* func, i
         } else if (out->domain.nx != model->domain.nx || out->domain.ny != model->domain.ny) {
             return 0;
         }
-        out->var = grd::var_num(*qualifier ? qualifier : variable_name(base));
+        const char* vname = *qualifier ? qualifier : variable_name(base);
+        out->var = vname ? grd::var_num(vname) : keeps_variable(base) ? model->var : -9999;
         if (units && *units) str_copy(out->units, sizeof out->units, units);
         GRD_make_datatype(out);
     }
     return 1;
 }
 
-int GRD_math(const char* str, GRD_report** grids, float* values)
+bool grd::math_operands(const char* func, int* least, int* most)
+{
+    const Func* f = find_func(func);
+    if (!f) return false;
+    *least = *most = f->nops;
+    if (f->kind == Kind::any) *most = kMaxOperands;
+    // Optional further operands: z of "conv", the pressure of the Q-vector.
+    if (stricmp(f->name, "conv") == 0 || stricmp(f->name, "uq") == 0 || stricmp(f->name, "vq") == 0) ++*most;
+    return true;
+}
+
+int GRD_math(const char* str, GRD_report** grids_in, float* values_in)
 {
     const Func* f = find_func(str);
     if (!f) {
         MESS_print(M_error, "GRD_math: Math function not available: %s\n", str ? str : "");
         return 0;
+    }
+    // "sub-" and "div-" take their operands the other way round: b - a, b / a.
+    GRD_report* grids[GRD_MATH_OPERANDS];
+    float values[GRD_MATH_OPERANDS];
+    std::copy(grids_in, grids_in + GRD_MATH_OPERANDS, grids);
+    std::copy(values_in, values_in + GRD_MATH_OPERANDS, values);
+    const std::size_t len = str ? std::strlen(str) : 0;
+    if (len > 1 && str[len - 1] == '-' && (stricmp(f->name, "sub") == 0 || stricmp(f->name, "div") == 0)) {
+        std::swap(grids[1], grids[2]);
+        std::swap(values[1], values[2]);
     }
     if (f->kind == Kind::plot) return 1;
     const bool vect = f->kind == Kind::vector_out;
@@ -633,7 +767,7 @@ int GRD_math(const char* str, GRD_report** grids, float* values)
     if (f->kind == Kind::any) n = present > n ? present : n;
     // Optional further operands: z of "conv", the pressure of the Q-vector.
     const std::string name = f->name;
-    if ((name == "conv" || name == "uq" || name == "vq") && present > n) n = present;
+    if ((name == "conv" || name == "uq" || name == "vq") && present > n) n = std::min(present, n + 1);
     const GRD_report* first_grid = grids[first];
     const std::string first_units = first_grid ? first_grid->units : "";
     if (!GRD_math_setup(n, grids, values, str, vect ? 1 : 0, nullptr)) {
@@ -646,6 +780,7 @@ int GRD_math(const char* str, GRD_report** grids, float* values)
     c.out2 = vect ? grids[1] : nullptr;
     c.npts = GRD_num_points(c.out);
     c.first_units = first_units.c_str();
+    c.level_p = kMissing;
     std::vector<std::unique_ptr<GRD_report, void (*)(GRD_report*)>> owned;
     owned.reserve(GRD_MATH_OPERANDS);
     // Operands keep their indices: operand k of the function is grids[first + k - 1].
@@ -655,16 +790,34 @@ int GRD_math(const char* str, GRD_report** grids, float* values)
         c.c[k] = values[src];
         const char code = k - 1 < static_cast<int>(std::strlen(f->conv)) ? f->conv[k - 1] : '.';
         GRD_report* g = c.g[k];
+        const char* target = target_unit(code);
+        if (code == '=') target = c.g[1] ? c.g[1]->units : nullptr;   // the unit of operand 1
         if (code == 'H') {
-            if (g && !is_temperature_unit(g->units)) c.flags |= kHumidityIsRh;
-            if (!g) c.flags |= kHumidityIsRh;
-            if (g && !(c.flags & kHumidityIsRh)) {
-                owned.emplace_back(nullptr, free_report);
-                c.g[k] = converted(g, "K", owned.back());
+            if (!humidity_kind(g, &c.hum_kind, &c.hum_factor)) {
+                MESS_print(M_error,
+                           "GRD_math: %s: humidity in \"%s\" is neither a dew point (a temperature unit), a "
+                           "relative humidity (%% or fraction) nor a specific humidity or mixing ratio (kg/kg, g/kg)\n",
+                           f->name, g->units);
+                return 0;
             }
-        } else if (const char* target = target_unit(code)) {
+            c.hum_k = k;
+            if (c.hum_kind == kHumDew) target = "K";
+            if (g && (g->ltype == 100) && g->level > 0) c.level_p = static_cast<float>(g->level);
+        }
+        if (code == 'T' && !c.temp_k) c.temp_k = k;
+        if (code == 'P' && !c.pres_k) c.pres_k = k;
+        if (g && target) {
             owned.emplace_back(nullptr, free_report);
-            c.g[k] = converted(g, target, owned.back());
+            c.g[k] = converted(g, target, owned.back(), f->name);
+            if (!c.g[k]) return 0;
+        }
+    }
+    if (c.hum_k) {
+        if (c.hum_kind == kHumRh && std::strcmp(f->name, "rhum") == 0) c.flags |= kHumidityIsRh;
+        if ((c.hum_kind == kHumSpecific || c.hum_kind == kHumMixing) && !c.pres_k && missing(c.level_p)) {
+            MESS_print(M_error, "GRD_math: %s of a specific humidity or mixing ratio needs a pressure: give the "
+                                "humidity on a pressure level\n", f->name);
+            return 0;
         }
     }
     c.n = n;
@@ -681,6 +834,8 @@ int GRD_math(const char* str, GRD_report** grids, float* values)
         if (!out) continue;
         if (f->units && *f->units) str_copy(out->units, sizeof out->units, f->units);
         else if (!f->units) str_copy(out->units, sizeof out->units, first_units.c_str());
+        // Plane coordinates of a latitude/longitude grid are degrees.
+        if ((name == "projx" || name == "projy") && out->domain.proj == 2) str_copy(out->units, sizeof out->units, "deg");
         GRD_make_datatype(out);
         if (out->var == -9999 || !out->info[0]) {
             const char* desc = f->desc ? f->desc : f->name;

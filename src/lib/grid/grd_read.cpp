@@ -2,11 +2,13 @@
 // the reader of the file's type (text and binary grids, bulletins, netCDF, GRIB).
 #include "grd_read.hpp"
 
+
 #include <malloc.h>
 #include <sys/stat.h>
 
 #include <array>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -276,10 +278,10 @@ int GRD_putinfo(int grd_fd, GRD_info* info)
     return -1;
 }
 
-int GRD_read(int grd_fd, GRD_report* grd, int rep_type, int* grdnum)
+namespace {
+
+int read_any(int grd_fd, GRD_file* gf, GRD_report* grd, int rep_type, int* grdnum)
 {
-    GRD_file* gf = slot(grd_fd);
-    if (!gf || !grd || !grdnum || gf->access != 0) return -1;
     if (is_text_type(gf->type)) return grd_text_read(gf, grd, rep_type, grdnum);
     switch (gf->type) {
     case GRD_TYPE_NETCDF: return grd_nc_read(gf, grd, rep_type, grdnum);
@@ -288,6 +290,38 @@ int GRD_read(int grd_fd, GRD_report* grd, int rep_type, int* grdnum)
     case GRD_TYPE_BULLETIN: return grd_bul_read(gf, grd, rep_type, grdnum);
     default: return -1;
     }
+}
+
+// Whatever the format, NaN and infinity never leave a reader: a value is missing, a header
+// that places the grid nowhere is refused.
+int sanitise(GRD_report* grd, int rep_type, int result)
+{
+    if (result != 0) return result;
+    const Domain& d = grd->domain;
+    for (float v : {d.clat, d.clon, d.dx, d.dy, d.plat, d.plon})
+        if (!std::isfinite(v)) {
+            MESS_print(M_error, "GRD_read: grid %s has a centre or spacing that is not a number\n", grd->info);
+            return -1;
+        }
+    if (rep_type == 1 || rep_type == 2 || !grd->grid) return result;
+    const long n = d.nx > 0 && d.ny > 0 ? static_cast<long>(d.nx) * d.ny : 0;
+    long bad = 0;
+    for (long k = 0; k < n; ++k)
+        if (!std::isfinite(grd->grid[k])) {
+            grd->grid[k] = -9999.0f;
+            ++bad;
+        }
+    if (bad) MESS_print(M_debug, "GRD_read: %ld values that are not finite numbers taken as missing\n", bad);
+    return result;
+}
+
+}  // namespace
+
+int GRD_read(int grd_fd, GRD_report* grd, int rep_type, int* grdnum)
+{
+    GRD_file* gf = slot(grd_fd);
+    if (!gf || !grd || !grdnum || gf->access != 0) return -1;
+    return sanitise(grd, rep_type, read_any(grd_fd, gf, grd, rep_type, grdnum));
 }
 
 int GRD_write(int grd_fd, GRD_report* grd, int rep_type, int grd_num)
@@ -360,9 +394,22 @@ int GRD_set_format(const char* str)
         value_format[0] = '\0';
         return 0;
     }
-    if (printf_number_kind(str) != 1 || str_copy(value_format, sizeof value_format, str) != 0) {
-        MESS_print(M_warn, "GRD_set_format: Not a format for one value: %s\n", str);
+    // A width or precision beyond what a value line can hold makes printf fail: every value
+    // would be written empty.
+    char probe[64];
+    int probe_len = -1;
+    if (printf_number_kind(str) == 1) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+        probe_len = std::snprintf(probe, sizeof probe, str, -1.234567e30);
+#pragma GCC diagnostic pop
+    }
+    if (probe_len <= 0 || probe_len >= static_cast<int>(sizeof probe) ||
+        str_copy(value_format, sizeof value_format, str) != 0) {
+        MESS_print(M_error, "GRD_set_format: Not a format for one value of at most %zu characters: %s\n",
+                   sizeof probe - 1, str);
         value_format[0] = '\0';
+        return -1;
     }
     return 0;
 }

@@ -111,7 +111,7 @@ int GRD_write(int grd_fd, GRD_report* grd, int rep_type, int grd_num);
 int GRD_rewind(int grd_fd);  // 0
 int GRD_close(int grd_fd);   // 0 (also for an empty slot), -1 for an unknown type
 int GRD_use_hdr_file(int val);
-int GRD_set_format(const char* str);  // printf format for text values; empty = "%14.8e"
+int GRD_set_format(const char* str);  // printf format for text values; empty = "%14.8e"; -1 (cleared) when unusable
 GRD_file* GRD_get_gfile(int ind);     // the open file of a slot, or null
 off_t GRD_get_pos(int grd_fd);        // offset where the last grid read starts
 int GRD_setpos(int grd_fd, off_t offset, int grdnum);  // GRIB files: 1

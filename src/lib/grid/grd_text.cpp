@@ -591,8 +591,14 @@ int grd_text_write(GRD_file* gf, GRD_report* grd)
         return -1;
     }
     std::FILE* file = gf->file;
-    std::fprintf(file, "%s\n%d-%s\n", one_line(grd->datim, sizeof grd->datim).c_str(), version,
-                 one_line(grd->info, sizeof grd->info).c_str());
+    // Readers take the grid's date from this line: a product label that does not carry the
+    // date ("3 day MRF valid ...") is written as the date's own label.
+    std::string label = one_line(grd->datim, sizeof grd->datim);
+    char made[DATE_LABEL_LEN];
+    if (grd->date.year != DATE_MISSING && grd->date.month != DATE_MISSING &&
+        DATE_make_label(&grd->date, made, sizeof made) == 0 && made[0] && label.find(made) == std::string::npos)
+        label = made;
+    std::fprintf(file, "%s\n%d-%s\n", label.c_str(), version, one_line(grd->info, sizeof grd->info).c_str());
     if (version >= 2) {
         std::string units = one_line(grd->units, sizeof grd->units);
         for (char& c : units)

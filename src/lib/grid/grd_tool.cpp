@@ -1,6 +1,8 @@
 // Grid sets: records, the 60-grid table, request matching, bilinear values, remapping,
 // mosaics, statistics and thresholds. Files are read and written in grd_file.cpp.
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -60,6 +62,45 @@ bool grd::same_shape(const GRD_report* a, const GRD_report* b)
     return has_values(a) && has_values(b) && a->domain.nx == b->domain.nx && a->domain.ny == b->domain.ny;
 }
 
+namespace {
+
+std::string domain_text(const Domain& d)
+{
+    char text[160];
+    str_format(text, sizeof text, "proj %d %.4f,%.4f %dx%d spacing %.4f x %.4f", d.proj, d.clat, d.clon, d.nx, d.ny,
+               d.dx, d.dy);
+    return text;
+}
+
+bool near_angle(float a, float b)
+{
+    if (a == -9999.0f || b == -9999.0f) return a == b;
+    const double d = std::fmod(std::fabs(static_cast<double>(a) - b), 360.0);
+    return std::min(d, 360.0 - d) <= 1e-3;
+}
+
+bool near_spacing(float a, float b) { return std::fabs(a - b) <= 1e-4 * std::max(std::fabs(a), std::fabs(b)); }
+
+}  // namespace
+
+bool grd::same_domain(const GRD_report* a, const GRD_report* b, const char* who)
+{
+    const Domain& x = a->domain;
+    const Domain& y = b->domain;
+    auto pole = [](float p, float c) { return p == -9999.0f ? c : p; };
+    bool same = x.proj == y.proj && x.nx == y.nx && x.ny == y.ny && near_angle(x.clat, y.clat) &&
+                near_angle(x.clon, y.clon) && near_spacing(x.dx, y.dx) && near_spacing(x.dy, y.dy);
+    // The pole and parameters place a projected grid; a latitude/longitude grid has none.
+    if (same && x.proj != 2) {
+        same = near_angle(pole(x.plat, x.clat), pole(y.plat, y.clat)) && near_angle(pole(x.plon, x.clon), pole(y.plon, y.clon));
+        for (int k = 0; k < 3 && same; ++k) same = near_angle(x.param[k], y.param[k]);
+    }
+    if (!same)
+        MESS_print(M_error, "%s: grids on different domains: %s and %s\n", who, domain_text(x).c_str(),
+                   domain_text(y).c_str());
+    return same;
+}
+
 long GRD_num_points(const GRD_report* grid)
 {
     if (!grid || grid->domain.nx <= 0 || grid->domain.ny <= 0) return 0;
@@ -112,12 +153,15 @@ int GRD_units(GRD_report* grid, const char* units)
     double scale = 1.0, offset = 0.0;
     const int known = UNIT_linear(grid->units, units, &scale, &offset);
     if (known < 0) {
-        MESS_print(M_error, "GRD_units: Unable to read the units file\n");
+        MESS_print(M_error, "GRD_units: Unable to read the units file %s\n", UNIT_file_name().c_str());
         return -1;
     }
-    if (known == 0 && grid->units[0] != '\0')
-        MESS_print(M_warn, "GRD_units: No conversion from %s to %s: only the factors applied\n",
-                   grid->units, units);
+    // Relabelling values the table cannot convert would pass them off as another unit.
+    if (known == 0) {
+        MESS_print(M_error, "GRD_units: No conversion from %s to %s in %s\n",
+                   grid->units[0] ? grid->units : "(no unit)", units, UNIT_file_name().c_str());
+        return -1;
+    }
     const long n = GRD_num_points(grid);
     float* v = grid->grid;
     for (long i = 0; i < n; ++i)
@@ -369,10 +413,27 @@ int GRD_piece_setup(GRD_report* grid, int nx, int ny, const GRD_report* igrid)
         md.clat = lat;
         md.clon = lon;
     }
-    if (igrid && igrid != grid) GRD_copy_info(grid, igrid);
+    if (igrid && igrid != grid) {
+        GRD_copy_info(grid, igrid);
+        grid->domain = md;
+        return GRD_alloc(grid);
+    }
+    // The tile itself becomes the mosaic: its values move into a mosaic-sized array as the
+    // top-left tile, so the record never describes more points than it holds.
+    float* mosaic = static_cast<float*>(std::malloc(static_cast<std::size_t>(mnx * mny) * sizeof(float)));
+    if (!mosaic) {
+        MESS_print(M_error, "GRD_piece_setup: No memory for a mosaic of %ld x %ld points\n", mnx, mny);
+        return -1;
+    }
+    std::fill(mosaic, mosaic + mnx * mny, kMissing);
+    if (grid->grid)
+        for (int j = 0; j < td.ny; ++j)
+            std::copy(grid->grid + static_cast<long>(j) * td.nx, grid->grid + static_cast<long>(j + 1) * td.nx,
+                      mosaic + j * mnx);
+    std::free(grid->grid);
+    grid->grid = mosaic;
     grid->domain = md;
-    if (grid == igrid) return 0;
-    return GRD_alloc(grid);
+    return 0;
 }
 
 int GRD_piece_grid(GRD_report* grid, int x, int y, const GRD_report* igrid)

@@ -14,7 +14,7 @@
 #include "var_tool.hpp"
 
 inline constexpr int GRD_MAX_GRIDS = 60;       // grids in the module's table
-inline constexpr int GRD_MATH_OPERANDS = 21;   // output + 20 operands in GRD_math arrays
+inline constexpr int GRD_MATH_OPERANDS = 61;   // output + 60 operands (a grid set) in GRD_math arrays
 
 // ---- grid records ------------------------------------------------------------------------
 
@@ -69,7 +69,8 @@ int GRD_save_file(const char* filename, GRD_report* grid, GRD_info* info, int ty
 int GRD_out_file(const char* filename);
 // Sounding at (lat, lon) from grids on isobaric levels (heights 7, temperatures 11, dew
 // points 17 or relative humidity 52, winds 33/34): one level per pressure, highest pressure
-// first, in the upper-air units (mb, m, C, kt). The number of levels (at most max_levels).
+// first, in the upper-air units (mb, m, C, kt), winds turned earth-relative. The number of
+// levels (at most max_levels); -1 when the units file cannot be read.
 int GRD_get_sound(GRD_report* const* grids, int ngrids, float lat, float lon, UPA_level* levels,
                   int max_levels);
 

@@ -16,6 +16,12 @@ void clear_report(GRD_report* grid);
 bool has_values(const GRD_report* grid);
 // Same nx and ny, both with values.
 bool same_shape(const GRD_report* a, const GRD_report* b);
+// Same projection and placement, within rounding: 1e-3 degrees for positions and projection
+// parameters, a relative 1e-4 for spacings. A mismatch is reported naming both domains, with
+// who (the caller) leading the message.
+bool same_domain(const GRD_report* a, const GRD_report* b, const char* who);
+// Least and most operands of grid function func; false for an unknown function.
+bool math_operands(const char* func, int* least, int* most);
 // Variable number of a short name, or -9999 when unknown.
 int var_num(const char* name);
 

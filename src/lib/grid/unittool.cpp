@@ -87,6 +87,31 @@ std::string underscores_for_blanks(std::string s)
     return s;
 }
 
+// Other common spellings of the names the units file lists (compared ignoring case, blanks
+// already turned into underscores).
+struct Alias {
+    const char* spelling;
+    const char* name;
+};
+constexpr Alias kAliases[] = {
+    {"\xc2\xb0" "C", "C"},        {"\xe2\x84\x83", "C"},  {"Celsius", "C"},      {"degree_Celsius", "C"},
+    {"degrees_Celsius", "C"}, {"deg_C", "C"},          {"degC", "C"},         {"kelvin", "K"},
+    {"kelvins", "K"},         {"degK", "K"},           {"deg_K", "K"},        {"\xc2\xb0" "F", "F"},
+    {"Fahrenheit", "F"},      {"degree_Fahrenheit", "F"}, {"deg_F", "F"},     {"degF", "F"},
+    {"m_s-1", "m/s"},         {"m_s**-1", "m/s"},      {"m_s^-1", "m/s"},     {"m*s**-1", "m/s"},
+    {"metre/second", "m/s"},  {"meter/second", "m/s"}, {"kg_kg-1", "kg/kg"},  {"kg_kg**-1", "kg/kg"},
+    {"g_kg-1", "g/kg"},       {"g_kg**-1", "g/kg"},    {"hPa", "mb"},         {"millibar", "mb"},
+    {"metre", "m"},           {"meter", "m"},          {"metres", "m"},       {"meters", "m"},
+};
+
+// The name the units file uses for a spelling.
+std::string canonical(const std::string& name)
+{
+    for (const Alias& a : kAliases)
+        if (stricmp(a.spelling, name.c_str()) == 0) return a.name;
+    return name;
+}
+
 std::string units_file_path()
 {
     char path[FILE_NAME_SIZE];
@@ -150,6 +175,8 @@ int lookup(const std::string& in, const std::string& out, double* scale, double*
 
 }  // namespace
 
+std::string UNIT_file_name() { return units_file_path(); }
+
 int UNIT_clear_cache()
 {
     cache = Cache{};
@@ -168,8 +195,8 @@ float UNIT_cvt(const char* iunit, const char* ounit, float value)
         std::string in_name, out_name;
         next.fin = take_factor(in, in_name, "ISC");
         next.fout = take_factor(out, out_name, "OSC");
-        in_name = underscores_for_blanks(in_name);
-        out_name = underscores_for_blanks(out_name);
+        in_name = canonical(underscores_for_blanks(in_name));
+        out_name = canonical(underscores_for_blanks(out_name));
         if (stricmp(in_name.c_str(), out_name.c_str()) != 0) {
             const int found = lookup(in_name, out_name, &next.scale, &next.offset);
             // No file, no answer: caching it would turn the next call into a silent copy.
@@ -200,8 +227,8 @@ int UNIT_linear(const char* iunit, const char* ounit, double* scale, double* off
     const double fin = take_factor(in, in_name, "ISC");
     const double fout = take_factor(out, out_name, "OSC");
     if (fout == 0.0) return 0;
-    in_name = underscores_for_blanks(in_name);
-    out_name = underscores_for_blanks(out_name);
+    in_name = canonical(underscores_for_blanks(in_name));
+    out_name = canonical(underscores_for_blanks(out_name));
     double file_scale = 1.0, file_offset = 0.0;
     int found = 1;
     if (stricmp(in_name.c_str(), out_name.c_str()) != 0) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Size of a unit text as grids carry it (GRD_report.units).
 inline constexpr std::size_t UNIT_TEXT_SIZE = 15;
@@ -26,5 +27,7 @@ int UNIT_change(char* str, const char* units, std::size_t size = 70);
 // names, or listed in the units file), 0 when the names are not listed (factors only), -1
 // when the units file cannot be read.
 int UNIT_linear(const char* iunit, const char* ounit, double* scale, double* offset);
+// Path of the units file the conversions read (resource "file_path" and the installed copy).
+std::string UNIT_file_name();
 // Forgets the cached conversion (the units file may have changed). Returns 0.
 int UNIT_clear_cache();

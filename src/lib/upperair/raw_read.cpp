@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -434,12 +435,18 @@ int RAW_rewind(int raw_fd) {
 int RAW_close(int raw_fd) {
     RawFile* f = slot(raw_fd);
     if (!f) return -1;
-    if (f->access != 0) std::fputc('\n', f->file);
+    // Buffered lines reach the file only here: a full disc or a closed pipe shows now.
+    bool ok = f->access == 0 || (std::fputc('\n', f->file) != EOF && std::fflush(f->file) == 0 && !std::ferror(f->file));
     if (f->std_stream)
-        std::fflush(f->file);
+        ok = std::fflush(f->file) == 0 && ok;
     else
-        FILE_close(f->file);
+        ok = FILE_close(f->file) == 0 && ok;
+    const bool writing = f->access != 0;
     *f = RawFile{};
+    if (!ok && writing) {
+        MESS_print(M_error, "RAW_close: Unable to finish writing the raw file: %s\n", std::strerror(errno));
+        return -1;
+    }
     return 0;
 }
 
