@@ -54,6 +54,13 @@ struct DRAW_index {
     const char* label;  // e.g. "LI"
     float value;        // -9999 prints "M"
     const char* units;  // e.g. "C"; may be null
+};                      // null units with value -9999: the label is a note line in small type
+
+// A lifted parcel: where it starts and its condensation point; p -9999 when there is none.
+struct DRAW_parcel {
+    float p;     // mb, starting pressure
+    float plcl;  // mb
+    float tlcl;  // K
 };
 
 struct DRAW_diagram_opts {
@@ -67,15 +74,31 @@ struct DRAW_diagram_opts {
     float p_top;
     float t_left;            // temperature range at the bottom, C (default -40 to 50)
     float t_right;
+    // Surface parcel (p -9999: lifted from the first level with a dew point) with its LFC and
+    // EL (mb; -9999: not marked); mixed-layer and most-unstable parcels, drawn where their
+    // path differs from the surface one (p -9999: none).
+    DRAW_parcel sfc_parcel;
+    float lfc, el;
+    DRAW_parcel ml_parcel, mu_parcel;
+    int hodograph;           // 1 (default): a hodograph inset of the winds with heights
+    float storm_dir;         // storm motion shown on the hodograph (deg, kt); -9999: none
+    float storm_spd;
 };
 void DRAW_diagram_defaults(DRAW_diagram_opts* opts);
 // Pixel position of temperature t (C) at pressure p (mb) on the diagram. 1; 0 outside.
 int DRAW_diagram_pixel(const DRAW_diagram_opts* opts, float t, float p, float* px, float* py);
-// Draws a sounding: levels (by decreasing pressure; t, td in C; -9999 missing), optional wind
-// levels with pressure, direction and speed (kt), and the side table. 0; -1 with a message.
+// Draws a sounding: levels (by decreasing pressure; t, td in C, heights in m; -9999 missing),
+// optional wind levels with pressure, height, direction and speed (kt), and the side table.
+// Heights above the first level are ticked in km on the pressure axis, and winds with
+// heights make the hodograph. 0; -1 with a message.
 int DRAW_diagram_png(const UPA_level* levels, int nlevels, const UPA_level* winds, int nwinds,
                      const DRAW_index* table, int ntable, const char* filename,
                      const DRAW_diagram_opts* opts);
+
+// Pixel position of the wind (dir deg, spd kt) on the hodograph inset of the diagram drawn
+// with these winds and opts. 1; 0 without an inset.
+int DRAW_hodograph_pixel(const DRAW_diagram_opts* opts, const UPA_level* winds, int nwinds, float dir, float spd,
+                         float* px, float* py);
 
 // Releases the graphics library's font caches and the font configuration, which text drawing
 // keeps to the end of the process; call once after the last picture (a leak check at exit
