@@ -360,50 +360,12 @@ void height_ticks(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o, const
     }
 }
 
-// A wind barb at (x, y): the staff points into the wind; flags 50 kt, full feathers 10 kt,
-// half feathers 5 kt, on the clockwise side of the staff; a circle for calm.
+// A wind barb at (x, y): the staff points into the wind (dir, deg from north), feathers on
+// the clockwise side.
 void barb(cairo_t* cr, double x, double y, double dir, double spd)
 {
-    if (spd < 2.5) {
-        cairo_arc(cr, x, y, 4, 0, 2 * M_PI);
-        cairo_stroke(cr);
-        return;
-    }
-    const double len = 28, gap = 5, feather = 11;
     double a = dir * M_PI / 180;
-    double ux = std::sin(a), uy = -std::cos(a);  // towards where the wind comes from, y down
-    double fx = -uy, fy = ux;                    // feather side
-    double tx = x + ux * len, ty = y + uy * len;
-    cairo_move_to(cr, x, y);
-    cairo_line_to(cr, tx, ty);
-    cairo_stroke(cr);
-    int knots = static_cast<int>(std::lround(spd / 5.0) * 5);
-    double pos = 0;
-    while (knots >= 50) {
-        double bx = tx - ux * pos, by = ty - uy * pos;
-        cairo_move_to(cr, bx, by);
-        cairo_line_to(cr, bx + fx * feather - ux * 2, by + fy * feather - uy * 2);
-        cairo_line_to(cr, bx - ux * gap, by - uy * gap);
-        cairo_close_path(cr);
-        cairo_fill(cr);
-        pos += gap + 1;
-        knots -= 50;
-    }
-    while (knots >= 10) {
-        double bx = tx - ux * pos, by = ty - uy * pos;
-        cairo_move_to(cr, bx, by);
-        cairo_line_to(cr, bx + fx * feather + ux * 3, by + fy * feather + uy * 3);
-        cairo_stroke(cr);
-        pos += gap;
-        knots -= 10;
-    }
-    if (knots >= 5) {
-        if (pos == 0) pos = gap;
-        double bx = tx - ux * pos, by = ty - uy * pos;
-        cairo_move_to(cr, bx, by);
-        cairo_line_to(cr, bx + fx * feather / 2 + ux * 1.5, by + fy * feather / 2 + uy * 1.5);
-        cairo_stroke(cr);
-    }
+    draw_detail::barb(cr, x, y, std::sin(a), -std::cos(a), spd, 1);
 }
 
 void winds(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o, const UPA_level* w, int n)
