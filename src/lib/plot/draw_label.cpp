@@ -76,7 +76,10 @@ int DRAW_map_titles(const GRD_report* grd, char* what, int what_size, char* when
     } else {
         DATE_make_label_valid_time(hours, &grd->date, valid, sizeof valid);
         char step[DATE_FHOUR_LEN] = "";
-        DATE_fhour_label(step, hours, 0, sizeof step);
+        if (hours > 0 && hours < 800)  // a plain forecast hour; larger values are coded ranges
+            str_format(step, sizeof step, "+%d h", hours);
+        else
+            DATE_fhour_label(step, hours, 0, sizeof step);
         line = std::string("Valid ") + valid + "   (" + step + " from " + ref + ")";
     }
     str_copy(when, static_cast<std::size_t>(when_size), line.c_str());
