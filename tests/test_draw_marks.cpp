@@ -262,9 +262,12 @@ TEST(MapTitles, ParameterUnitAndTimesAsAReaderWritesThem)
         const char* when_starts;
     } cases[] = {
         {"500 mb Temperature (C)", "C", 0, "500 mb Temperature (\u00b0C)", "Analysis 1200Z  8 MAY 24"},
-        {"MSL Pressure (mb)", "mb", 24, "MSL Pressure (hPa)", "Valid 1200Z THU  9 MAY 24   (+24 h from"},
-        {"2 m AGL Relative humidity", "percent", 6, "2 m AGL Relative humidity (%)", "Valid 1800Z WED  8 MAY 24   (+6 h"},
+        {"MSL Pressure (mb)", "mb", 24, "MSL Pressure (hPa)", "Valid 1200Z  9 MAY 24   (+24 h from"},
+        {"2 m AGL Relative humidity", "percent", 6, "2 m AGL Relative humidity (%)", "Valid 1800Z  8 MAY 24   (+6 h"},
         {"10 m U wind", "m_s-1", 0, "10 m U wind (m/s)", "Analysis"},
+        // Accumulated over 0-6 h (time range 4 from 0 to 6 h): the statistic goes with the name.
+        {"Surface Total precipitation", "kg/m^2", 4 * 1000000 + 0 * 1000 + 6, "Surface Total precipitation, acc 0-6 h (kg/m^2)",
+         "Valid 1800Z  8 MAY 24   (from 1200Z  8 MAY 24)"},
     };
     for (const Case& c : cases) {
         Field f(dom, [](int, int) { return 1.0f; }, c.info, c.units);

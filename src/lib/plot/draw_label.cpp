@@ -11,6 +11,7 @@
 #include "date.hpp"
 #include "draw_internal.hpp"
 #include "string.hpp"
+#include "var_tool.hpp"
 
 namespace {
 
@@ -32,12 +33,24 @@ std::string reader_unit(const char* units)
     return units;
 }
 
-// The statistic and step range of a coded forecast time ("acc 0-6 h"); empty for a plain
-// forecast hour, which the time line gives.
-std::string statistic_text(int coded_time)
+// The forecast time as a forecaster reads it ("24 h", "acc 0-6 h"); a range (statistic or
+// not) has a dash. Every use of the time texts goes through here and valid_label.
+std::string time_text(int coded_time, bool* range)
 {
-    (void)coded_time;
-    return "";
+    char text[48] = "";
+    VAR_time_text(coded_time, text, sizeof text);
+    *range = std::strchr(text, '-') != nullptr;
+    return text;
+}
+
+// The valid time of a coded forecast time, as a date label; empty when it cannot be had.
+std::string valid_label(const Date* reference, int coded_time)
+{
+    Date valid;
+    char label[DATE_LABEL_LEN] = "";
+    if (VAR_valid_date(reference, coded_time, &valid) != 0 || DATE_make_label(&valid, label, sizeof label) != 0)
+        return "";
+    return label;
 }
 
 }  // namespace
@@ -59,29 +72,24 @@ int DRAW_map_titles(const GRD_report* grd, char* what, int what_size, char* when
         std::size_t at = info.rfind(tail);
         if (at != std::string::npos && at + tail.size() == info.size()) info.erase(at);
     }
-    std::string stat = grd->time == -9999 ? "" : statistic_text(grd->time);
-    if (!stat.empty()) info += ", " + stat;
+    bool range = false;
+    std::string step = grd->time == -9999 || grd->time == 0 ? "" : time_text(grd->time, &range);
+    if (range) info += ", " + step;
     if (!unit.empty()) info += " (" + unit + ")";
     str_copy(what, static_cast<std::size_t>(what_size), info.c_str());
 
     // When: valid time first, then the step and the reference time.
-    char ref[DATE_LABEL_LEN] = "", valid[DATE_LABEL_LEN] = "";
+    char ref[DATE_LABEL_LEN] = "";
     bool dated = grd->date.year != -9999 && DATE_make_label(&grd->date, ref, sizeof ref) == 0 && ref[0];
-    int hours = grd->time == -9999 ? 0 : grd->time;
-    std::string line;
-    if (!dated) {
+    std::string line, valid = dated && !step.empty() ? valid_label(&grd->date, grd->time) : "";
+    if (!dated)
         line = grd->datim;
-    } else if (hours == 0) {
+    else if (step.empty())
         line = std::string("Analysis ") + ref;
-    } else {
-        DATE_make_label_valid_time(hours, &grd->date, valid, sizeof valid);
-        char step[DATE_FHOUR_LEN] = "";
-        if (hours > 0 && hours < 800)  // a plain forecast hour; larger values are coded ranges
-            str_format(step, sizeof step, "+%d h", hours);
-        else
-            DATE_fhour_label(step, hours, 0, sizeof step);
-        line = std::string("Valid ") + valid + "   (" + step + " from " + ref + ")";
-    }
+    else if (valid.empty())
+        line = std::string(ref) + "   " + step;
+    else
+        line = "Valid " + valid + "   (" + (range ? "" : "+" + step + " ") + "from " + ref + ")";
     str_copy(when, static_cast<std::size_t>(when_size), line.c_str());
     return 0;
 }
