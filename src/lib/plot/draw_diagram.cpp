@@ -396,7 +396,7 @@ void winds(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o, const UPA_le
 HodoBox hodograph_of(const DRAW_diagram_opts& o, const UPA_level* winds, int n)
 {
     double size = kTable - 12;
-    return hodograph_box(o.width - kTable + 6, o.height - kBottom - size, size, winds, n);
+    return hodograph_box(o.width - kTable + 6, o.height - kBottom - size, size, winds, n, o.storm_dir, o.storm_spd);
 }
 
 void side_table(cairo_t* cr, const DRAW_diagram_opts& o, const DRAW_index* table, int n)

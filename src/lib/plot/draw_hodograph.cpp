@@ -66,7 +66,8 @@ constexpr Band kBands[] = {{1, 0.85, 0.0, 0.55}, {3, 0.9, 0.15, 0.1}, {6, 0.1, 0
 
 }  // namespace
 
-HodoBox hodograph_box(double left, double top, double size, const UPA_level* winds, int n)
+HodoBox hodograph_box(double left, double top, double size, const UPA_level* winds, int n, float storm_dir,
+                      float storm_spd)
 {
     HodoBox box{};
     std::vector<Trace> tr = trace(winds, n, &box.ground);
@@ -74,12 +75,31 @@ HodoBox hodograph_box(double left, double top, double size, const UPA_level* win
     box.size = size;
     box.left = left;
     box.top = top;
-    box.cx = box.left + box.size / 2;
-    box.cy = box.top + box.size / 2;
-    box.radius = box.size / 2 - 8;
-    double fastest = 0;
-    for (const Trace& t : tr) fastest = std::max(fastest, std::hypot(t.u, t.v));
-    box.max_kt = std::max(40.0, std::ceil(fastest / 10.0) * 10.0);
+    // The view frames the trace, calm and the storm motion, so that a trace lying to one side
+    // of calm (as most do) fills the square instead of a quarter of it.
+    double u_lo = 0, u_hi = 0, v_lo = 0, v_hi = 0;
+    auto take = [&](double u, double v) {
+        u_lo = std::min(u_lo, u);
+        u_hi = std::max(u_hi, u);
+        v_lo = std::min(v_lo, v);
+        v_hi = std::max(v_hi, v);
+    };
+    for (const Trace& t : tr) take(t.u, t.v);
+    if (storm_dir != kMissing && storm_spd != kMissing && std::isfinite(storm_dir) && std::isfinite(storm_spd)) {
+        double u, v;
+        components(storm_dir, storm_spd, &u, &v);
+        take(u, v);
+    }
+    double span = std::max(30.0, std::max(u_hi - u_lo, v_hi - v_lo)) * 1.1 + 6;
+    double per_kt = (size - 16) / span;
+    box.cx = left + size / 2 - (u_lo + u_hi) / 2 * per_kt;
+    box.cy = top + size / 2 + (v_lo + v_hi) / 2 * per_kt;
+    // Rings out to the farthest corner of the square.
+    double far = 0;
+    for (double x : {left, left + size})
+        for (double y : {top, top + size}) far = std::max(far, std::hypot(x - box.cx, y - box.cy));
+    box.max_kt = std::ceil(far / per_kt / 10.0) * 10.0;
+    box.radius = box.max_kt * per_kt;
     return box;
 }
 
@@ -113,8 +133,7 @@ void draw_hodograph(cairo_t* cr, const HodoBox& box, const UPA_level* winds, int
         if (static_cast<int>(r) % 20 == 0) {
             cairo_set_source_rgb(cr, 0.45, 0.45, 0.45);
             std::snprintf(label, sizeof label, "%g", r);
-            text(cr, box.cx + r / box.max_kt * box.radius * 0.7071 + 2, box.cy + r / box.max_kt * box.radius * 0.7071 + 9,
-                 label, 9);
+            text(cr, box.cx + r / box.max_kt * box.radius + 2, box.cy + 10, label, 9);
         }
     }
     cairo_set_source_rgb(cr, 0.7, 0.7, 0.7);

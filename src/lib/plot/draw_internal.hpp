@@ -58,8 +58,9 @@ const std::vector<GeoLine>& border_lines(const char* dir, char res);
 
 namespace draw_detail {
 
-// The hodograph of a diagram in the square left, top, size: a circle of radius pixels around
-// (cx, cy) whose edge is max_kt; ok false when fewer than two winds have a height.
+// The hodograph of a diagram in the square left, top, size, framing the trace and the storm
+// motion (deg, kt; -9999 none): calm at pixel (cx, cy), radius pixels for max_kt (the rings'
+// reach); ok false when fewer than two winds have a height.
 struct HodoBox {
     double left, top, size;  // square of the inset, pixels
     double cx, cy, radius;
@@ -67,7 +68,8 @@ struct HodoBox {
     double ground;           // m, height of the lowest wind
     bool ok;
 };
-HodoBox hodograph_box(double left, double top, double size, const UPA_level* winds, int n);
+HodoBox hodograph_box(double left, double top, double size, const UPA_level* winds, int n, float storm_dir,
+                      float storm_spd);
 // Pixel of the wind (u, v in kt, towards which it blows) on the inset.
 void hodograph_point(const HodoBox& box, double u, double v, double* px, double* py);
 // Rings, the wind trace coloured by height above the lowest wind (0-1, 1-3, 3-6, 6-10 km), dots
