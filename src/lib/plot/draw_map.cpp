@@ -230,8 +230,9 @@ void graticule(cairo_t* cr, const Layout& L, double lat_lo, double lat_hi, doubl
     double step = span > 90 ? 30 : span > 40 ? 10 : span > 16 ? 5 : span > 6 ? 2 : 1;
     double left = L.x0, bottom = L.y0 + L.px_h;
     auto crossing = [&](std::size_t n, auto point, bool lat, double value) {
-        bool have = false;
+        bool have = false, found = false;
         double px0 = 0, py0 = 0;
+        double end_x = 0, end_y = -1e9;  // a meridian's southernmost point on the map
         for (std::size_t k = 0; k < n; ++k) {
             float la, lo, x, y;
             point(k, la, lo);
@@ -241,6 +242,10 @@ void graticule(cairo_t* cr, const Layout& L, double lat_lo, double lat_hi, doubl
             }
             double px, py;
             plane_to_pixel(L, x, y, px, py);
+            if (!lat && py <= bottom && py > end_y) {
+                end_x = px;
+                end_y = py;
+            }
             if (have && std::fabs(px - px0) < L.px_w / 3) {
                 if (lat && (px0 - left) * (px - left) <= 0 && px != px0) {
                     double yy = py0 + (left - px0) / (px - px0) * (py - py0);
@@ -249,12 +254,16 @@ void graticule(cairo_t* cr, const Layout& L, double lat_lo, double lat_hi, doubl
                 if (!lat && (py0 - bottom) * (py - bottom) <= 0 && py != py0) {
                     double xx = px0 + (bottom - py0) / (py - py0) * (px - px0);
                     if (xx > left + 10 && xx < L.x0 + L.px_w - 10) labels.push_back({xx, bottom + 15, degrees(value, false)});
+                    found = true;
                 }
             }
             have = true;
             px0 = px;
             py0 = py;
         }
+        // On a global map the meridians end at the pole, half a grid step inside the frame.
+        if (!lat && !found && end_y > bottom - 6 && end_x > left + 10 && end_x < L.x0 + L.px_w - 10)
+            labels.push_back({end_x, bottom + 15, degrees(value, false)});
     };
     for (double lat = std::ceil(-90 / step) * step; lat <= 90; lat += step) {
         if (lat < lat_lo - step || lat > lat_hi + step) continue;
