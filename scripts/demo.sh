@@ -70,9 +70,11 @@ ncdump -h "$gridtmp/vort500.nc" | sed -n 1,24p
 rm -rf "$gridtmp"
 
 echo
-echo "== pictures: the 500 mb vorticity map and the skew-T of station PLN, written to docs/"
+echo "== pictures: the 500 mb vorticity map, the 500 mb wind with barbs and the skew-T of station PLN, written to docs/"
 mkdir -p docs
 build/gridcalc -fp share/ -me error share/sample.grb2,var=33,lev=500 rvort share/sample.grb2,var=34,lev=500 \
   -pa cint=2 = docs/vorticity500.png
+build/gridcalc -fp share/ -me error share/sample.grb2,var=33,lev=500 barbs share/sample.grb2,var=34,lev=500 \
+  -pa cint=5 = docs/wind500.png
 build/soundcalc share/sample_upa.txt -id PLN -of docs/skewt.png -me error
-ls -l docs/vorticity500.png docs/skewt_PLN.png
+ls -l docs/vorticity500.png docs/wind500.png docs/skewt_PLN.png

@@ -203,7 +203,7 @@ TEST_P(Grib2Fixture, DecodesAsEcCodes) {
 INSTANTIATE_TEST_SUITE_P(Files, Grib2Fixture,
                          ::testing::Values("simple_bits", "constant", "scan_modes", "complex", "jpeg",
                                            "ccsds", "bitmap", "lambert", "polar", "mercator", "thinned",
-                                           "multi_field", "runlength", "products"));
+                                           "multi_field", "runlength", "products", "complex_zero_bits"));
 
 // Time, level and ensemble/probability description of each product template, from the keys
 // ecCodes reads in the same message.

@@ -320,3 +320,57 @@ TEST_F(Gridcalc, PictureOfTheResultShadedByValue)
 }
 
 }  // namespace
+
+namespace {
+
+// A grid drawn as it is selected (no function), and winds drawn as barbs over their speed;
+// a wind map needs a picture to go to.
+TEST_F(Gridcalc, SelectedGridAndWindMapsWithoutAFunction)
+{
+    struct Case {
+        const char* args;
+        int status;
+        const char* file;     // written picture, or null
+        const char* message;  // in the output, or null
+    } cases[] = {
+        {"z.grd = direct.png", 0, "direct.png", nullptr},
+        {"uv.nc,var=33 barbs uv.nc,var=34 = wind.png", 0, "wind.png", nullptr},
+        {"uv.nc,var=33 arrows uv.nc,var=34 = arrows.png", 0, "arrows.png", nullptr},
+        {"uv.nc,var=33 barbs uv.nc,var=34 = wind.grd", 1, nullptr, "give an output file ending in .png"},
+        {"uv.nc,var=33 barbs nosuch.grd = w.png", 1, nullptr, "Unable to open grid file: nosuch.grd"},
+    };
+    for (const Case& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
+        if (c.message) {
+            EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
+        }
+        if (!c.file) continue;
+        std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> png(
+            cairo_image_surface_create_from_png(path(c.file).c_str()), cairo_surface_destroy);
+        EXPECT_EQ(cairo_surface_status(png.get()), CAIRO_STATUS_SUCCESS) << c.args;
+    }
+    // The direct picture shades the grid itself: the same pixels as the map drawn in-process.
+    TestGrid z(kDomain);
+    fill(z, [](double lat, double lon, float, float) { return height(lat, lon); });
+    DRAW_map_opts opts;
+    DRAW_map_defaults(&opts);
+    DRAW_scale scale;
+    ASSERT_EQ(DRAW_map_scale(&z.g, DRAW_PALETTE_AUTO, &scale), 0);
+    std::unique_ptr<cairo_surface_t, void (*)(cairo_surface_t*)> png(
+        cairo_image_surface_create_from_png(path("direct.png").c_str()), cairo_surface_destroy);
+    ASSERT_EQ(cairo_surface_status(png.get()), CAIRO_STATUS_SUCCESS);
+    float px, py;
+    ASSERT_EQ(DRAW_map_pixel(&z.g, &opts, 44, -94, &px, &py), 1);
+    std::uint32_t pixel;
+    std::memcpy(&pixel, cairo_image_surface_get_data(png.get()) + static_cast<int>(py) * cairo_image_surface_get_stride(png.get()) +
+                            static_cast<int>(px) * 4,
+                4);
+    unsigned char want[3];
+    DRAW_value_color(&scale, height(44, -94), want);
+    EXPECT_NEAR((pixel >> 16) & 255, want[0], 2);
+    EXPECT_NEAR((pixel >> 8) & 255, want[1], 2);
+    DRAW_release();
+}
+
+}  // namespace

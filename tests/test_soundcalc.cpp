@@ -346,3 +346,26 @@ TEST(Soundcalc, PictureOutputOneDiagramPerStation)
 }
 
 }  // namespace
+
+namespace {
+
+// Inhibition reads negative in the table, as forecasters write it, while the raw file keeps
+// the stored magnitude that readers of earlier files rely on.
+TEST(Soundcalc, InhibitionNegativeInTheTablePositiveInRawFiles)
+{
+    Outcome t = run(sample + " -pa cin,mlcin -id RVR");
+    ASSERT_EQ(t.status, 0) << t.err;
+    Outcome raw = run(sample + " -pa cin -id RVR -of -");
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    std::size_t row = raw.out.rfind("RVR");  // the station's line: id, lat, lon, cin
+    ASSERT_NE(row, std::string::npos) << raw.out;
+    std::string line = raw.out.substr(row, raw.out.find('\n', row) - row);
+    double stored = std::atof(line.substr(line.find_last_of(' ') + 1).c_str());
+    EXPECT_GT(stored, 0.0) << raw.out;
+    char want[96];
+    std::snprintf(want, sizeof want, " -%.0f  Surface-based inhibition CIN", stored);
+    EXPECT_NE(t.out.find(want), std::string::npos) << want << "\n" << t.out;
+    EXPECT_NE(t.out.find("  mlcin          -"), std::string::npos) << t.out;
+}
+
+}  // namespace

@@ -20,7 +20,8 @@ res_type res_key[] = {RES_help,     RES_batch,       RES_message,  RES_file_path
 res_type res_pos[] = {RES_command, RES_null};
 
 constexpr const char* kUsage =
-    "Usage: gridcalc [options] FILE[,var=V,lev=L,time=T,num=N] FUNCTION [OPERANDS] [= OUTFILE]\n"
+    "Usage: gridcalc [options] FILE[,var=V,lev=L,time=T,num=N] [FUNCTION [OPERANDS]] [= OUTFILE]\n"
+    "  (no function)                 the selected grid itself: FILE,var=... = OUTFILE\n"
     "  info                          inventory of the file and the domain of its first grid\n"
     "  val|loc id ID... | ll LAT,LON... | GX,GY...   value or grid position at points\n"
     "  max min maxmin avg avgnum     statistics of the grid; domain: the grid's domain\n"
@@ -32,9 +33,10 @@ constexpr const char* kUsage =
     "  any grid function with operand files or numbers: add sub mul div thick interp sqrt log\n"
     "    pow smooth dewp rhum theta thetae wspd wdir uwnd dot cross vdiff dx dy grad lapl conv\n"
     "    diverg vconv def1 def2 rvort avort adv ugeos vgeos uq vq ...\n"
+    "  U barbs|arrows V = MAP.png    wind speed shaded, winds from the U and V grids drawn over it\n"
     "  OUTFILE ending in .nc is written as CF netCDF (.cdf: the library's netCDF layout), .png as\n"
-    "    a map (plot_domain size,W,H; parameter cint=N for contours, palette=seq|div), anything\n"
-    "    else as a QAZGRID text file.\n";
+    "    a map (plot_domain size,W,H; parameter cint=N for contours, palette=seq|div|amount),\n"
+    "    anything else as a QAZGRID text file.\n";
 
 int exit_status(int result)
 {

@@ -19,6 +19,8 @@ public:
         for (int index : indices_) {
             char value[32];
             float v = tv.index[index];
+            // Inhibition is kept as a positive energy (raw files keep it so) but read as CIN < 0.
+            if (v > 0.0f && (index == TI_cin || index == TI_ml_cin)) v = -v;
             if (v == -9999.0f) str_copy(value, sizeof value, "-");
             else str_format(value, sizeof value, THERM_index_format(index), v);
             MESS_print(M_print, "  %-8s %10s  %s\n", THERM_index_name(index), value, THERM_index_info(index));

@@ -307,7 +307,7 @@ bool is_picture(const char* name)
 }
 
 // Picture settings from resources: plot_domain "size,W,H" for the picture size; parameter
-// items "cint=N" (contour interval) and "palette=seq|div".
+// items "cint=N" (contour interval) and "palette=seq|div|amount".
 bool picture_options(DRAW_map_opts* opts)
 {
     DRAW_map_defaults(opts);
@@ -335,6 +335,7 @@ bool picture_options(DRAW_map_opts* opts)
         } else if (strnicmp(item, "palette=", 8) == 0) {
             opts->palette = strnicmp(item + 8, "div", 3) == 0   ? DRAW_PALETTE_DIVERGING
                             : strnicmp(item + 8, "seq", 3) == 0 ? DRAW_PALETTE_SEQUENTIAL
+                            : strnicmp(item + 8, "amo", 3) == 0 ? DRAW_PALETTE_AMOUNT
                                                                 : DRAW_PALETTE_AUTO;
         }
     }
@@ -344,21 +345,19 @@ bool picture_options(DRAW_map_opts* opts)
 
 // One map per grid: the first under the given name, further ones (vector results) with
 // "_2", "_3", ... before the ".png".
-int draw_grids(const char* target, GRD_report* const* grids, int n)
+int draw_grids(const char* target, GRD_report* const* grids, int n, const GRD_report* wind_u = nullptr,
+               const GRD_report* wind_v = nullptr, int wind_style = 1)
 {
     DRAW_map_opts opts;
     if (!picture_options(&opts)) return kFail;
+    opts.wind_u = wind_u;
+    opts.wind_v = wind_v;
+    opts.wind_style = wind_style;
     const std::string name(target);
     int status = 0;
     for (int k = 0; k < n; ++k) {
         std::string file = name;
         if (k > 0) file.insert(file.size() - 4, "_" + std::to_string(k + 1));
-        // The time line: reference time, forecast hour and valid time from the plot labels.
-        PLT_label_date(&grids[k]->date);
-        PLT_label_for_time(grids[k]->time == -9999 ? 0 : grids[k]->time);
-        char when[PLT_LABEL_LEN];
-        PLT_label_format("%D_%F", when, sizeof when);
-        opts.time_label = when[0] ? when : nullptr;
         if (DRAW_map_png(grids[k], file.c_str(), &opts) < 0) {
             status = kFail;
             continue;
@@ -367,6 +366,31 @@ int draw_grids(const char* target, GRD_report* const* grids, int n)
     }
     DRAW_release();
     return status;
+}
+
+// "U barbs V = map.png" (or arrows): the wind speed shaded with the winds drawn over it.
+int draw_wind(const char* u_item, const char* style, const char* v_item, const char* out, const Request& base)
+{
+    if (!is_picture(out)) {
+        MESS_print(M_error, "%s draws a map: give an output file ending in .png\n", style);
+        return kFail;
+    }
+    Grid u, v, speed;
+    GRD_info info{};
+    int r = load_grid(u_item, base, &u.g, &info);
+    if (r < 0 || (r = load_grid(v_item, base, &v.g, nullptr)) < 0) return r;
+    if (!grd::same_shape(&u.g, &v.g) || GRD_copy(&speed.g, &u.g) < 0) {
+        MESS_print(M_error, "The wind components are not on one grid\n");
+        return kFail;
+    }
+    const long n = GRD_num_points(&speed.g);
+    for (long k = 0; k < n; ++k)
+        speed.g.grid[k] = u.g.grid[k] == kMissing || v.g.grid[k] == kMissing ? kMissing
+                                                                          : std::hypot(u.g.grid[k], v.g.grid[k]);
+    speed.g.var = 32;  // wind speed
+    VAR_make_datatype(speed.g.time, speed.g.ltype, speed.g.level, 32, speed.g.units, speed.g.info, sizeof speed.g.info);
+    GRD_report* grids[1] = {&speed.g};
+    return draw_grids(out, grids, 1, &u.g, &v.g, stricmp(style, "arrows") == 0 ? 2 : 1);
 }
 
 int save_or_show(const char* out, GRD_report* const* grids, int n, GRD_info* info)
@@ -557,12 +581,22 @@ int GRD_math_command(int num, char** cmd)
             words = k;
             break;
         }
+    if (words == 1) {  // "FILE = OUTFILE": the selected grid itself
+        Grid only;
+        GRD_info info{};
+        const int r = load_grid(cmd[0], base, &only.g, &info);
+        if (r < 0) return r;
+        GRD_report* outs[1] = {&only.g};
+        return save_or_show(out, outs, 1, &info);
+    }
     const char* func = cmd[1];
     const int extra = words - 2;   // words after the function word
     if (stricmp(func, "info") == 0) {
         if (!operand_count(func, extra, 0, 0, "no further words")) return kFail;
         return inventory(cmd[0]);
     }
+    if ((stricmp(func, "barbs") == 0 || stricmp(func, "arrows") == 0) && words == 3)
+        return draw_wind(cmd[0], func, cmd[2], out ? out : RES_get("out_file"), base);
     // A reduction names the grids of a file; with operands the same words are point-wise.
     if (is_reduction(func) && extra == 0 && out) {
         char* items[2] = {cmd[0], const_cast<char*>(out)};

@@ -387,15 +387,8 @@ int VAR_make_datatype(int /*time*/, int ltype, int level, int var, const char* u
 {
     if (!info || size == 0) return 0;
     char level_part[48] = "";
-    const LevelEntry* lev = find_level(ltype);
-    if (lev && (lev->kind == 0 || level == -9999))
-        str_copy(level_part, sizeof level_part, lev->text);
-    else if (lev && lev->kind == 2)
-        str_format(level_part, sizeof level_part, "%d-%d %s", level / 1000, level % 1000, lev->text);
-    else if (lev)
-        str_format(level_part, sizeof level_part, "%d %s", level, lev->text);
-    else if (level != -9999)
-        str_format(level_part, sizeof level_part, "%d", level);
+    if (ltype != -9999) VAR_level_text(ltype, level, level_part, static_cast<int>(sizeof level_part));
+    else if (level != -9999) str_format(level_part, sizeof level_part, "%d", level);
 
     char var_part[72];
     const VarEntry* v = find_var(var);

@@ -158,11 +158,12 @@ bool read_binned(const std::string& path, bool coast, std::vector<GeoLine>& line
             long s = static_cast<long>(first_seg[b]) + k;
             if (s < 0 || s >= nsegs) break;
             int level = coast ? (seg_info[s] >> 6) & 7 : seg_level[s];
-            if (coast ? (level < 1 || level > 2) : level != 1) continue;
+            if (level < 1 || level > 2) continue;
             long p0 = seg_first_pt[s];
             long p1 = s + 1 < nsegs ? seg_first_pt[s + 1] : npts;
             if (p0 < 0 || p1 > npts || p1 - p0 < 2) continue;
             GeoLine line;
+            line.level = level;
             line.lat.reserve(p1 - p0);
             line.lon.reserve(p1 - p0);
             for (long p = p0; p < p1; ++p) {
@@ -229,6 +230,16 @@ constexpr std::array<Anchor, 11> kDiverging{{{0.0f, 5, 48, 97},
                                              {0.9f, 178, 24, 43},
                                              {1.0f, 103, 0, 31}}};
 
+// Amounts: pale green through green and blue to purple; the first shade is light so that a
+// trace reads as little.
+constexpr std::array<Anchor, 7> kAmount{{{0.00f, 218, 240, 208},
+                                         {0.15f, 150, 210, 140},
+                                         {0.30f, 65, 170, 90},
+                                         {0.50f, 40, 130, 190},
+                                         {0.70f, 45, 70, 170},
+                                         {0.85f, 120, 40, 160},
+                                         {1.00f, 160, 20, 110}}};
+
 template <std::size_t N>
 void ramp(const std::array<Anchor, N>& table, float f, unsigned char rgb[3])
 {
@@ -250,6 +261,12 @@ int DRAW_value_color(const DRAW_scale* scale, float value, unsigned char rgb[3])
     if (!scale || !rgb || value == GRD_MISSING || !std::isfinite(value)) return -1;
     float span = scale->hi - scale->lo;
     float f = span > 0.0f ? (value - scale->lo) / span : 0.5f;
+    if (scale->palette == DRAW_PALETTE_AMOUNT) {
+        // Zero, and the packing noise of a few thousandths of the largest amount, stay unshaded.
+        if (!(value > scale->lo + 1e-3f * span)) return -1;
+        ramp(kAmount, f, rgb);
+        return 0;
+    }
     if (scale->palette == DRAW_PALETTE_DIVERGING)
         ramp(kDiverging, f, rgb);
     else
@@ -263,6 +280,7 @@ int DRAW_map_scale(const GRD_report* grd, int palette, DRAW_scale* scale)
     long n = static_cast<long>(grd->domain.nx) * grd->domain.ny;
     float lo = 0, hi = 0;
     bool any = false;
+    long present = 0, zeros = 0;
     for (long i = 0; i < n; ++i) {
         float v = grd->grid[i];
         if (v == GRD_MISSING || !std::isfinite(v)) continue;
@@ -270,8 +288,12 @@ int DRAW_map_scale(const GRD_report* grd, int palette, DRAW_scale* scale)
         lo = std::fmin(lo, v);
         hi = std::fmax(hi, v);
         any = true;
+        ++present;
+        zeros += v == 0.0f;
     }
     if (!any) return -1;
+    if (palette == DRAW_PALETTE_AUTO && lo >= 0.0f && hi > 0.0f && zeros * 10 >= present * 3)
+        palette = DRAW_PALETTE_AMOUNT;
     if (palette == DRAW_PALETTE_AUTO) {
         bool per_second = std::strcmp(grd->units, "/s") == 0 || std::strstr(grd->units, "/s") == grd->units;
         bool straddles = lo < 0 && hi > 0 && std::fmin(-lo, hi) >= 0.25f * std::fmax(-lo, hi);
@@ -282,6 +304,9 @@ int DRAW_map_scale(const GRD_report* grd, int palette, DRAW_scale* scale)
         float m = std::fmax(std::fabs(lo), std::fabs(hi));
         scale->lo = -m;
         scale->hi = m;
+    } else if (palette == DRAW_PALETTE_AMOUNT) {
+        scale->lo = std::fmin(lo, 0.0f);
+        scale->hi = hi;
     } else {
         scale->lo = lo;
         scale->hi = hi;

@@ -18,7 +18,7 @@ namespace {
 constexpr int kTitleHeight = 58;
 constexpr int kLeft = 52;
 constexpr int kBarbColumn = 70;
-constexpr int kTable = 190;
+constexpr int kTable = 220;
 constexpr int kBottom = 36;
 constexpr float kMissing = -9999.0f;
 constexpr double kKelvin = 273.15;
@@ -116,7 +116,9 @@ void background(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o)
         curve(cr, f, o.p_bottom, o.p_top, 40, [theta](double p) {
             return temp_on_dryad(static_cast<float>(theta), static_cast<float>(p)) - kKelvin;
         });
-    cairo_set_source_rgb(cr, 0.35, 0.65, 0.35);  // saturated adiabats, labelled by 1000 mb temperature
+    // Saturated adiabats and mixing-ratio lines in pale blue and grey, so that the green dew
+    // point is the only green on the diagram.
+    cairo_set_source_rgb(cr, 0.55, 0.62, 0.85);  // saturated adiabats, labelled by 1000 mb temperature
     for (double t1000 = -20; t1000 <= 36; t1000 += 4) {
         float label = thetae_on_satad(static_cast<float>(t1000 + kKelvin), 1000.0f);
         if (!(label > 0)) continue;
@@ -127,7 +129,7 @@ void background(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o)
     }
     double dashes[] = {4.0, 3.0};
     cairo_set_dash(cr, dashes, 2, 0);
-    cairo_set_source_rgb(cr, 0.3, 0.6, 0.6);  // saturation mixing ratio, g/kg
+    cairo_set_source_rgb(cr, 0.62, 0.62, 0.62);  // saturation mixing ratio, g/kg
     static const double ratios[] = {1, 2, 3, 5, 8, 12, 16, 20};
     for (double w : ratios)
         curve(cr, f, o.p_bottom, std::max<double>(o.p_top, 600), 12, [w](double p) {
@@ -212,6 +214,20 @@ struct Parcel {
         return t > 0 ? t - kKelvin : NAN;
     }
 };
+Parcel given_parcel(const DRAW_parcel& given)
+{
+    Parcel pc;
+    if (given.p == kMissing || given.plcl == kMissing || given.tlcl == kMissing || !(given.p > 0) ||
+        !(given.plcl > 0) || given.plcl > given.p || !(given.tlcl > 0))
+        return pc;
+    pc.ps = given.p;
+    pc.plcl = given.plcl;
+    pc.theta = pot_temp(given.tlcl, given.plcl);
+    pc.label = thetae_on_satad(given.tlcl, given.plcl);
+    pc.ok = pc.theta > 0 && pc.label > 0;
+    return pc;
+}
+
 Parcel surface_parcel(const UPA_level* lev, int n)
 {
     Parcel pc;
@@ -230,6 +246,27 @@ Parcel surface_parcel(const UPA_level* lev, int n)
         return pc;
     }
     return pc;
+}
+
+void parcel_path(cairo_t* cr, const Frame& f, const Parcel& pc, double p_top)
+{
+    cairo_set_line_width(cr, 1.4);
+    double dashes[] = {6.0, 4.0};
+    cairo_set_dash(cr, dashes, 2, 0);
+    bool down = false;
+    for (double p = pc.ps;; p -= 5) {
+        if (p < p_top) p = p_top;
+        double t = pc.temp(p), px, py;
+        if (!std::isfinite(t) || !to_pixel(f, t, p, px, py)) {
+            down = false;
+        } else {
+            down ? cairo_line_to(cr, px, py) : cairo_move_to(cr, px, py);
+            down = true;
+        }
+        if (p <= p_top) break;
+    }
+    cairo_stroke(cr);
+    cairo_set_dash(cr, nullptr, 0, 0);
 }
 
 void parcel_areas(cairo_t* cr, const Frame& f, const Parcel& pc, const Profile& env, double p_top)
@@ -267,67 +304,68 @@ void parcel_areas(cairo_t* cr, const Frame& f, const Parcel& pc, const Profile& 
         cairo_fill(cr);
     }
     cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_set_line_width(cr, 1.4);
-    double dashes[] = {6.0, 4.0};
-    cairo_set_dash(cr, dashes, 2, 0);
-    bool down = false;
-    for (std::size_t k = 0; k < ps.size(); ++k) {
-        double px, py;
-        if (!std::isfinite(tp[k]) || !to_pixel(f, tp[k], ps[k], px, py)) {
-            down = false;
-            continue;
-        }
-        down ? cairo_line_to(cr, px, py) : cairo_move_to(cr, px, py);
-        down = true;
-    }
-    cairo_stroke(cr);
-    cairo_set_dash(cr, nullptr, 0, 0);
+    parcel_path(cr, f, pc, p_top);
 }
 
-// A wind barb at (x, y): the staff points into the wind; flags 50 kt, full feathers 10 kt,
-// half feathers 5 kt, on the clockwise side of the staff; a circle for calm.
+// Where a parcel's path differs visibly from the surface parcel's.
+bool differs(const Parcel& a, const Parcel& b)
+{
+    return std::fabs(a.label - b.label) > 0.5 || std::fabs(a.plcl - b.plcl) > 5 || std::fabs(a.ps - b.ps) > 5;
+}
+
+// A short tick to the right of the parcel's path at p with its name: LCL, LFC, EL.
+void parcel_mark(cairo_t* cr, const Frame& f, const Parcel& pc, double p, const char* name)
+{
+    if (!(p > 0) || p > pc.ps) return;
+    double t = pc.temp(p), px, py;
+    if (!std::isfinite(t) || !to_pixel(f, t, p, px, py) || py < f.y0 || py > f.y0 + f.h) return;
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 2);
+    cairo_move_to(cr, px + 6, py);
+    cairo_line_to(cr, px + 24, py);
+    cairo_stroke(cr);
+    text(cr, px + 27, py + 4, name, 11);
+}
+
+// Heights above the first level, every km, ticked inside the pressure axis.
+void height_ticks(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o, const UPA_level* lev, int n)
+{
+    std::vector<double> p, h;
+    for (int i = 0; i < n; ++i) {
+        const UPA_level& l = lev[i];
+        if (l.p == kMissing || l.h == kMissing || !(l.p > 0) || !std::isfinite(l.h)) continue;
+        if (!h.empty() && (l.h <= h.back() || l.p >= p.back())) continue;
+        p.push_back(l.p);
+        h.push_back(l.h);
+    }
+    if (h.size() < 2) return;
+    cairo_set_source_rgb(cr, 0.45, 0.1, 0.1);
+    cairo_set_line_width(cr, 1.2);
+    char label[16];
+    for (int km = 1; km <= 20; ++km) {
+        double target = h.front() + km * 1000.0;
+        if (target > h.back()) break;
+        std::size_t k = 0;
+        while (k + 2 < h.size() && h[k + 1] < target) ++k;
+        double w = (target - h[k]) / (h[k + 1] - h[k]);
+        double pk = std::exp(std::log(p[k]) + w * (std::log(p[k + 1]) - std::log(p[k])));
+        if (pk > o.p_bottom || pk < o.p_top) continue;
+        double px, py;
+        if (!to_pixel(f, o.t_left, pk, px, py)) continue;
+        cairo_move_to(cr, f.x0, py);
+        cairo_line_to(cr, f.x0 + 8, py);
+        cairo_stroke(cr);
+        std::snprintf(label, sizeof label, km == 1 ? "%d km AGL" : "%d km", km);
+        text(cr, f.x0 + 10, py + 4, label, 9);
+    }
+}
+
+// A wind barb at (x, y): the staff points into the wind (dir, deg from north), feathers on
+// the clockwise side.
 void barb(cairo_t* cr, double x, double y, double dir, double spd)
 {
-    if (spd < 2.5) {
-        cairo_arc(cr, x, y, 4, 0, 2 * M_PI);
-        cairo_stroke(cr);
-        return;
-    }
-    const double len = 28, gap = 5, feather = 11;
     double a = dir * M_PI / 180;
-    double ux = std::sin(a), uy = -std::cos(a);  // towards where the wind comes from, y down
-    double fx = -uy, fy = ux;                    // feather side
-    double tx = x + ux * len, ty = y + uy * len;
-    cairo_move_to(cr, x, y);
-    cairo_line_to(cr, tx, ty);
-    cairo_stroke(cr);
-    int knots = static_cast<int>(std::lround(spd / 5.0) * 5);
-    double pos = 0;
-    while (knots >= 50) {
-        double bx = tx - ux * pos, by = ty - uy * pos;
-        cairo_move_to(cr, bx, by);
-        cairo_line_to(cr, bx + fx * feather - ux * 2, by + fy * feather - uy * 2);
-        cairo_line_to(cr, bx - ux * gap, by - uy * gap);
-        cairo_close_path(cr);
-        cairo_fill(cr);
-        pos += gap + 1;
-        knots -= 50;
-    }
-    while (knots >= 10) {
-        double bx = tx - ux * pos, by = ty - uy * pos;
-        cairo_move_to(cr, bx, by);
-        cairo_line_to(cr, bx + fx * feather + ux * 3, by + fy * feather + uy * 3);
-        cairo_stroke(cr);
-        pos += gap;
-        knots -= 10;
-    }
-    if (knots >= 5) {
-        if (pos == 0) pos = gap;
-        double bx = tx - ux * pos, by = ty - uy * pos;
-        cairo_move_to(cr, bx, by);
-        cairo_line_to(cr, bx + fx * feather / 2 + ux * 1.5, by + fy * feather / 2 + uy * 1.5);
-        cairo_stroke(cr);
-    }
+    draw_detail::barb(cr, x, y, std::sin(a), -std::cos(a), spd, 1);
 }
 
 void winds(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o, const UPA_level* w, int n)
@@ -354,6 +392,13 @@ void winds(cairo_t* cr, const Frame& f, const DRAW_diagram_opts& o, const UPA_le
     }
 }
 
+// The hodograph sits at the foot of the side column, under the table.
+HodoBox hodograph_of(const DRAW_diagram_opts& o, const UPA_level* winds, int n)
+{
+    double size = kTable - 12;
+    return hodograph_box(o.width - kTable + 6, o.height - kBottom - size, size, winds, n, o.storm_dir, o.storm_spd);
+}
+
 void side_table(cairo_t* cr, const DRAW_diagram_opts& o, const DRAW_index* table, int n)
 {
     double x = o.width - kTable + 12, y = kTitleHeight + 14;
@@ -361,13 +406,21 @@ void side_table(cairo_t* cr, const DRAW_diagram_opts& o, const DRAW_index* table
     text(cr, x, y, "Indices", 14);
     y += 22;
     char line[96];
-    for (int i = 0; i < n && y < o.height - 10; ++i) {
+    for (int i = 0; i < n && y < o.height - (o.hodograph == 1 ? kTable : 10); ++i) {
         if (!table[i].label) continue;
+        if (!table[i].units && table[i].value == kMissing) {  // a note in small type
+            cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
+            text(cr, x, y, table[i].label, 10);
+            cairo_set_source_rgb(cr, 0, 0, 0);
+            y += 15;
+            continue;
+        }
         text(cr, x, y, table[i].label, 12);
         if (table[i].value == kMissing || !std::isfinite(table[i].value))
             std::snprintf(line, sizeof line, "M");
         else
-            std::snprintf(line, sizeof line, "%.1f %s", table[i].value, table[i].units ? table[i].units : "");
+            std::snprintf(line, sizeof line, std::fabs(table[i].value) >= 100 ? "%.0f %s" : "%.1f %s", table[i].value,
+                          table[i].units ? table[i].units : "");
         text(cr, o.width - 12, y, line, 12, 2);
         y += 19;
     }
@@ -378,7 +431,9 @@ void side_table(cairo_t* cr, const DRAW_diagram_opts& o, const DRAW_index* table
 void DRAW_diagram_defaults(DRAW_diagram_opts* opts)
 {
     if (!opts) return;
-    *opts = DRAW_diagram_opts{1000, 800, 40, nullptr, nullptr, 1050.0f, 100.0f, -40.0f, 50.0f};
+    const DRAW_parcel none{kMissing, kMissing, kMissing};
+    *opts = DRAW_diagram_opts{1000,  800,      40,       nullptr, nullptr, 1050.0f, 100.0f, -40.0f, 50.0f,
+                              none,  kMissing, kMissing, none,    none,    1,       kMissing, kMissing};
 }
 
 int DRAW_diagram_pixel(const DRAW_diagram_opts* opts, float t, float p, float* px, float* py)
@@ -394,6 +449,22 @@ int DRAW_diagram_pixel(const DRAW_diagram_opts* opts, float t, float p, float* p
     *px = static_cast<float>(x);
     *py = static_cast<float>(y);
     return x >= f.x0 && x <= f.x0 + f.w && y >= f.y0 && y <= f.y0 + f.h;
+}
+
+int DRAW_hodograph_pixel(const DRAW_diagram_opts* opts, const UPA_level* winds, int nwinds, float dir, float spd,
+                         float* px, float* py)
+{
+    DRAW_diagram_opts o;
+    DRAW_diagram_defaults(&o);
+    if (opts) o = *opts;
+    if (!px || !py || o.hodograph != 1 || !valid_opts(o)) return 0;
+    HodoBox box = hodograph_of(o, winds, nwinds);
+    if (!box.ok) return 0;
+    double a = dir * M_PI / 180.0, x, y;
+    hodograph_point(box, -spd * std::sin(a), -spd * std::cos(a), &x, &y);
+    *px = static_cast<float>(x);
+    *py = static_cast<float>(y);
+    return 1;
 }
 
 int DRAW_diagram_png(const UPA_level* levels, int nlevels, const UPA_level* wind, int nwind, const DRAW_index* table,
@@ -427,14 +498,34 @@ int DRAW_diagram_png(const UPA_level* levels, int nlevels, const UPA_level* wind
     cairo_rectangle(cr, f.x0, f.y0, f.w, f.h);
     cairo_clip(cr);
     background(cr, f, o);
-    Parcel pc = surface_parcel(levels, nlevels);
+    Parcel pc = o.sfc_parcel.p != kMissing ? given_parcel(o.sfc_parcel) : surface_parcel(levels, nlevels);
     if (pc.ok && temp.p.size() >= 2) parcel_areas(cr, f, pc, temp, o.p_top);
+    struct Other {
+        Parcel pc;
+        double r, g, b;
+        const char* name;
+    } others[] = {{given_parcel(o.ml_parcel), 0.6, 0.35, 0.0, "ML"}, {given_parcel(o.mu_parcel), 0.55, 0.0, 0.65, "MU"}};
+    for (const Other& other : others) {
+        if (!other.pc.ok || (pc.ok && !differs(other.pc, pc))) continue;
+        cairo_set_source_rgb(cr, other.r, other.g, other.b);
+        parcel_path(cr, f, other.pc, o.p_top);
+        double px, py, t = other.pc.temp(o.p_top + 40);
+        if (std::isfinite(t) && to_pixel(f, t, o.p_top + 40, px, py)) text(cr, px + 4, py, other.name, 10);
+    }
     cairo_set_line_width(cr, 2.4);
     cairo_set_source_rgb(cr, 0.85, 0.1, 0.1);
     draw_profile(cr, f, temp);
-    cairo_set_source_rgb(cr, 0.1, 0.6, 0.15);
+    cairo_set_line_width(cr, 2.8);
+    cairo_set_source_rgb(cr, 0.0, 0.55, 0.1);
     draw_profile(cr, f, dew);
+    if (pc.ok) {
+        parcel_mark(cr, f, pc, pc.plcl, "LCL");
+        if (o.lfc != kMissing) parcel_mark(cr, f, pc, o.lfc, "LFC");
+        if (o.el != kMissing) parcel_mark(cr, f, pc, o.el, "EL");
+    }
+    height_ticks(cr, f, o, levels, nlevels);
     cairo_restore(cr);
+    if (o.hodograph == 1) draw_hodograph(cr, hodograph_of(o, wind, nwind), wind, nwind, o.storm_dir, o.storm_spd);
 
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 1);

@@ -18,7 +18,8 @@ namespace {
 constexpr int kTitleHeight = 58;
 constexpr int kBarWidth = 110;
 constexpr int kMargin = 12;
-constexpr int kBottom = 16;
+constexpr int kLeftLabels = 40;  // latitude labels left of the frame
+constexpr int kBottom = 30;      // longitude labels under it
 
 // Where the map goes on the picture, and the plane window it shows.
 struct Layout {
@@ -41,13 +42,13 @@ bool make_layout(const GRD_report* grd, const DRAW_map_opts* opts, Layout& out)
     lim.x_max += dom.dx / 2;
     lim.y_min -= dom.dy / 2;
     lim.y_max += dom.dy / 2;
-    double aw = opts->width - 2 * kMargin - kBarWidth, ah = opts->height - kTitleHeight - kBottom;
+    double aw = opts->width - 2 * kMargin - kLeftLabels - kBarWidth, ah = opts->height - kTitleHeight - kBottom;
     if (aw < 10 || ah < 10) return false;
     double sx = aw / (lim.x_max - lim.x_min), sy = ah / (lim.y_max - lim.y_min);
     out.scale = std::fmin(sx, sy);
     out.px_w = (lim.x_max - lim.x_min) * out.scale;
     out.px_h = (lim.y_max - lim.y_min) * out.scale;
-    out.x0 = kMargin + (aw - out.px_w) / 2;
+    out.x0 = kMargin + kLeftLabels + (aw - out.px_w) / 2;
     out.y0 = kTitleHeight + (ah - out.px_h) / 2;
     out.window = lim;
     return std::isfinite(out.scale) && out.scale > 0;
@@ -137,7 +138,7 @@ void shade(const GRD_report* grd, const Layout& L, const DRAW_scale& scale, cair
 
 // Marching squares: a segment wherever a contour level crosses a cell whose four corners are
 // present. Segments are not joined into lines; at picture scale that is invisible.
-void contours(cairo_t* cr, const GRD_report* grd, const Layout& L, float cint)
+void contours(cairo_t* cr, const GRD_report* grd, const Layout& L, float cint, ContourLabels* labels)
 {
     const Domain& dom = grd->domain;
     if (!(cint > 0) || dom.nx < 2 || dom.ny < 2) return;
@@ -176,6 +177,8 @@ void contours(cairo_t* cr, const GRD_report* grd, const Layout& L, float cint)
                         continue;
                     cairo_move_to(cr, ax, ay);
                     cairo_line_to(cr, bx, by);
+                    if (labels && (segments & 7) == 0)
+                        labels->offer(level, (ax + bx) / 2, (ay + by) / 2, std::atan2(by - ay, bx - ax));
                     if (++segments % 4096 == 0) cairo_stroke(cr);
                 }
             }
@@ -204,32 +207,119 @@ void earth_extent(const Layout& L, double& lat_lo, double& lat_hi, double& lon_s
     lon_span = lon_hi - lon_lo;
 }
 
-void graticule(cairo_t* cr, const Layout& L, double lat_lo, double lat_hi, double lon_span)
+struct EdgeLabel {
+    double x, y;
+    std::string text;
+};
+
+std::string degrees(double v, bool lat)
+{
+    double a = std::fabs(v);
+    if (a > 180) a = 360 - a;
+    char buf[24];
+    const char* hemi = a < 1e-6 || (!lat && std::fabs(a - 180) < 1e-6) ? "" : lat ? (v > 0 ? "N" : "S") : (v > 0 ? "E" : "W");
+    std::snprintf(buf, sizeof buf, "%g\u00b0%s", a, hemi);
+    return buf;
+}
+
+// Lines of latitude and longitude; each labelled where it leaves the map through the left
+// (latitudes) or the bottom edge (longitudes).
+void graticule(cairo_t* cr, const Layout& L, double lat_lo, double lat_hi, double lon_span, std::vector<EdgeLabel>& labels)
 {
     double span = std::fmax(lat_hi - lat_lo, std::fmin(lon_span, 360.0) / 2);
     double step = span > 90 ? 30 : span > 40 ? 10 : span > 16 ? 5 : span > 6 ? 2 : 1;
+    double left = L.x0, bottom = L.y0 + L.px_h;
+    auto crossing = [&](std::size_t n, auto point, bool lat, double value) {
+        bool have = false, found = false;
+        double px0 = 0, py0 = 0;
+        double end_x = 0, end_y = -1e9;  // a meridian's southernmost point on the map
+        for (std::size_t k = 0; k < n; ++k) {
+            float la, lo, x, y;
+            point(k, la, lo);
+            if (!MAP_tran(la, lo, &x, &y)) {
+                have = false;
+                continue;
+            }
+            double px, py;
+            plane_to_pixel(L, x, y, px, py);
+            if (!lat && py <= bottom && py > end_y) {
+                end_x = px;
+                end_y = py;
+            }
+            if (have && std::fabs(px - px0) < L.px_w / 3) {
+                if (lat && (px0 - left) * (px - left) <= 0 && px != px0) {
+                    double yy = py0 + (left - px0) / (px - px0) * (py - py0);
+                    if (yy > L.y0 + 6 && yy < bottom - 6) labels.push_back({left - 4, yy + 4, degrees(value, true)});
+                }
+                if (!lat && (py0 - bottom) * (py - bottom) <= 0 && py != py0) {
+                    double xx = px0 + (bottom - py0) / (py - py0) * (px - px0);
+                    if (xx > left + 10 && xx < L.x0 + L.px_w - 10) labels.push_back({xx, bottom + 15, degrees(value, false)});
+                    found = true;
+                }
+            }
+            have = true;
+            px0 = px;
+            py0 = py;
+        }
+        // On a global map the meridians end at the pole, half a grid step inside the frame.
+        if (!lat && !found && end_y > bottom - 6 && end_x > left + 10 && end_x < L.x0 + L.px_w - 10)
+            labels.push_back({end_x, bottom + 15, degrees(value, false)});
+    };
     for (double lat = std::ceil(-90 / step) * step; lat <= 90; lat += step) {
         if (lat < lat_lo - step || lat > lat_hi + step) continue;
-        earth_polyline(cr, L, 721, [&](std::size_t k, float& la, float& lo) {
+        auto point = [&](std::size_t k, float& la, float& lo) {
             la = static_cast<float>(lat);
             lo = static_cast<float>(-180.0 + 0.5 * k);
-        });
+        };
+        earth_polyline(cr, L, 721, point);
+        if (std::fabs(lat) < 89.9) crossing(721, point, true, lat);
     }
     double lat_a = std::fmax(-90.0, lat_lo - step), lat_b = std::fmin(90.0, lat_hi + step);
     std::size_t n = static_cast<std::size_t>((lat_b - lat_a) / 0.25) + 1;
     for (double lon = -180; lon < 180; lon += step) {
-        earth_polyline(cr, L, n, [&](std::size_t k, float& la, float& lo) {
+        auto point = [&](std::size_t k, float& la, float& lo) {
             la = static_cast<float>(std::fmin(lat_b, lat_a + 0.25 * k));
             lo = static_cast<float>(lon);
-        });
+        };
+        earth_polyline(cr, L, n, point);
+        crossing(n, point, false, lon);
     }
     cairo_stroke(cr);
 }
 
-void geo_lines(cairo_t* cr, const Layout& L, const std::vector<GeoLine>& lines)
+void edge_labels(cairo_t* cr, const std::vector<EdgeLabel>& labels, const Layout& L)
+{
+    cairo_set_source_rgb(cr, 0.15, 0.15, 0.15);
+    std::vector<const EdgeLabel*> shown;
+    for (const EdgeLabel& l : labels) {
+        bool crowded = false;
+        for (const EdgeLabel* s : shown)
+            if (std::fabs(s->x - l.x) < 34 && std::fabs(s->y - l.y) < 12) crowded = true;
+        if (crowded) continue;
+        shown.push_back(&l);
+        text(cr, l.x, l.y, l.text.c_str(), 10, l.x < L.x0 ? 2 : 1);
+    }
+}
+
+// Coastlines or borders of one level. Lakes (coast level 2) are drawn only when they span at
+// least min_extent pixels: at the scale of a continent, thousands of ponds are clutter.
+void geo_lines(cairo_t* cr, const Layout& L, const std::vector<GeoLine>& lines, int level, double min_extent)
 {
     long n = 0;
     for (const GeoLine& line : lines) {
+        if (line.level != level) continue;
+        if (min_extent > 0) {
+            float lat_lo = 90, lat_hi = -90, lon_lo = 360, lon_hi = -360;
+            for (std::size_t k = 0; k < line.lat.size(); ++k) {
+                lat_lo = std::min(lat_lo, line.lat[k]);
+                lat_hi = std::max(lat_hi, line.lat[k]);
+                lon_lo = std::min(lon_lo, line.lon[k]);
+                lon_hi = std::max(lon_hi, line.lon[k]);
+            }
+            // Degrees to pixels near the lake: one degree of latitude is 1.11 plane units.
+            double extent = std::max<double>(lat_hi - lat_lo, (lon_hi - lon_lo) * std::cos((lat_lo + lat_hi) * M_PI / 360));
+            if (extent * 1.1119 * L.scale < min_extent) continue;
+        }
         earth_polyline(cr, L, line.lat.size(), [&](std::size_t k, float& la, float& lo) {
             la = line.lat[k];
             lo = line.lon[k] > 180.0f ? line.lon[k] - 360.0f : line.lon[k];
@@ -247,7 +337,7 @@ void colour_bar(cairo_t* cr, const DRAW_map_opts* opts, const DRAW_scale& scale,
     int steps = static_cast<int>(bottom - top);
     for (int k = 0; k < steps; ++k) {
         float value = scale.lo + (scale.hi - scale.lo) * (k + 0.5f) / steps;
-        unsigned char rgb[3];
+        unsigned char rgb[3] = {255, 255, 255};
         DRAW_value_color(&scale, value, rgb);
         cairo_set_source_rgb(cr, rgb[0] / 255.0, rgb[1] / 255.0, rgb[2] / 255.0);
         cairo_rectangle(cr, x, bottom - k - 1, w, 1.0);
@@ -268,7 +358,75 @@ void colour_bar(cairo_t* cr, const DRAW_map_opts* opts, const DRAW_scale& scale,
         std::snprintf(label, sizeof label, "%g", shown);
         text(cr, x + w + 8, y + 4, label, 11);
     }
-    text(cr, x + w / 2, top - 8, units && *units ? units : "(no unit)", 12, 1);
+    char unit[32];
+    DRAW_unit_text(units, unit, sizeof unit);
+    text(cr, x + w / 2, top - 8, unit[0] ? unit : "(no unit)", 12, 1);
+}
+
+double knots_per_unit(const char* units)
+{
+    if (!units) return 1.943844;
+    if (std::strcmp(units, "kt") == 0 || std::strcmp(units, "kts") == 0 || std::strcmp(units, "knots") == 0) return 1.0;
+    if (std::strcmp(units, "km/h") == 0 || std::strcmp(units, "kph") == 0) return 1.0 / 1.852;
+    return 1.943844;  // m/s, the unit of model winds
+}
+
+// Winds at grid points thinned to about one per spacing pixels: barbs in kt or arrows scaled
+// to the spacing at the fastest wind. Components are earth-relative: the way north points at
+// each place on the map turns them.
+void map_winds(cairo_t* cr, const GRD_report* grd, const Layout& L, const DRAW_map_opts& opts)
+{
+    const GRD_report* u = opts.wind_u;
+    const GRD_report* v = opts.wind_v;
+    const Domain& dom = grd->domain;
+    if (!u->grid || !v->grid || u->domain.nx != dom.nx || u->domain.ny != dom.ny || v->domain.nx != dom.nx ||
+        v->domain.ny != dom.ny)
+        return;
+    double spacing = opts.wind_spacing > 4 ? opts.wind_spacing : 42;
+    double cell = std::min(dom.dx, dom.dy) * L.scale;  // pixels per grid step
+    int stride = std::max(1, static_cast<int>(std::lround(spacing / std::max(cell, 1e-3))));
+    double factor = knots_per_unit(u->units);
+    double fastest = 0;
+    if (opts.wind_style == 2) {
+        long n = static_cast<long>(dom.nx) * dom.ny;
+        for (long k = 0; k < n; ++k)
+            if (u->grid[k] != GRD_MISSING && v->grid[k] != GRD_MISSING)
+                fastest = std::max(fastest, std::hypot(static_cast<double>(u->grid[k]), static_cast<double>(v->grid[k])));
+    }
+    cairo_set_source_rgb(cr, 0.05, 0.05, 0.05);
+    cairo_set_line_width(cr, 1.1);
+    for (int j = stride / 2; j < dom.ny; j += stride)
+        for (int i = stride / 2; i < dom.nx; i += stride) {
+            long k = static_cast<long>(j) * dom.nx + i;
+            float uu = u->grid[k], vv = v->grid[k];
+            if (uu == GRD_MISSING || vv == GRD_MISSING || !std::isfinite(uu) || !std::isfinite(vv)) continue;
+            float x, y, lat, lon, nx_, ny_;
+            if (MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y) != 0 || !MAP_untran(x, y, &lat, &lon))
+                continue;
+            double px, py;
+            plane_to_pixel(L, x, y, px, py);
+            if (px < L.x0 || px > L.x0 + L.px_w || py < L.y0 || py > L.y0 + L.px_h) continue;
+            // North on the picture at this point, from a step towards the pole.
+            float step_lat = lat > 89.9f ? lat - 0.1f : lat + 0.1f;
+            if (!MAP_tran(step_lat, lon, &nx_, &ny_)) continue;
+            double nx = (nx_ - x) * (lat > 89.9f ? -1 : 1), ny = -(ny_ - y) * (lat > 89.9f ? -1 : 1);
+            double norm = std::hypot(nx, ny);
+            if (!(norm > 0)) continue;
+            nx /= norm;
+            ny /= norm;
+            double ex = -ny, ey = nx;  // east: north turned clockwise on the y-down picture
+            double speed = std::hypot(static_cast<double>(uu), static_cast<double>(vv));
+            if (!(speed > 0)) {
+                if (opts.wind_style != 2) barb(cr, px, py, 0, -1, 0, 1);
+                continue;
+            }
+            // Unit vector towards where the wind comes from, in pixels.
+            double wx = -(uu * ex + vv * nx) / speed, wy = -(uu * ey + vv * ny) / speed;
+            if (opts.wind_style == 2)
+                arrow(cr, px, py, wx, wy, fastest > 0 ? spacing * 0.9 * speed / fastest : 0);
+            else
+                barb(cr, px, py, wx, wy, speed * factor, lat < 0 ? -1 : 1);
+        }
 }
 
 }  // namespace
@@ -276,7 +434,8 @@ void colour_bar(cairo_t* cr, const DRAW_map_opts* opts, const DRAW_scale& scale,
 void DRAW_map_defaults(DRAW_map_opts* opts)
 {
     if (!opts) return;
-    *opts = DRAW_map_opts{1000, 700, -9999.0f, DRAW_PALETTE_AUTO, nullptr, nullptr, nullptr};
+    *opts = DRAW_map_opts{1000, 700, -9999.0f, DRAW_PALETTE_AUTO, nullptr, nullptr, nullptr,
+                          1,    -1,  nullptr,  nullptr,           1,       42};
 }
 
 int DRAW_map_pixel(const GRD_report* grd, const DRAW_map_opts* opts, float lat, float lon, float* px, float* py)
@@ -342,34 +501,61 @@ int DRAW_map_png(const GRD_report* grd, const char* filename, const DRAW_map_opt
     cairo_set_source_rgba(cr, 0.25, 0.25, 0.25, 0.6);
     double dashes[] = {3.0, 3.0};
     cairo_set_dash(cr, dashes, 2, 0);
-    graticule(cr, L, lat_lo, lat_hi, lon_span);
+    std::vector<EdgeLabel> edge;
+    graticule(cr, L, lat_lo, lat_hi, lon_span, edge);
     cairo_set_dash(cr, nullptr, 0, 0);
-    cairo_set_source_rgb(cr, 0.35, 0.35, 0.35);
-    cairo_set_line_width(cr, 0.7);
-    geo_lines(cr, L, border_lines(opts.coast_dir, res));
+    cairo_set_source_rgb(cr, 0.45, 0.45, 0.45);
+    cairo_set_line_width(cr, 0.45);
+    geo_lines(cr, L, border_lines(opts.coast_dir, res), 2, 0);
+    cairo_set_source_rgb(cr, 0.3, 0.3, 0.3);
+    cairo_set_line_width(cr, 0.8);
+    geo_lines(cr, L, border_lines(opts.coast_dir, res), 1, 0);
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 1.0);
-    geo_lines(cr, L, coast_lines(opts.coast_dir, res));
+    const std::vector<GeoLine>& coast = coast_lines(opts.coast_dir, res);
+    geo_lines(cr, L, coast, 1, 0);
+    cairo_set_line_width(cr, 0.7);
+    geo_lines(cr, L, coast, 2, std::max(8.0, 0.012 * std::max(L.px_w, L.px_h)));
+    ContourLabels labels(L.x0, L.y0, L.x0 + L.px_w, L.y0 + L.px_h, 220);
+    struct Mark {
+        Extreme e;
+        double x, y;
+    };
+    std::vector<Mark> marks;
+    if (opts.extremes == 1 || (opts.extremes == -1 && wants_extremes(grd)))
+        for (const Extreme& e : find_extremes(grd)) {
+            float x, y;
+            if (MAP_grid_tran(static_cast<float>(e.i), static_cast<float>(e.j), &x, &y) != 0) continue;
+            Mark m{e, 0, 0};
+            plane_to_pixel(L, x, y, m.x, m.y);
+            labels.block(m.x, m.y);
+            labels.block(m.x, m.y + 14);
+            marks.push_back(m);
+        }
     if (opts.cint > 0) {
         cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
         cairo_set_line_width(cr, 1.1);
-        contours(cr, grd, L, opts.cint);
+        contours(cr, grd, L, opts.cint, opts.contour_labels == 1 ? &labels : nullptr);
+        labels.draw(cr, opts.cint);
     }
+    if (opts.wind_u && opts.wind_v) map_winds(cr, grd, L, opts);
+    for (const Mark& m : marks) draw_extreme(cr, m.x, m.y, m.e, grd->units);
     cairo_restore(cr);
 
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 1.0);
     cairo_rectangle(cr, L.x0 - 0.5, L.y0 - 0.5, L.px_w + 1, L.px_h + 1);
     cairo_stroke(cr);
+    edge_labels(cr, edge, L);
     colour_bar(cr, &opts, scale, grd->units);
-    std::string title;
-    if (opts.title) {
-        title = opts.title;
-    } else {
-        title = grd->info;
-        if (grd->units[0] && !std::strstr(grd->info, grd->units)) title += std::string(" (") + grd->units + ")";
-    }
-    text(cr, kMargin, 24, title.c_str(), 17);
-    text(cr, kMargin, 46, opts.time_label ? opts.time_label : grd->datim, 13);
+    char what[96], when[96];
+    DRAW_map_titles(grd, what, sizeof what, when, sizeof when);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    text(cr, kMargin, 24, opts.title ? opts.title : what, 17);
+    text(cr, kMargin, 46, opts.time_label ? opts.time_label : when, 13);
+    if (opts.wind_u && opts.wind_v)
+        text(cr, L.x0 + L.px_w, 46,
+             opts.wind_style == 2 ? "Arrows: wind, longest the fastest" : "Barbs: wind in kt (pennant 50, barb 10, half 5)",
+             11, 2);
     return canvas.write_png(filename);
 }

@@ -124,3 +124,29 @@ float theta_lapse_rate(const UPA_level* lev, int num, int coord, float bottom, f
 float theta_pres_lapse_rate(const UPA_level* lev, int num, int coord, float bottom, float top);
 // Static stability -(T/theta) dtheta/dp (K/mb) of the layer, positive when stable.
 float static_stability(const UPA_level* lev, int num, int coord, float bottom, float top);
+
+// ---- Severe-weather parameters (calc_severe.cpp) ---------------------------------------
+// Arguments: sm the temperature sounding and sw the combined sounding, both by decreasing
+// pressure with heights filled (THERM_values::sm, ::sw). Winds in kt, heights in m above sea.
+
+// Bulk wind difference between the heights bottom and top: speed (kt) of the vector
+// difference of the interpolated winds; -9999 when the winds do not cover the layer.
+float bulk_shear(const UPA_level* sw, int num, float bottom, float top);
+// Supercell motion of the right and left movers (deg from which, kt). 1, or 0 with -9999s.
+int storm_motion(const UPA_level* sw, int num, float sfc_h, float* rm_dir, float* rm_spd, float* lm_dir,
+                 float* lm_spd);
+// Effective inflow layer: bottom and top pressures (mb) of the lowest run of levels whose
+// parcels have at least 100 J/kg of positive energy and at most 250 J/kg of inhibition.
+// 1, or 0 with both -9999 when no level qualifies.
+int effective_layer(const UPA_level* sm, int num, float* bottom, float* top);
+// Downdraft energy (J/kg, >= 0 where the descending parcel is colder than its surroundings).
+float downdraft_cape(const UPA_level* sm, int num);
+// Effective-layer significant tornado parameter from mixed-layer CAPE (J/kg), mixed-layer LCL
+// height above ground (m), effective helicity (m2/s2), effective bulk shear (m/s) and
+// mixed-layer inhibition (J/kg, negative). 0 without an effective layer (helicity 0).
+float sig_tornado(float mlcape, float mllcl_agl, float esrh, float ebwd, float mlcin);
+// Supercell composite parameter from most-unstable CAPE (J/kg), effective helicity (m2/s2)
+// and effective bulk shear (m/s).
+float supercell_composite(float mucape, float esrh, float ebwd);
+// Height (m) of pressure p (mb) by interpolation in ln p; -9999 outside the sounding.
+float height_of_pressure(const UPA_level* sm, int num, float p);

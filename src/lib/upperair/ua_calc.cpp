@@ -38,7 +38,7 @@ constexpr IndexEntry index_table[] = {
     {TI_lifted_index, "li", "Surface lifted index (C)", "%.1f"},
     {TI_lifted_index_ml, "li100", "Lowest 100 mb mean lifted index (C)", "%.1f"},
     {TI_cape, "cape", "Surface parcel positive energy (J/kg)", "%.0f"},
-    {TI_cin, "cin", "Surface parcel negative energy (J/kg)", "%.0f"},
+    {TI_cin, "cin", "Surface-based inhibition CIN (J/kg; raw: magnitude)", "%.0f"},
     {TI_lcl, "lcl", "Lifting condensation level (mb)", "%.0f"},
     {TI_lfc, "lfc", "Level of free convection (mb)", "%.0f"},
     {TI_el, "el", "Equilibrium level (mb)", "%.0f"},
@@ -46,7 +46,7 @@ constexpr IndexEntry index_table[] = {
     {TI_wmax, "wmax", "Maximum updraft (m/s)", "%.1f"},
     {TI_cap, "cap", "Cap (C)", "%.1f"},
     {TI_ml_cape, "mlcape", "Mixed-layer positive energy (J/kg)", "%.0f"},
-    {TI_ml_cin, "mlcin", "Mixed-layer negative energy (J/kg)", "%.0f"},
+    {TI_ml_cin, "mlcin", "Mixed-layer inhibition CIN (J/kg; raw: magnitude)", "%.0f"},
     {TI_ml_lfc, "mllfc", "Mixed-layer level of free convection (mb)", "%.0f"},
     {TI_mu_cape, "mucape", "Most unstable positive energy (J/kg)", "%.0f"},
     {TI_mu_pres, "mup", "Most unstable parcel pressure (mb)", "%.0f"},
@@ -69,6 +69,16 @@ constexpr IndexEntry index_table[] = {
     {TI_lapse_700_500, "lr75", "700-500 mb lapse rate (C/km)", "%.1f"},
     {TI_lapse_0_3km, "lr03", "0-3 km lapse rate (C/km)", "%.1f"},
     {TI_static_stability, "stab", "850-500 mb static stability (K/mb)", "%.3f"},
+    {TI_shear_6km, "shr6", "0-6 km bulk shear (kt)", "%.0f"},
+    {TI_rm_dir, "rmdir", "Right-moving supercell direction (deg)", "%.0f"},
+    {TI_rm_spd, "rmspd", "Right-moving supercell speed (kt)", "%.0f"},
+    {TI_eff_bottom, "effbot", "Effective inflow layer bottom (mb)", "%.0f"},
+    {TI_eff_top, "efftop", "Effective inflow layer top (mb)", "%.0f"},
+    {TI_eff_srh, "esrh", "Effective storm-relative helicity (m2/s2)", "%.0f"},
+    {TI_eff_shear, "ebwd", "Effective bulk shear (kt)", "%.0f"},
+    {TI_dcape, "dcape", "Downdraft energy (J/kg)", "%.0f"},
+    {TI_stp, "stp", "Significant tornado parameter (effective layer)", "%.1f"},
+    {TI_scp, "scp", "Supercell composite parameter", "%.1f"},
 };
 static_assert(sizeof(index_table) / sizeof(index_table[0]) == THERM_NUM_INDEX, "one table line per index");
 
@@ -226,6 +236,48 @@ float thickness_1000_500(const THERM_values& tv)
     return l500.h - tv.below_1000.h;
 }
 
+// The effective-layer set: supercell motion, inflow layer with its helicity and shear, and
+// the composites (ingredients and formulas in calc_severe.cpp).
+void severe_indices(THERM_values& tv)
+{
+    float* ix = tv.index;
+    const float h0 = tv.sfc.h;
+    if (!known(h0)) return;
+    ix[TI_shear_6km] = bulk_shear(tv.sw, tv.num_sw, h0, h0 + 6000.0f);
+    float rm_dir, rm_spd;
+    if (storm_motion(tv.sw, tv.num_sw, h0, &rm_dir, &rm_spd, nullptr, nullptr) == 1) {
+        ix[TI_rm_dir] = rm_dir;
+        ix[TI_rm_spd] = rm_spd;
+    }
+    ix[TI_dcape] = downdraft_cape(tv.sm, tv.num_sm);
+    float bottom, top;
+    float esrh = 0.0f, ebwd = 0.0f;  // no inflow layer: no effective helicity or shear
+    if (effective_layer(tv.sm, tv.num_sm, &bottom, &top) == 1) {
+        ix[TI_eff_bottom] = bottom;
+        ix[TI_eff_top] = top;
+        float hb = height_of_pressure(tv.sm, tv.num_sm, bottom), ht = height_of_pressure(tv.sm, tv.num_sm, top);
+        HELICITY_params hel;
+        if (known(hb) && known(ht) && ht == hb)
+            esrh = 0.0f;  // a one-level layer has no depth
+        else if (known(hb) && known(ht) && known(rm_dir) &&
+                 helicity(tv.sw, tv.num_sw, 103, hb, ht, rm_dir, rm_spd, &hel) == 1)
+            esrh = hel.tot_hel;
+        else
+            esrh = missing;
+        float el_h = height_of_pressure(tv.sm, tv.num_sm, tv.mu_parcel.el);
+        ebwd = known(hb) && known(el_h) && el_h > hb ? bulk_shear(tv.sw, tv.num_sw, hb, hb + 0.5f * (el_h - hb))
+                                                     : missing;
+    }
+    ix[TI_eff_srh] = esrh;
+    ix[TI_eff_shear] = ebwd;
+    float ebwd_ms = known(ebwd) ? static_cast<float>(ebwd * calc_detail::knots_to_ms) : missing;
+    float lcl_h = height_of_pressure(tv.sm, tv.num_sm, tv.ml_parcel.plcl);
+    float lcl_agl = known(lcl_h) ? lcl_h - h0 : missing;
+    float mlcin = known(ix[TI_ml_cin]) ? -ix[TI_ml_cin] : missing;
+    ix[TI_stp] = sig_tornado(ix[TI_ml_cape], lcl_agl, esrh, ebwd_ms, mlcin);
+    ix[TI_scp] = supercell_composite(ix[TI_mu_cape], esrh, ebwd_ms);
+}
+
 }  // namespace
 
 bool THERM_incomplete(const THERM_values* tv)
@@ -317,6 +369,7 @@ int THERM_indices(THERM_values* tv)
     ix[TI_lapse_700_500] = lapse_rate(sm, n, 100, 700.0f, 500.0f);
     ix[TI_lapse_0_3km] = lapse_rate(sm, n, 103, tv->sfc.h, above_ground(*tv, 3000.0f));
     ix[TI_static_stability] = static_stability(sm, n, 100, 850.0f, 500.0f);
+    severe_indices(*tv);
     int count = 0;
     for (float v : tv->index)
         if (known(v)) ++count;

@@ -17,6 +17,8 @@ enum THERM_index {
     TI_storm_dir, TI_storm_spd, TI_helicity_3km, TI_helicity_1km, TI_shear_pos, TI_shear_neg,
     TI_brn, TI_brn_shear, TI_ehi, TI_max_temp, TI_thickness, TI_lapse_700_500, TI_lapse_0_3km,
     TI_static_stability,
+    TI_shear_6km, TI_rm_dir, TI_rm_spd, TI_eff_bottom, TI_eff_top, TI_eff_srh, TI_eff_shear, TI_dcape,
+    TI_stp, TI_scp,
     THERM_NUM_INDEX
 };
 
