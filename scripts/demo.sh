@@ -76,3 +76,5 @@ build/gridcalc -fp share/ -me error share/sample.grb2,var=33,lev=500 rvort share
   -pa cint=2 = docs/vorticity500.png
 build/soundcalc share/sample_upa.txt -id PLN -of docs/skewt.png -me error
 ls -l docs/vorticity500.png docs/skewt_PLN.png
+build/soundcalc share/sample_upa.bufr -of docs/skewt_bufr.png -me error   # the same sounding read from BUFR
+ls -l docs/skewt_bufr_99101.png
