@@ -549,6 +549,47 @@ TEST(UaTable, ColumnOrderAndUnits)
     EXPECT_NEAR(f.reports[0].man[3].h, 1467.0f, 0.01);
 }
 
+TEST(UaTable, LongProfileThinsToTheRecordKeepingItsShape)
+{
+    // 1 mb steps from 1000 to 201 mb: a straight lapse in ln p with an inversion between 801
+    // and 780 mb (its corners at 801 and 780 mb are unflagged levels) and a dry layer above.
+    std::string text = "   PRES   HGHT   TEMP   DWPT   DRCT   SKNT\n-----------------------------------------\n";
+    auto temp_at = [](int p) {
+        float t = 25.0f + 40.0f * std::log(p / 1000.0f);
+        if (p <= 801 && p >= 780) t += 0.4f * static_cast<float>(801 - p);
+        else if (p < 780) t += 8.4f;
+        return t;
+    };
+    for (int p = 1000; p > 200; --p) {
+        char row[64];
+        std::snprintf(row, sizeof row, "%7.1f%7s%7.1f%7.1f%7d%7d\n", static_cast<float>(p), p == 1000 ? "    100" : "",
+                      temp_at(p), temp_at(p) - (p < 600 ? 30.0f : 5.0f), 200 + (1000 - p) / 10, 10 + (1000 - p) / 20);
+        text += row;
+    }
+    fs::path path = scratch("long.txt");
+    write_text(path, text);
+    const FileRead f = read_all(path);
+    ASSERT_EQ(f.reports.size(), 1u) << f.messages;
+    const UPA_report& r = f.reports[0];
+    EXPECT_EQ(r.numsig, UPA_SIG_LEVELS);
+    EXPECT_EQ(r.numwnd, UPA_WND_LEVELS);
+    bool corner_801 = false, corner_780 = false, dry_601 = false;
+    for (int i = 0; i < r.numsig; ++i) {
+        corner_801 = corner_801 || r.sig[i].p == 801.0f;
+        corner_780 = corner_780 || r.sig[i].p == 780.0f;
+        dry_601 = dry_601 || r.sig[i].p == 600.0f || r.sig[i].p == 599.0f;
+        if (i > 0) {
+            EXPECT_LT(r.sig[i].p, r.sig[i - 1].p);
+        }
+    }
+    EXPECT_FLOAT_EQ(r.sig[0].p, 1000.0f);
+    EXPECT_FLOAT_EQ(r.sig[r.numsig - 1].p, 201.0f);
+    EXPECT_TRUE(corner_801 && corner_780 && dry_601);
+    // Mandatory levels come from their rows.
+    EXPECT_NEAR(r.man[3].t, temp_at(850), 0.05);
+    EXPECT_NEAR(r.man[5].td, temp_at(500) - 30.0f, 0.05);
+}
+
 // ---- soundcalc on each format -----------------------------------------------------------
 
 std::string run_soundcalc(const fs::path& file, int* status)

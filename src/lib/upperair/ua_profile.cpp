@@ -235,15 +235,16 @@ void upa_profile_to_report(const std::vector<UpaProfileLevel>& levels, UPA_repor
     for (std::size_t i = 0; i < by_pres.size(); ++i)
         if (!in_man[i] && known(by_pres[i].t)) temps.push_back(&by_pres[i]);
     const unsigned sig_flags = UPA_LEV_SURFACE | UPA_LEV_SIGTEMP | UPA_LEV_TROPOPAUSE;
+    std::vector<float> ln_p(temps.size());
+    for (std::size_t i = 0; i < temps.size(); ++i) ln_p[i] = log_p(temps[i]->p);
     const std::vector<int> sig_keep = thin(
         static_cast<int>(temps.size()), UPA_SIG_LEVELS,
         [&](int i) { return (temps[static_cast<std::size_t>(i)]->flags & sig_flags) != 0; },
         [&](int i, int a, int b) {
-            const UpaProfileLevel &l = *temps[static_cast<std::size_t>(i)], &la = *temps[static_cast<std::size_t>(a)],
-                                  &lb = *temps[static_cast<std::size_t>(b)];
-            const float x = log_p(l.p), xa = log_p(la.p), xb = log_p(lb.p);
-            float e = std::fabs(l.t - lerp(x, xa, la.t, xb, lb.t));
-            const float td = lerp(x, xa, la.td, xb, lb.td);
+            const auto ui = static_cast<std::size_t>(i), ua = static_cast<std::size_t>(a), ub = static_cast<std::size_t>(b);
+            const UpaProfileLevel &l = *temps[ui], &la = *temps[ua], &lb = *temps[ub];
+            float e = std::fabs(l.t - lerp(ln_p[ui], ln_p[ua], la.t, ln_p[ub], lb.t));
+            const float td = lerp(ln_p[ui], ln_p[ua], la.td, ln_p[ub], lb.td);
             if (known(l.td) && known(td)) e = std::max(e, 0.5f * std::fabs(l.td - td));
             return e;
         });
@@ -273,16 +274,20 @@ void upa_profile_to_report(const std::vector<UpaProfileLevel>& levels, UPA_repor
         if (!by_height.empty() && by_height.back().h == w.h) absorb(by_height.back(), w);
         else by_height.push_back(w);
     }
+    // Wind components (kt) for the interpolation error.
+    std::vector<float> u(by_height.size()), v(by_height.size());
+    for (std::size_t i = 0; i < by_height.size(); ++i) {
+        const float rad = by_height[i].dir * 3.14159265f / 180.0f;
+        u[i] = -by_height[i].spd * std::sin(rad);
+        v[i] = -by_height[i].spd * std::cos(rad);
+    }
     const std::vector<int> wnd_keep = thin(
         static_cast<int>(by_height.size()), UPA_WND_LEVELS,
         [&](int i) { return (by_height[static_cast<std::size_t>(i)].flags & (UPA_LEV_SURFACE | UPA_LEV_SIGWIND)) != 0; },
         [&](int i, int a, int b) {
-            const float rad = 3.14159265f / 180.0f;
-            auto u = [&](int k) { const auto& l = by_height[static_cast<std::size_t>(k)]; return -l.spd * std::sin(l.dir * rad); };
-            auto v = [&](int k) { const auto& l = by_height[static_cast<std::size_t>(k)]; return -l.spd * std::cos(l.dir * rad); };
-            const float x = by_height[static_cast<std::size_t>(i)].h, xa = by_height[static_cast<std::size_t>(a)].h,
-                        xb = by_height[static_cast<std::size_t>(b)].h;
-            return std::hypot(u(i) - lerp(x, xa, u(a), xb, u(b)), v(i) - lerp(x, xa, v(a), xb, v(b)));
+            const auto ui = static_cast<std::size_t>(i), ua = static_cast<std::size_t>(a), ub = static_cast<std::size_t>(b);
+            const float x = by_height[ui].h, xa = by_height[ua].h, xb = by_height[ub].h;
+            return std::hypot(u[ui] - lerp(x, xa, u[ua], xb, u[ub]), v[ui] - lerp(x, xa, v[ua], xb, v[ub]));
         });
     for (int i : wnd_keep) {
         const UpaProfileLevel& w = by_height[static_cast<std::size_t>(i)];
