@@ -348,6 +348,15 @@ std::unique_ptr<UpaSoundings> upa_bufr_load(const char* filename) {
         pos = data.find("BUFR", pos + (length ? length : 4));
     }
     auto list = std::make_unique<UpaSoundingList>();
+    // Without one complete message there is nothing to hand to the decoder.
+    bool any_complete = false;
+    for (std::size_t pos : starts) any_complete = any_complete || message_length(data, pos) > 0;
+    if (!any_complete) {
+        for (std::size_t k = 0; k < starts.size(); ++k)
+            MESS_print(M_warn, "UPA_read: %s: message %zu at byte %zu: truncated or damaged BUFR message skipped\n",
+                       filename, k + 1, starts[k]);
+        starts.clear();
+    }
     for (std::size_t first = 1; first <= starts.size();) {
         bool done = false;
         const std::size_t finished = run_child(data, starts, first, filename, list.get(), &done);
