@@ -77,4 +77,5 @@ build/gridcalc -fp share/ -me error share/sample.grb2,var=33,lev=500 rvort share
 build/gridcalc -fp share/ -me error share/sample.grb2,var=33,lev=500 barbs share/sample.grb2,var=34,lev=500 \
   -pa cint=5 = docs/wind500.png
 build/soundcalc share/sample_upa.txt -id PLN -of docs/skewt.png -me error
-ls -l docs/vorticity500.png docs/wind500.png docs/skewt_PLN.png
+build/soundcalc share/sample_upa.bufr -of docs/skewt_bufr.png -me error   # the same sounding read from BUFR
+ls -l docs/vorticity500.png docs/wind500.png docs/skewt_PLN.png docs/skewt_bufr_99101.png

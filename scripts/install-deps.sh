@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build and test dependencies on Debian 12 (run as root). Quick when all is present.
 set -euo pipefail
-# Library: netCDF, OpenJPEG, libaec. Test oracles only (never linked into the library): ecCodes
-# tools and Python bindings, netCDF utilities, proj, NumPy, and for the CF files xarray, netCDF4,
-# pyproj, pytest and CDO; clang (with its sanitizer and
+# Library: netCDF, OpenJPEG, libaec, the BUFR library with its WMO tables (wreport-common).
+# Test oracles only (never linked into the library): ecCodes tools and Python bindings, netCDF
+# utilities, proj, NumPy, and for the CF files xarray, netCDF4, pyproj, pytest and CDO; clang (with its sanitizer and
 # libFuzzer runtimes, only recommended by the clang package) builds the fuzz targets.
 packages=(g++ cmake make pkg-config libgtest-dev libbenchmark-dev libnetcdf-dev libopenjp2-7-dev
-          libaec-dev netcdf-bin proj-bin libeccodes-tools libeccodes-data libeccodes-dev
+          libaec-dev libwreport-dev wreport-common netcdf-bin proj-bin libeccodes-tools libeccodes-data libeccodes-dev
           python3-eccodes python3-numpy clang libclang-rt-14-dev libcairo2-dev gmt-gshhg-low
           fonts-dejavu-core python3-pytest python3-xarray python3-netcdf4 python3-pyproj cdo)
 missing=()

@@ -19,6 +19,57 @@ UpaState g_state;
 bool is_text_type(int t) { return (t >= UPA_CODED_SHORT && t <= UPA_TEXT_X); }
 bool is_qazupa_type(int t) { return t >= UPA_TEXT && t <= UPA_TEXT_X; }
 bool is_netcdf_type(int t) { return t == UPA_NETCDF_STATION || t == UPA_NETCDF_REPORT; }
+bool is_whole_file_type(int t) { return t >= UPA_BUFR && t <= UPA_TABLE; }
+
+// The first bytes of a file, for detection.
+std::string file_head(const char* filename) {
+    std::string head;
+    std::FILE* fp = FILE_open(filename, "rb");
+    if (!fp) return head;
+    head.resize(8192);
+    head.resize(std::fread(head.data(), 1, head.size(), fp));
+    FILE_close(fp);
+    return head;
+}
+
+int whole_file_type(const char* filename) {
+    const std::string head = file_head(filename);
+    if (head.empty()) return -1;
+    if (upa_is_bufr(head)) return UPA_BUFR;
+    if (upa_is_igra(head)) return UPA_IGRA;
+    if (upa_is_temp(head)) return UPA_TEMP;
+    if (upa_is_table(head)) return UPA_TABLE;
+    return -1;
+}
+
+std::unique_ptr<UpaSoundings> load_whole_file(int type, const char* filename) {
+    switch (type) {
+        case UPA_BUFR: return upa_bufr_load(filename);
+        case UPA_TEMP: return upa_temp_load(filename);
+        case UPA_IGRA: return upa_igra_load(filename);
+        case UPA_TABLE: return upa_table_load(filename);
+        default: return nullptr;
+    }
+}
+
+// Header of a whole-file type: the time of its first sounding.
+int whole_file_info(UpaState& st, UPA_info* info) {
+    UPA_report first;
+    UPA_initialize(&first);
+    info->datim[0] = '\0';
+    DATE_init(&info->date);
+    if (!st.soundings || st.soundings->read(0, &first) < 0 || first.time < 0) return 1;
+    const std::int64_t secs = first.time;
+    Date d;
+    DATE_get_gmdate(&secs, &d);
+    static const char* const months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    str_format(info->datim, sizeof info->datim, "%2.2dZ %2d %s %2.2d", d.hour, d.day,
+               months[(d.month + 11) % 12], d.year % 100);
+    info->date = d;
+    str_format(info->file, sizeof info->file, "%2.2d%2.2d%2.2d%2.2d", d.year % 100, d.month, d.day, d.hour);
+    return 1;
+}
 
 bool rep_type_known(int rep_type) {
     return (rep_type >= 0 && rep_type <= 16) || rep_type == UPA_REP_TROP ||
@@ -192,6 +243,8 @@ int UPA_chktype(const char* filename) {
         word[w++] = *p;
     word[w] = '\0';
 
+    const int whole = whole_file_type(filename);
+    if (whole > 0) return whole;
     const char first = line1[0];
     if (first == 'Q') {
         if (w == 7 && word[6] == '+') return UPA_TEXT_PLUS;
@@ -226,6 +279,13 @@ int UPA_open(const char* filename, int f_access, int* f_type) {
     }
     reset_position(st);
     st.access = f_access;
+    if (is_whole_file_type(type)) {
+        if (f_access != 0) return -1;  // read only
+        st.soundings = load_whole_file(type, filename);
+        if (!st.soundings) return -1;
+        st.type = type;
+        return 0;
+    }
     if (is_netcdf_type(type)) {
         st.type = type;
         const int id = upa_nc_open(st, filename, f_access);
@@ -257,6 +317,7 @@ int UPA_close(int) {
     }
     st.fp = nullptr;
     st.type = 0;
+    st.soundings.reset();
     reset_position(st);
     return rc;
 }
@@ -265,6 +326,7 @@ int UPA_getinfo(int, UPA_info* info) {
     UpaState& st = g_state;
     if (st.type == 0 || !info) return -1;
     if (is_netcdf_type(st.type)) return upa_nc_getinfo(st, info);
+    if (is_whole_file_type(st.type)) return whole_file_info(st, info);
     if (!is_text_type(st.type) || st.access != 0) return 1;
     if (std::fseek(st.fp, 0L, SEEK_SET) != 0) return -1;
     reset_position(st);
@@ -299,7 +361,7 @@ int UPA_putinfo(int, UPA_info* info) {
 
 int UPA_rewind(int) {
     UpaState& st = g_state;
-    if (is_netcdf_type(st.type)) {
+    if (is_netcdf_type(st.type) || is_whole_file_type(st.type)) {
         reset_position(st);
         return 0;
     }
@@ -312,16 +374,19 @@ int UPA_read(int, UPA_report* report, int rep_type, int* statnum) {
     if (!report || !statnum || st.access != 0 || !rep_type_known(rep_type)) return -1;
     UPA_initialize(report);
     if (is_netcdf_type(st.type)) return upa_nc_read(st, report, rep_type, *statnum);
-    if (!is_text_type(st.type)) return -1;
-    if (position_text(st, *statnum) < 0) return -1;
-
     UPA_report full;
     UPA_initialize(&full);
-    const int rc = st.type <= UPA_CODED_LONG ? upa_coded_read(st, &full) : upa_text_read(st, &full);
-    if (rc < 0) {
-        st.lost = true;
-        st.last_stat = -1;
-        return -1;
+    if (is_whole_file_type(st.type)) {
+        if (!st.soundings || st.soundings->read(*statnum, &full) < 0) return -1;
+    } else {
+        if (!is_text_type(st.type)) return -1;
+        if (position_text(st, *statnum) < 0) return -1;
+        const int rc = st.type <= UPA_CODED_LONG ? upa_coded_read(st, &full) : upa_text_read(st, &full);
+        if (rc < 0) {
+            st.lost = true;
+            st.last_stat = -1;
+            return -1;
+        }
     }
     st.stat_num = *statnum + 1;
 

@@ -61,7 +61,11 @@ struct UPA_info {
 // ---- File types ----------------------------------------------------------------------
 // Type codes of UPA_open: 1 coded text to 500 mb, 2 coded text to 100 mb, 3 "QAZUPA",
 // 4 "QAZUPA+", 5 "QAZUPAx", 11 netCDF by "station" (knots, feet), 12 netCDF by "report"
-// (m/s, metres), 41 binary record and 51 XML (both write only).
+// (m/s, metres), 41 binary record and 51 XML (both write only). Read only, each decoded as
+// a whole when opened: 21 BUFR radiosonde reports (WMO templates 3 09 052 and 3 09 057,
+// editions 3 and 4), 22 TEMP bulletins (parts A to D), 23 radiosonde archive station files
+// (version 2 text, every sounding of the station by time), 24 sounding tables (PRES HGHT
+// TEMP ... columns). For these, time is the observation time in UTC seconds since 1970.
 inline constexpr int UPA_CODED_SHORT = 1;
 inline constexpr int UPA_CODED_LONG = 2;
 inline constexpr int UPA_TEXT = 3;
@@ -69,6 +73,10 @@ inline constexpr int UPA_TEXT_PLUS = 4;
 inline constexpr int UPA_TEXT_X = 5;
 inline constexpr int UPA_NETCDF_STATION = 11;
 inline constexpr int UPA_NETCDF_REPORT = 12;
+inline constexpr int UPA_BUFR = 21;
+inline constexpr int UPA_TEMP = 22;
+inline constexpr int UPA_IGRA = 23;
+inline constexpr int UPA_TABLE = 24;
 inline constexpr int UPA_BINARY = 41;
 inline constexpr int UPA_XML = 51;
 

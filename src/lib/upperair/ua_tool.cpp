@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "files.hpp"
@@ -86,6 +87,22 @@ int UPA_get_station(int cvt_fd, const char* id, UPA_report* report, int rep_type
         if (UPA_read(cvt_fd, &probe, numeric ? UPA_REP_LOCATION : UPA_REP_ID, &statnum) < 0) return -1;
         const bool match = stricmp(probe.id, id) == 0 || (numeric && probe.wmo == wmo);
         if (!match) continue;
+        statnum = n;
+        return UPA_read(cvt_fd, report, rep_type, &statnum) < 0 ? -1 : n;
+    }
+}
+
+int UPA_get_station_at(int cvt_fd, const char* id, int time, UPA_report* report, int rep_type) {
+    if (!id || !report) return -1;
+    char* end = nullptr;
+    const long wmo = std::strtol(id, &end, 10);
+    const bool numeric = end != id && *end == '\0';
+    auto probe = std::make_unique<UPA_report>();
+    for (int n = 0;; ++n) {
+        int statnum = n;
+        if (UPA_read(cvt_fd, probe.get(), UPA_REP_ALL, &statnum) < 0) return -1;
+        const bool match = !*id || stricmp(probe->id, id) == 0 || (numeric && probe->wmo == wmo);
+        if (!match || probe->time != time) continue;
         statnum = n;
         return UPA_read(cvt_fd, report, rep_type, &statnum) < 0 ? -1 : n;
     }

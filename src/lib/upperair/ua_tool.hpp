@@ -26,6 +26,10 @@ int UPA_open_file(const char* filename, const Date* date, int* f_type, UPA_info*
 // is the number id gives, and reads it with rep_type into report. Searches the open file
 // from its first station. The station's index, or -1 when absent or unreadable.
 int UPA_get_station(int cvt_fd, const char* id, UPA_report* report, int rep_type);
+// As UPA_get_station (any station when id is empty), for the sounding whose observation time
+// is time (UTC seconds since 1970): archive files hold many soundings of one station. The
+// index, or -1 when there is none.
+int UPA_get_station_at(int cvt_fd, const char* id, int time, UPA_report* report, int rep_type);
 // Lists the identifiers of the open file: fills ids (rows of UPA_ID_SIZE bytes, at most
 // max_ids; ids may be null) and prints them ten to a line at level (M_none: no print).
 // The number of stations in the file.
