@@ -21,6 +21,14 @@ int VAR_search_var_num(const char* name);
 const char* VAR_var_name(int var);
 const char* VAR_var_units(int var);
 const char* VAR_var_long_name(int var);
+// Name a variable is listed and selected by: its short name ("TMP"); for an edition 2
+// parameter the library has no name for (number discipline x 1,000,000 + category x 1000 +
+// number) the triplet "0.14.192"; else the number. text holds size bytes (24 enough).
+// 0, or -1 when it does not fit.
+int VAR_var_abbrev(int var, char* text, int size);
+// Makes an edition 2 parameter the library has no row for known by its WMO name and unit
+// (var is the number above): later VAR_var_long_name and VAR_var_units give them.
+void VAR_add_wmo_name(int var, const char* units, const char* long_name);
 // Text of a level type code ("mb", "Surface", "m AGL", ...); "" when unknown. Never null.
 const char* VAR_level_text(int ltype);
 // Level as a forecaster reads it: the type's name and the value in its usual unit ("500 mb",
