@@ -219,6 +219,27 @@ TEST(VarTool, LevelTexts)
     EXPECT_STREQ(exact, "500 m");
 }
 
+// Model names come from the table of the model's own centre; other centres by WMO C-11.
+TEST(VarTool, ModelNamesByTheirOwnCentre)
+{
+    const struct {
+        int source, model;
+        const char* want;
+    } cases[] = {
+        {7, 96, "GFS"},
+        {98, 112, "ECMWF"},           // not centre 7's process 112
+        {74, 45, "UKMO"},
+        {85, 1, "French Weather Service - Toulouse"},
+        {88, 3, "Oslo"},
+        {1, 96, "GFS"},               // a library text grid keeps its process number
+        {250, 1, "COnsortium for Small scale MOdelling (COSMO)"},
+        {3, 1, "Unknown"},
+    };
+    for (const auto& c : cases) EXPECT_STREQ(VAR_model(VAR_model_code(c.source, c.model)), c.want) << c.source;
+    EXPECT_STREQ(VAR_centre_name(34), "Japanese Meteorological Agency - Tokyo (RSMC)");
+    EXPECT_STREQ(VAR_centre_name(3), "");
+}
+
 TEST(VarTool, InitData)
 {
     VAR_data d;

@@ -248,7 +248,7 @@ std::string inventory_line(int n, const GRD_report& g)
     char line[400];
     str_format(line, sizeof line, "%3d %-8s %-20s %-14s %-15s %-15s %-8s %s  %s %dx%d", n, abbrev,
                level[0] ? level : "-", time[0] ? time : "-", date_text(g.date).c_str(),
-               date_text(valid).c_str(), VAR_model(g.model), name, select, g.domain.nx, g.domain.ny);
+               date_text(valid).c_str(), VAR_model(VAR_model_code(g.source, g.model)), name, select, g.domain.nx, g.domain.ny);
     return line;
 }
 

@@ -57,10 +57,19 @@ const char* VAR_model(int model) {
     if (centre == kUsCentre)
         for (const auto& entry : kUsProcesses)
             if (entry.process == process) return entry.name;
-    if (model >= 1000)
+    if (model >= 1000) {
         for (const auto& entry : kCentres)
             if (entry.centre == centre) return entry.name;
+        const char* wmo = VAR_centre_name(centre);
+        if (wmo[0]) return wmo;
+    }
     return "Unknown";
+}
+
+int VAR_model_code(int source, int model)
+{
+    if (source > 1 && source < 1000 && model >= 0 && model < 1000) return source * 1000 + model;
+    return model;
 }
 
 // ---- Variables and level types ---------------------------------------------------------------

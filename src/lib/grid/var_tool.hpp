@@ -15,6 +15,12 @@
 // unlisted process gives the centre's name (only when a centre was written); anything else "Unknown". Never null.
 const char* VAR_model(int model);
 
+// Name of an originating centre by WMO common code table C-11 ("" when not in it). Never null.
+const char* VAR_centre_name(int centre);
+// Model number as the decoders keep it per grid: centre x 1000 + generating process when the
+// record carries a GRIB centre (source 2-999), else the process alone (read as centre 7).
+int VAR_model_code(int source, int model);
+
 // Library variable number of a short name (case-insensitive), or -1 when unknown.
 int VAR_search_var_num(const char* name);
 // Short name, unit text and long name of a variable number; "" when unknown. Never null.
