@@ -684,6 +684,13 @@ TEST(Grib2Product, SurfacesMapToLibraryLevels) {
         {1, 0, 0, 255, 0, 0, 1, 0},                    // ground
         {100, 255, 0xffffffff, 255, 0, 0, 100, -9999}, // missing scale and value
         {103, 0x81, 25, 255, 0, 0, 105, 250},          // negative scale: 25 x 10
+        {111, 3, 995, 255, 0, 0, 119, 9950},           // eta 0.995, not 0
+        {111, 2, 98, 111, 2, 85, 120, 98085},          // eta layer
+        {117, 0, 500, 255, 0, 0, 1117, 500},           // mixed layer depth, not PV
+        {113, 0, 3, 255, 0, 0, 1113, 3},               // log hybrid, not isentropic
+        {151, 0, 3, 255, 0, 0, 1151, 3},               // soil level
+        {160, 0, 5, 255, 0, 0, 160, 5},                // depth below sea level
+        {212, 255, 0xffffffff, 255, 0, 0, 212, -9999}, // low cloud bottom
     };
     for (const LevelCase& c : cases) {
         G2State st;

@@ -133,5 +133,8 @@ int GRIB_DS(int grd_fd, GRD_report* grd);
 // without a row, or with a name the library does not know, ind = disc x 1,000,000 + cat x
 // 1000 + param. 1 when a row matched, else 0.
 int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param);
+// The first row of "grib2_var.lup" whose name is name (case-insensitive), looked up as by
+// GRIB_get_ver2_param for its own centre: 1 found, else 0 (*result initialised).
+int GRIB_ver2_param_by_name(const char* name, GribParam* result);
 // Big-endian IEEE single of 4 octets; a first octet of 0 gives 0.
 float GRIB_ieee_float_conv(const unsigned char* bytes);

@@ -192,8 +192,18 @@ void set_level(const unsigned char* s, G2Product& pr) {
         lev = level(pv < 0 ? pv - 0.01 : pv + 0.01);
         break;
     }
-    case 111: ltype = layer ? 120 : 119; lev = level(a); break;
-    default: break;
+    case 111:
+        // Eta runs from 0 to 1: kept in ten-thousandths (hundredths for a layer) as in
+        // edition 1, or every eta level would read 0.
+        if (!layer) { ltype = 119; lev = level(10000 * a + 0.01); }
+        else { ltype = 120; lev = clamp_int(ilevel(0.01 + 100 * a) * 1000 + ilevel(0.01 + 100 * b)); }
+        break;
+    case 160: break;  // depth below sea level: the same code and metres in edition 1
+    default:
+        // Surfaces whose number means another level type in edition 1 (113 isentropic, 117
+        // potential vorticity, 119 eta, ...) get 1000 + their number.
+        if (type1 >= 112 && type1 <= 199) ltype = 1000 + type1;
+        break;
     }
     pr.ltype = ltype;
     pr.level = lev;
@@ -302,7 +312,11 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
             continue;
         *result = row;
         result->ind = VAR_search_var_num(row.name);
-        if (result->ind < 0) result->ind = fallback_number(disc, cat, param);
+        if (result->ind < 0) {
+            // A name of the table the library does not know: known from now on by it.
+            result->ind = fallback_number(disc, cat, param);
+            VAR_add_wmo_name(result->ind, row.name, row.units, row.lname);
+        }
         MESS_print(M_debug, "GPARAM: %s %s %d\n", result->name, result->units, result->ind);
         return 1;
     }
@@ -316,7 +330,7 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
         str_format(result->name, sizeof result->name, "%d.%d.%d", disc, cat, param);
         str_copy(result->units, sizeof result->units, w->units == "-" ? "" : w->units.c_str());
         str_copy(result->lname, sizeof result->lname, w->long_name.c_str());
-        VAR_add_wmo_name(result->ind, result->units, result->lname);
+        VAR_add_wmo_name(result->ind, nullptr, result->units, result->lname);
     }
     return 0;
 }
@@ -426,4 +440,14 @@ void grib2_fill_report(const G2State& st, GRD_report* grd) {
     grib_describe(grd, pr.has_ens ? &pr.ens : nullptr);
     const std::int64_t model = std::int64_t(st.source) * 1000 + pr.model;
     DATE_make_label_for_time(grd->time, clamp_int(model), &grd->date, grd->datim, sizeof grd->datim);
+}
+
+int GRIB_ver2_param_by_name(const char* name, GribParam* result) {
+    if (!name || !result) return 0;
+    for (const GribParam& row : param_rows()) {
+        if (stricmp(row.name, name) != 0) continue;
+        return GRIB_get_ver2_param(result, row.src, row.disc, row.cat, row.param);
+    }
+    GribParam_init(result);
+    return 0;
 }

@@ -1,12 +1,14 @@
 // Grid sets: records, the 60-grid table, request matching, bilinear values, remapping,
 // mosaics, statistics and thresholds. Files are read and written in grd_file.cpp.
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "grd_tool_internal.hpp"
+#include "grib.hpp"
 #include "maptran.hpp"
 #include "region.hpp"
 #include "string.hpp"
@@ -36,6 +38,29 @@ bool parse_int(const char* text, int* out)
     if (end == text || *end != '\0' || v < -1000000000L || v > 1000000000L) return false;
     *out = static_cast<int>(v);
     return true;
+}
+
+// An edition 2 parameter written as its triplet "discipline.category.number": the library
+// number the decoder gives it (through the parameter table), or -9999.
+int triplet_var(const char* text)
+{
+    int d = 0, c = 0, n = 0, used = 0;
+    if (std::sscanf(text, "%d.%d.%d%n", &d, &c, &n, &used) != 3 || text[used] != '\0') return -9999;
+    if (d < 0 || d > 255 || c < 0 || c > 255 || n < 0 || n > 255) return -9999;
+    GribParam gp;
+    GRIB_get_ver2_param(&gp, 0, d, c, n);
+    return gp.ind;
+}
+
+// Library level type of an edition 2 fixed-surface type (a single surface).
+int level_type_of_edition2(int surface)
+{
+    static const int kMapped[][2] = {{100, 100}, {101, 102}, {102, 103}, {103, 105}, {104, 107}, {105, 109},
+                                     {106, 111}, {107, 113}, {108, 115}, {109, 117}, {111, 119}};
+    for (const auto& m : kMapped)
+        if (m[0] == surface) return m[1];
+    if (surface >= 112 && surface <= 199 && surface != 160) return 1000 + surface;
+    return surface;
 }
 
 void ensure_table()
@@ -211,7 +236,8 @@ int GRD_parse_params(const char* text, VAR_data* req, int* grid_num)
             char* vsave = nullptr;
             for (char* v = strtok_r(vars, "/", &vsave); v && n < 5; v = strtok_r(nullptr, "/", &vsave)) {
                 int num = -9999;
-                if (!parse_int(v, &num)) num = grd::var_num(v);
+                if (!parse_int(v, &num)) num = triplet_var(v);
+                if (num == -9999) num = grd::var_num(v);
                 if (num == -9999) {
                     MESS_print(M_error, "GRD_parse_params: Unknown variable: %s\n", v);
                     return -1;
@@ -222,6 +248,9 @@ int GRD_parse_params(const char* text, VAR_data* req, int* grid_num)
             ok = parse_int(value, &req->level);
         } else if (stricmp(key, "ltype") == 0) {
             ok = parse_int(value, &req->ltype);
+        } else if (stricmp(key, "ltype2") == 0) {
+            ok = parse_int(value, &req->ltype);
+            if (ok) req->ltype = level_type_of_edition2(req->ltype);
         } else if (stricmp(key, "time") == 0) {
             ok = parse_int(value, &req->time);
         } else if (stricmp(key, "num") == 0 || stricmp(key, "grid_num") == 0) {

@@ -389,7 +389,7 @@ int VAR_search_var_num(const char* name)
     for (const VarEntry& e : kVars)
         if (strcasecmp(e.name, name) == 0) return e.num;
     for (const auto& kv : wmo_names())
-        if (kv.second.name == name) return kv.first;
+        if (strcasecmp(kv.second.name.c_str(), name) == 0) return kv.first;
     return -1;
 }
 
@@ -405,11 +405,11 @@ int VAR_var_abbrev(int var, char* text, int size)
     return str_copy(text, static_cast<std::size_t>(size), s.c_str()) < 0 ? -1 : 0;
 }
 
-void VAR_add_wmo_name(int var, const char* units, const char* long_name)
+void VAR_add_wmo_name(int var, const char* name, const char* units, const char* long_name)
 {
     if (find_var(var) || !long_name || !long_name[0]) return;
     WmoName& w = wmo_names()[var];
-    w.name = triplet(var);
+    w.name = name && name[0] && VAR_search_var_num(name) < 0 ? name : triplet(var);
     w.units = units ? units : "";
     w.long_name = long_name;
     w.entry = VarEntry{var, w.name.c_str(), w.units.c_str(), w.long_name.c_str()};

@@ -32,9 +32,10 @@ const char* VAR_var_long_name(int var);
 // number) the triplet "0.14.192"; else the number. text holds size bytes (24 enough).
 // 0, or -1 when it does not fit.
 int VAR_var_abbrev(int var, char* text, int size);
-// Makes an edition 2 parameter the library has no row for known by its WMO name and unit
-// (var is the number above): later VAR_var_long_name and VAR_var_units give them.
-void VAR_add_wmo_name(int var, const char* units, const char* long_name);
+// Makes an edition 2 parameter the library has no row for known by a short name (null: the
+// triplet), unit and long name (var is the number above): later VAR_var_name,
+// VAR_var_long_name, VAR_var_units and VAR_search_var_num know it.
+void VAR_add_wmo_name(int var, const char* name, const char* units, const char* long_name);
 // Text of a level type code ("mb", "Surface", "m AGL", ...); "" when unknown. Never null.
 const char* VAR_level_text(int ltype);
 // Level as a forecaster reads it: the type's name and the value in its usual unit ("500 mb",
