@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "grd_tool.hpp"
 #include "var_tool.hpp"
 
 namespace {
@@ -238,6 +239,24 @@ TEST(VarTool, ModelNamesByTheirOwnCentre)
     for (const auto& c : cases) EXPECT_STREQ(VAR_model(VAR_model_code(c.source, c.model)), c.want) << c.source;
     EXPECT_STREQ(VAR_centre_name(34), "Japanese Meteorological Agency - Tokyo (RSMC)");
     EXPECT_STREQ(VAR_centre_name(3), "");
+}
+
+// Titles and listings read the coded range, not a count of months.
+TEST(VarTool, TitlesShowTheStatisticAndRange)
+{
+    char text[DATE_FHOUR_LEN];
+    EXPECT_STREQ(DATE_fhour_label(text, 6002014, 0, sizeof text), "max 2-14 h");
+    EXPECT_STREQ(DATE_fhour_label(text, 4000006, 1, sizeof text), "acc 0-6 h");
+    EXPECT_STREQ(DATE_fhour_label(text, 903, 0, sizeof text), "3 month");
+    EXPECT_STREQ(DATE_fhour_label(text, 36, 0, sizeof text), "36 hour");
+    GRD_report g;
+    GRD_init_report(&g);
+    g.time = 6002014;
+    g.source = 7;
+    g.model = 96;
+    char line[256];
+    GRD_info_text(&g, line, sizeof line);
+    EXPECT_NE(std::string(line).find("max 2-14 h GFS"), std::string::npos) << line;
 }
 
 TEST(VarTool, InitData)

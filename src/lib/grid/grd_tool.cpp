@@ -154,7 +154,10 @@ int GRD_units(GRD_report* grid, const char* units)
 
 int GRD_info_text(const GRD_report* grid, char* text, std::size_t size)
 {
-    str_format(text, size, "%s F%03d %-8s %s %dx%d %s", grid->datim, grid->time,
+    // The forecast time as a forecaster reads it ("24 h", "max 2-14 h"), not its coded form.
+    char when[40];
+    VAR_time_text(grid->time, when, static_cast<int>(sizeof when));
+    str_format(text, size, "%s %s %-8s %s %dx%d %s", grid->datim, when[0] ? when : "-",
                VAR_model(VAR_model_code(grid->source, grid->model)), grid->info, grid->domain.nx, grid->domain.ny, grid->units);
     return 0;
 }
