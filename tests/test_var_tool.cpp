@@ -259,6 +259,23 @@ TEST(VarTool, TitlesShowTheStatisticAndRange)
     EXPECT_NE(std::string(line).find("max 2-14 h GFS"), std::string::npos) << line;
 }
 
+TEST(VarTool, Abbreviations)
+{
+    const struct {
+        int var;
+        const char* want;
+    } cases[] = {
+        {11, "TMP"}, {7, "HGT"}, {2022, "0.2.22"}, {10003011, "10.3.11"},
+        {19000011, "TMP.mean"}, {19001011, "TMP.sprd"}, {19347011, "TMP[+7]"},
+        {1910112002, "PROB"}, {250, "250"}, {-9999, "-"},
+    };
+    for (const auto& c : cases) {
+        char text[24];
+        EXPECT_EQ(VAR_var_abbrev(c.var, text, sizeof text), 0) << c.var;
+        EXPECT_STREQ(text, c.want) << c.var;
+    }
+}
+
 TEST(VarTool, InitData)
 {
     VAR_data d;

@@ -398,8 +398,22 @@ int VAR_var_abbrev(int var, char* text, int size)
     if (!text || size <= 0) return -1;
     const VarEntry* e = find_var(var);
     std::string s;
-    if (e && e->name[0]) s = e->name;
-    else if (var >= 1000 && var < 256000000 && var % 1000000 / 1000 < 256 && var % 1000 < 256) s = triplet(var);
+    if (e && e->name[0]) {
+        s = e->name;
+    } else if (var >= 100000000) {
+        s = "PROB";  // probability products: variable, threshold and type folded in
+    } else if (var >= 19000000 && var < 20000000) {
+        // Ensemble products: the variable with the member, mean or spread.
+        const int rest = var - 19000000, code = rest / 1000;
+        char base[24];
+        VAR_var_abbrev(rest % 1000, base, sizeof base);
+        static const char* const kKinds[] = {"", "", "-", "+", "c", "w"};
+        if (code == 0) s = std::string(base) + ".mean";
+        else if (code == 1) s = std::string(base) + ".sprd";
+        else if (code >= 300 && (code - 280) / 20 <= 5)
+            s = std::string(base) + "[" + kKinds[(code - 280) / 20] + std::to_string((code - 280) % 20) + "]";
+        else s = std::to_string(var);
+    } else if (var >= 1000 && var < 256000000 && var % 1000000 / 1000 < 256 && var % 1000 < 256) s = triplet(var);
     else if (var == -9999) s = "-";
     else s = std::to_string(var);
     return str_copy(text, static_cast<std::size_t>(size), s.c_str()) < 0 ? -1 : 0;
