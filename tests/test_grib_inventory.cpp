@@ -242,6 +242,13 @@ TEST(GribDamagedMessage, ReadFileAndSearchGoOn)
     EXPECT_TRUE(std::equal(want.begin(), want.end(), found.g.grid));
     GRD_close(fd);
 
+    // Asked for by number, the damaged grid is a failure, a number past the end no match.
+    TestGrid by_num;
+    GRD_set_request(nullptr, 0);
+    EXPECT_EQ(GRD_read_file(path.c_str(), &by_num.g, nullptr, -9999), -1);
+    GRD_set_request(nullptr, 99);
+    EXPECT_EQ(GRD_read_file(path.c_str(), &by_num.g, nullptr, -9999), 0);
+
     // A file whose only grid is damaged fails rather than reporting "no match".
     const std::string only = scratch("only_damaged.grib2");
     spit(only, msgs[0]);

@@ -499,7 +499,8 @@ int GRD_math_file(const char* oper, char** items, int n)
         std::free(cur.g.grid);
         cur.g.grid = nullptr;
         const int r = GRD_read(fd, &cur.g, 0, &reached);
-        if (r < 0) break;
+        if (r == -1) break;
+        if (r < 0) MESS_print(M_warn, "GRD_math_file: grid %d of %s cannot be decoded, skipped\n", reached, path);
         if (r != 0 || !cur.g.grid) continue;
         num = reached;
         if (grids == 0) {

@@ -39,12 +39,15 @@ void drop_values(GRD_report* grid)
     grid->grid = nullptr;
 }
 
-// Reads the values of grid number num into grid and applies the request's unit.
+// Reads the values of grid number num into grid and applies the request's unit: the grid
+// number reached, -1 when there is no such grid, -2 when it cannot be decoded.
 int read_values(int fd, GRD_report* grid, int num, const VAR_data& req)
 {
     drop_values(grid);
     int reached = num;
-    if (GRD_read(fd, grid, 0, &reached) != 0 || !grid->grid) return -1;
+    const int r = GRD_read(fd, grid, 0, &reached);
+    if (r == -1) return -1;
+    if (r != 0 || !grid->grid) return -2;
     if (req.units[0]) GRD_units(grid, req.units);
     return reached;
 }
@@ -91,7 +94,8 @@ int GRD_read_file(const char* filename, GRD_report* grid, GRD_info* info, int ki
     grd::get_request(&req, &wanted_num);
     if (wanted_num >= 0) {
         const int got = read_values(slot.fd, grid, wanted_num, req);
-        return got < 0 ? 0 : got + 1;
+        if (got == -2) MESS_print(M_error, "GRD_read_file: grid %d of %s cannot be decoded\n", wanted_num, filename);
+        return got >= 0 ? got + 1 : got == -1 ? 0 : -1;
     }
     bool damaged_match = false;
     for (int num = 0; !grd::past_end(slot.fd, num); ++num) {
