@@ -191,11 +191,12 @@ TEST_F(LabelTest, ForecastLabelsFromModelNumberAndSeconds) {
     Date ref = make(2026, 12, 7, 12);
     EXPECT_EQ(DATE_make_label_for_time(12, 7084, &ref, buf, sizeof buf), 0);
     EXPECT_STREQ(buf, "12 hour NAM valid 0Z TUE  8 DEC 26");
-    // Model names: a bare process number is from centre 7; a listed centre names itself.
+    // Model names: a bare process number is from centre 7; a listed centre names itself,
+    // other centres by WMO common table C-11 (55 is one), a centre outside it is unknown.
     const std::string names = std::string(VAR_model(96)) + "," + VAR_model(7086) + "," +
                               VAR_model(7999) + "," + VAR_model(98001) + "," + VAR_model(999) +
-                              "," + VAR_model(X) + "," + VAR_model(55555);
-    EXPECT_EQ(names, "GFS,RUC,NCEP,ECMWF,Unknown,Unknown,Unknown");
+                              "," + VAR_model(X) + "," + VAR_model(55555) + "," + VAR_model(3555);
+    EXPECT_EQ(names, "GFS,RUC,NCEP,ECMWF,Unknown,Unknown,San Francisco,Unknown");
 }
 
 TEST_F(LabelTest, ValidTimeLabels) {

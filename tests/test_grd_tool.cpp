@@ -12,6 +12,7 @@
 #include "resrc.hpp"
 #include "string.hpp"
 #include "unittool.hpp"
+#include "var_tool.hpp"
 #include "vecttool.hpp"
 
 namespace {
@@ -153,6 +154,39 @@ TEST(GrdTest, RequestMatching)
     EXPECT_EQ(GRD_test(&g, &req, -9999), 1);
     EXPECT_EQ(GRD_parse_params("color=red", &req, &num), -1);
     EXPECT_EQ(GRD_parse_params("lev=abc", &req, &num), -1);
+}
+
+// A field is selected by short name, edition 1 number or edition 2 triplet; a level type by
+// either edition's code.
+TEST(GrdTest, SelectionByEitherEdition)
+{
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    const struct {
+        const char* text;
+        int var, ltype;
+    } cases[] = {
+        {"var=TMP", 11, -9999},          {"var=tmp", 11, -9999},
+        {"var=11", 11, -9999},           {"var=0.0.0", 11, -9999},
+        {"var=0.2.22", 2022, -9999},     // a table row whose name the library lacks
+        {"var=GUST", 2022, -9999},       {"var=gust", 2022, -9999},
+        {"var=0.19.5", 19005, -9999},    // named from the WMO table only
+        {"var=10.3.11", 10003011, -9999},
+        {"ltype=105", -9999, 105},       {"ltype2=103", -9999, 105},
+        {"ltype2=100", -9999, 100},      {"ltype2=104", -9999, 107},
+        {"ltype2=1", -9999, 1},          {"ltype2=117", -9999, 1117},
+    };
+    for (const auto& c : cases) {
+        VAR_data req;
+        int num = 0;
+        ASSERT_EQ(GRD_parse_params(c.text, &req, &num), 0) << c.text;
+        EXPECT_EQ(req.var[0], c.var) << c.text;
+        EXPECT_EQ(req.ltype, c.ltype) << c.text;
+    }
+    VAR_data req;
+    int num = 0;
+    EXPECT_EQ(GRD_parse_params("var=0.2", &req, &num), -1);
+    EXPECT_EQ(GRD_parse_params("var=0.2.999", &req, &num), -1);
+    EXPECT_EQ(GRD_parse_params("ltype2=x", &req, &num), -1);
 }
 
 TEST(GrdGetValue, BilinearWithEdgesAndMissing)

@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "grd_tool.hpp"
 #include "var_tool.hpp"
 
 namespace {
@@ -217,6 +218,62 @@ TEST(VarTool, LevelTexts)
     EXPECT_EQ(VAR_level_text(100, 500, exact, sizeof exact), 0);
     EXPECT_EQ(VAR_level_text(100, 500, exact, sizeof exact - 1), -1);
     EXPECT_STREQ(exact, "500 m");
+}
+
+// Model names come from the table of the model's own centre; other centres by WMO C-11.
+TEST(VarTool, ModelNamesByTheirOwnCentre)
+{
+    const struct {
+        int source, model;
+        const char* want;
+    } cases[] = {
+        {7, 96, "GFS"},
+        {98, 112, "ECMWF"},           // not centre 7's process 112
+        {74, 45, "UKMO"},
+        {85, 1, "French Weather Service - Toulouse"},
+        {88, 3, "Oslo"},
+        {1, 96, "GFS"},               // a library text grid keeps its process number
+        {250, 1, "COnsortium for Small scale MOdelling (COSMO)"},
+        {3, 1, "Unknown"},
+    };
+    for (const auto& c : cases) EXPECT_STREQ(VAR_model(VAR_model_code(c.source, c.model)), c.want) << c.source;
+    EXPECT_STREQ(VAR_centre_name(34), "Japanese Meteorological Agency - Tokyo (RSMC)");
+    EXPECT_STREQ(VAR_centre_name(3), "");
+}
+
+// Titles and listings read the coded range, not a count of months.
+TEST(VarTool, TitlesShowTheStatisticAndRange)
+{
+    char text[DATE_FHOUR_LEN];
+    EXPECT_STREQ(DATE_fhour_label(text, 6002014, 0, sizeof text), "max 2-14 h");
+    EXPECT_STREQ(DATE_fhour_label(text, 4000006, 1, sizeof text), "acc 0-6 h");
+    EXPECT_STREQ(DATE_fhour_label(text, 903, 0, sizeof text), "3 month");
+    EXPECT_STREQ(DATE_fhour_label(text, 36, 0, sizeof text), "36 hour");
+    GRD_report g;
+    GRD_init_report(&g);
+    g.time = 6002014;
+    g.source = 7;
+    g.model = 96;
+    char line[256];
+    GRD_info_text(&g, line, sizeof line);
+    EXPECT_NE(std::string(line).find("max 2-14 h GFS"), std::string::npos) << line;
+}
+
+TEST(VarTool, Abbreviations)
+{
+    const struct {
+        int var;
+        const char* want;
+    } cases[] = {
+        {11, "TMP"}, {7, "HGT"}, {2022, "0.2.22"}, {10003011, "10.3.11"},
+        {19000011, "TMP.mean"}, {19001011, "TMP.sprd"}, {19347011, "TMP[+7]"},
+        {1910112002, "PROB"}, {250, "250"}, {-9999, "-"},
+    };
+    for (const auto& c : cases) {
+        char text[24];
+        EXPECT_EQ(VAR_var_abbrev(c.var, text, sizeof text), 0) << c.var;
+        EXPECT_STREQ(text, c.want) << c.var;
+    }
 }
 
 TEST(VarTool, InitData)

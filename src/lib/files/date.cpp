@@ -769,7 +769,10 @@ int DATE_make_label(const Date* date, char* str, std::size_t size) {
 char* DATE_fhour_label(char* str, int fhour, int flag, std::size_t size) {
     if (!str) return str;
     std::string s;
-    if (fhour > 900) s = format("%d month", fhour - 900);
+    char range[DATE_LABEL_LEN];
+    // A statistic over a range ("max 2-14 h"): its coded form is no count of months.
+    if (fhour >= 1000000 && VAR_time_text(fhour, range, static_cast<int>(sizeof range)) == 0) s = range;
+    else if (fhour > 900) s = format("%d month", fhour - 900);
     else if (fhour > 800) s = format("%d day", fhour - 800);
     else if (flag && fhour == 12) s = "0.5 day";
     else if (flag && fhour == 24) s = "1 day";

@@ -32,6 +32,10 @@ int GRIB_header_old_qaz(int grd_fd);
 // Scans to the next "GRIB" indicator section that holds a whole message and reads that message;
 // returns the bytes consumed from the stream position, or -1 at end of file.
 long GRIB_search(int grd_fd);
+// Message starts of the slot's file that the scan had to skip because no whole message began
+// there (cut short, damaged length or end marker): returns how many were met so far; with
+// index in range also gives that one's offset and reason (text of size bytes, 160 enough).
+int GRIB_damaged(int grd_fd, int index, off_t* offset, char* text, std::size_t size);
 // Offset just after the current message (its wrapper trailer included); where != 0 also moves
 // the stream there. -1 when no message is current.
 off_t GRIB_next(int grd_fd, int where);
@@ -129,5 +133,8 @@ int GRIB_DS(int grd_fd, GRD_report* grd);
 // without a row, or with a name the library does not know, ind = disc x 1,000,000 + cat x
 // 1000 + param. 1 when a row matched, else 0.
 int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param);
+// The first row of "grib2_var.lup" whose name is name (case-insensitive), looked up as by
+// GRIB_get_ver2_param for its own centre: 1 found, else 0 (*result initialised).
+int GRIB_ver2_param_by_name(const char* name, GribParam* result);
 // Big-endian IEEE single of 4 octets; a first octet of 0 gives 0.
 float GRIB_ieee_float_conv(const unsigned char* bytes);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "files.hpp"
@@ -18,6 +19,7 @@ namespace {
 // ---- Parameter table -----------------------------------------------------------------------
 
 const char* const kParamFile = "grib2_var.lup";
+const char* const kWmoFile = "grib2_wmo.lup";
 
 struct ParamTable {
     std::string path;               // file the rows came from ("" = none loaded)
@@ -25,17 +27,17 @@ struct ParamTable {
 };
 ParamTable g_table;
 
-std::string param_file_path() {
+std::string param_file_path(const char* file = kParamFile) {
     char path[FILE_NAME_SIZE];
     const char* directory = RES_get("file_path");
     // "none" names no directory, as everywhere a path resource is read.
     if (directory && stricmp(directory, "none") == 0) directory = nullptr;
-    FILE_add_path(directory, kParamFile, path, sizeof path);
+    FILE_add_path(directory, file, path, sizeof path);
 #ifdef QAZ_SHARE_DIR
     // Without a file_path setting the installed copy serves as the default.
     if ((!directory || !*directory) && !FILE_exist(path)) {
         char shared[FILE_NAME_SIZE];
-        FILE_add_path(QAZ_share_dir(), kParamFile, shared, sizeof shared);
+        FILE_add_path(QAZ_share_dir(), file, shared, sizeof shared);
         if (FILE_exist(shared)) return shared;
     }
 #endif
@@ -65,6 +67,51 @@ const std::vector<GribParam>& param_rows() {
     }
     std::fclose(f);
     return g_table.rows;
+}
+
+// WMO code table 4.2, kept beside the parameter table: names for the parameters the
+// library has no row for.
+struct WmoParam {
+    std::string units;
+    std::string long_name;
+};
+struct WmoTable {
+    std::string path;
+    std::map<std::uint32_t, WmoParam> rows;  // discipline << 16 | category << 8 | number
+};
+WmoTable g_wmo;
+
+std::uint32_t wmo_key(int disc, int cat, int param) {
+    return (std::uint32_t(disc & 0xff) << 16) | (std::uint32_t(cat & 0xff) << 8) | std::uint32_t(param & 0xff);
+}
+
+const WmoParam* wmo_param(int disc, int cat, int param) {
+    if (disc < 0 || disc > 255 || cat < 0 || cat > 255 || param < 0 || param > 255) return nullptr;
+    const std::string path = param_file_path(kWmoFile);
+    if (path != g_wmo.path) {
+        g_wmo.path = path;
+        g_wmo.rows.clear();
+        if (FILE* f = std::fopen(path.c_str(), "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, f)) {
+                if (line[0] == '#') continue;
+                int d, c, n, used = 0;
+                if (std::sscanf(line, "%d %d %d%n", &d, &c, &n, &used) != 3 || line[used] != '\t') continue;
+                char* units = line + used + 1;
+                char* tab = std::strchr(units, '\t');
+                if (!tab) continue;
+                *tab = '\0';
+                char* name = tab + 1;
+                name[std::strcspn(name, "\r\n")] = '\0';
+                g_wmo.rows[wmo_key(d, c, n)] = WmoParam{units, name};
+            }
+            std::fclose(f);
+        } else {
+            MESS_print(M_debug, "GRIB_get_ver2_param: no WMO parameter table %s\n", path.c_str());
+        }
+    }
+    const auto it = g_wmo.rows.find(wmo_key(disc, cat, param));
+    return it == g_wmo.rows.end() ? nullptr : &it->second;
 }
 
 // ---- Times and levels ------------------------------------------------------------------------
@@ -145,8 +192,18 @@ void set_level(const unsigned char* s, G2Product& pr) {
         lev = level(pv < 0 ? pv - 0.01 : pv + 0.01);
         break;
     }
-    case 111: ltype = layer ? 120 : 119; lev = level(a); break;
-    default: break;
+    case 111:
+        // Eta runs from 0 to 1: kept in ten-thousandths (hundredths for a layer) as in
+        // edition 1, or every eta level would read 0.
+        if (!layer) { ltype = 119; lev = level(10000 * a + 0.01); }
+        else { ltype = 120; lev = clamp_int(ilevel(0.01 + 100 * a) * 1000 + ilevel(0.01 + 100 * b)); }
+        break;
+    case 160: break;  // depth below sea level: the same code and metres in edition 1
+    default:
+        // Surfaces whose number means another level type in edition 1 (113 isentropic, 117
+        // potential vorticity, 119 eta, ...) get 1000 + their number.
+        if (type1 >= 112 && type1 <= 199) ltype = 1000 + type1;
+        break;
     }
     pr.ltype = ltype;
     pr.level = lev;
@@ -255,7 +312,11 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
             continue;
         *result = row;
         result->ind = VAR_search_var_num(row.name);
-        if (result->ind < 0) result->ind = fallback_number(disc, cat, param);
+        if (result->ind < 0) {
+            // A name of the table the library does not know: known from now on by it.
+            result->ind = fallback_number(disc, cat, param);
+            VAR_add_wmo_name(result->ind, row.name, row.units, row.lname);
+        }
         MESS_print(M_debug, "GPARAM: %s %s %d\n", result->name, result->units, result->ind);
         return 1;
     }
@@ -265,6 +326,12 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
     result->param = param;
     result->ind = fallback_number(disc, cat, param);
     MESS_print(M_debug, "VER2: %d %d %d %d\n", src, disc, cat, param);
+    if (const WmoParam* w = wmo_param(disc, cat, param)) {
+        str_format(result->name, sizeof result->name, "%d.%d.%d", disc, cat, param);
+        str_copy(result->units, sizeof result->units, w->units == "-" ? "" : w->units.c_str());
+        str_copy(result->lname, sizeof result->lname, w->long_name.c_str());
+        VAR_add_wmo_name(result->ind, nullptr, result->units, result->lname);
+    }
     return 0;
 }
 
@@ -373,4 +440,14 @@ void grib2_fill_report(const G2State& st, GRD_report* grd) {
     grib_describe(grd, pr.has_ens ? &pr.ens : nullptr);
     const std::int64_t model = std::int64_t(st.source) * 1000 + pr.model;
     DATE_make_label_for_time(grd->time, clamp_int(model), &grd->date, grd->datim, sizeof grd->datim);
+}
+
+int GRIB_ver2_param_by_name(const char* name, GribParam* result) {
+    if (!name || !result) return 0;
+    for (const GribParam& row : param_rows()) {
+        if (stricmp(row.name, name) != 0) continue;
+        return GRIB_get_ver2_param(result, row.src, row.disc, row.cat, row.param);
+    }
+    GribParam_init(result);
+    return 0;
 }

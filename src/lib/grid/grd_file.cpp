@@ -40,13 +40,16 @@ void drop_values(GRD_report* grid)
     grid->grid = nullptr;
 }
 
-// Reads the values of grid number num into grid and applies the request's unit.
+// Reads the values of grid number num into grid and applies the request's unit: the grid
+// number reached, -1 when there is no such grid, -2 when it cannot be decoded.
 int read_values(int fd, GRD_report* grid, int num, const VAR_data& req)
 {
     drop_values(grid);
     int reached = num;
-    if (GRD_read(fd, grid, 0, &reached) != 0 || !grid->grid) return -1;
-    if (req.units[0] && GRD_units(grid, req.units) < 0) return -1;
+    const int r = GRD_read(fd, grid, 0, &reached);
+    if (r == -1) return -1;
+    if (r != 0 || !grid->grid) return -2;
+    if (req.units[0] && GRD_units(grid, req.units) < 0) return -3;
     return reached;
 }
 
@@ -57,6 +60,12 @@ bool stopped_early(int fd)
     const GRD_file* gf = GRD_get_gfile(fd);
     return gf && gf->type >= GRD_TYPE_TEXT && gf->type <= GRD_TYPE_QAZ4 && gf->file && !gf->is_std &&
            !std::feof(gf->file);
+}
+
+// A damaged grid is passed over: the grids after it are still read.
+void skip_warning(const char* who, const char* filename, int num)
+{
+    MESS_print(M_warn, "%s: grid %d%s%s cannot be decoded, skipped\n", who, num, filename[0] ? " of " : "", filename);
 }
 
 }  // namespace
@@ -95,19 +104,35 @@ int GRD_read_file(const char* filename, GRD_report* grid, GRD_info* info, int ki
     grd::get_request(&req, &wanted_num);
     if (wanted_num >= 0) {
         const int got = read_values(slot.fd, grid, wanted_num, req);
-        return got >= 0 ? got + 1 : stopped_early(slot.fd) ? -1 : 0;
+        if (got == -2) MESS_print(M_error, "GRD_read_file: grid %d of %s cannot be decoded\n", wanted_num, filename);
+        if (got >= 0) return got + 1;
+        return got == -1 && !stopped_early(slot.fd) ? 0 : -1;
     }
+    bool damaged_match = false;
     for (int num = 0; !grd::past_end(slot.fd, num); ++num) {
         int reached = num;
         const int r = GRD_read(slot.fd, grid, 1, &reached);
-        if (r < 0) return stopped_early(slot.fd) ? -1 : 0;
-        if (r != 0) continue;   // a message without a product
+        if (r == -1) {
+            if (stopped_early(slot.fd)) return -1;
+            break;
+        }
+        if (r > 0) continue;   // a message without a product
         num = reached;
+        if (r < 0) {
+            skip_warning("GRD_read_file", filename, num);
+            damaged_match = true;
+            continue;
+        }
         if (!grd::test_any(grid, &req, kind)) continue;
         const int got = read_values(slot.fd, grid, num, req);
-        return got < 0 ? -1 : got + 1;
+        if (got >= 0) return got + 1;
+        if (got == -3) return -1;   // the unit asked for cannot be had: said already
+        skip_warning("GRD_read_file", filename, num);
+        damaged_match = true;
     }
-    return 0;
+    // A grid that could not be decoded may have been the one asked for: a failure, not "no
+    // match".
+    return damaged_match ? -1 : 0;
 }
 
 int GRD_search(int grd_fd, GRD_report* grids, VAR_data* params, int kind, int num)
@@ -129,12 +154,16 @@ int GRD_search(int grd_fd, GRD_report* grids, VAR_data* params, int kind, int nu
     for (int n = 0; !grd::past_end(grd_fd, n); ++n) {
         int reached = n;
         const int r = GRD_read(grd_fd, &header, 1, &reached);
-        if (r < 0) break;
-        if (r != 0) continue;
+        if (r == -1) break;
+        if (r == 1) continue;
         n = reached;
+        if (r < 0) {
+            skip_warning("GRD_search", "", n);
+            continue;
+        }
         for (int s = 0; s < slots; ++s) {
             if (!open_slot(s) || !GRD_test(&header, &params[s], kind)) continue;
-            if (read_values(grd_fd, &grids[s], n, params[s]) < 0) continue;
+            if (read_values(grd_fd, &grids[s], n, params[s]) < 0) skip_warning("GRD_search", "", n);
         }
         if (all_found()) break;
     }

@@ -2,6 +2,7 @@
 // mosaics, statistics and thresholds. Files are read and written in grd_file.cpp.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "grd_tool_internal.hpp"
+#include "grib.hpp"
 #include "maptran.hpp"
 #include "region.hpp"
 #include "string.hpp"
@@ -38,6 +40,29 @@ bool parse_int(const char* text, int* out)
     if (end == text || *end != '\0' || v < -1000000000L || v > 1000000000L) return false;
     *out = static_cast<int>(v);
     return true;
+}
+
+// An edition 2 parameter written as its triplet "discipline.category.number": the library
+// number the decoder gives it (through the parameter table), or -9999.
+int triplet_var(const char* text)
+{
+    int d = 0, c = 0, n = 0, used = 0;
+    if (std::sscanf(text, "%d.%d.%d%n", &d, &c, &n, &used) != 3 || text[used] != '\0') return -9999;
+    if (d < 0 || d > 255 || c < 0 || c > 255 || n < 0 || n > 255) return -9999;
+    GribParam gp;
+    GRIB_get_ver2_param(&gp, 0, d, c, n);
+    return gp.ind;
+}
+
+// Library level type of an edition 2 fixed-surface type (a single surface).
+int level_type_of_edition2(int surface)
+{
+    static const int kMapped[][2] = {{100, 100}, {101, 102}, {102, 103}, {103, 105}, {104, 107}, {105, 109},
+                                     {106, 111}, {107, 113}, {108, 115}, {109, 117}, {111, 119}};
+    for (const auto& m : kMapped)
+        if (m[0] == surface) return m[1];
+    if (surface >= 112 && surface <= 199 && surface != 160) return 1000 + surface;
+    return surface;
 }
 
 void ensure_table()
@@ -173,8 +198,11 @@ int GRD_units(GRD_report* grid, const char* units)
 
 int GRD_info_text(const GRD_report* grid, char* text, std::size_t size)
 {
-    str_format(text, size, "%s F%03d %-8s %s %dx%d %s", grid->datim, grid->time,
-               VAR_model(grid->model), grid->info, grid->domain.nx, grid->domain.ny, grid->units);
+    // The forecast time as a forecaster reads it ("24 h", "max 2-14 h"), not its coded form.
+    char when[40];
+    VAR_time_text(grid->time, when, static_cast<int>(sizeof when));
+    str_format(text, size, "%s %s %-8s %s %dx%d %s", grid->datim, when[0] ? when : "-",
+               VAR_model(VAR_model_code(grid->source, grid->model)), grid->info, grid->domain.nx, grid->domain.ny, grid->units);
     return 0;
 }
 
@@ -255,7 +283,8 @@ int GRD_parse_params(const char* text, VAR_data* req, int* grid_num)
             char* vsave = nullptr;
             for (char* v = strtok_r(vars, "/", &vsave); v && n < 5; v = strtok_r(nullptr, "/", &vsave)) {
                 int num = -9999;
-                if (!parse_int(v, &num)) num = grd::var_num(v);
+                if (!parse_int(v, &num)) num = triplet_var(v);
+                if (num == -9999) num = grd::var_num(v);
                 if (num == -9999) {
                     MESS_print(M_error, "GRD_parse_params: Unknown variable: %s\n", v);
                     return -1;
@@ -266,6 +295,9 @@ int GRD_parse_params(const char* text, VAR_data* req, int* grid_num)
             ok = parse_int(value, &req->level);
         } else if (stricmp(key, "ltype") == 0) {
             ok = parse_int(value, &req->ltype);
+        } else if (stricmp(key, "ltype2") == 0) {
+            ok = parse_int(value, &req->ltype);
+            if (ok) req->ltype = level_type_of_edition2(req->ltype);
         } else if (stricmp(key, "time") == 0) {
             ok = parse_int(value, &req->time);
         } else if (stricmp(key, "num") == 0 || stricmp(key, "grid_num") == 0) {

@@ -54,7 +54,10 @@ int GRD_test(const GRD_report* grid, const VAR_data* params, int kind);
 // slots whose request names a variable). 1 when every slot is filled, else 0.
 int GRD_search(int grd_fd, GRD_report* grids, VAR_data* params, int kind, int num);
 // Parses "var=NAME|NUM,lev=N,ltype=N,time=N,num=N,units=TEXT" items (any order, comma
-// separated) into req and *grid_num (-9999 when absent). 0; -1 for an unknown item.
+// separated) into req and *grid_num (-9999 when absent). A variable is its short name, its
+// library (edition 1) number or an edition 2 triplet "0.2.22"; "ltype2=N" names the level
+// type by its edition 2 surface number (103 height above ground is ltype 105). 0; -1 for an
+// unknown item.
 int GRD_parse_params(const char* text, VAR_data* req, int* grid_num);
 // The request GRD_read_file uses: req (null clears it) and a grid number (-9999 any).
 void GRD_set_request(const VAR_data* req, int grid_num);

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstring>
+#include <map>
+#include <string>
 #include <strings.h>
 
 #include "string.hpp"
@@ -55,10 +57,19 @@ const char* VAR_model(int model) {
     if (centre == kUsCentre)
         for (const auto& entry : kUsProcesses)
             if (entry.process == process) return entry.name;
-    if (model >= 1000)
+    if (model >= 1000) {
         for (const auto& entry : kCentres)
             if (entry.centre == centre) return entry.name;
+        const char* wmo = VAR_centre_name(centre);
+        if (wmo[0]) return wmo;
+    }
     return "Unknown";
+}
+
+int VAR_model_code(int source, int model)
+{
+    if (source > 1 && source < 1000 && model >= 0 && model < 1000) return source * 1000 + model;
+    return model;
 }
 
 // ---- Variables and level types ---------------------------------------------------------------
@@ -335,11 +346,32 @@ constexpr LevelEntry kLevels[] = {
     {201, "Ocean", 0},
 };
 
+// Edition 2 parameters named from the WMO tables as the decoder meets them.
+struct WmoName {
+    std::string name;  // the triplet
+    std::string units;
+    std::string long_name;
+    VarEntry entry;
+};
+std::map<int, WmoName>& wmo_names()
+{
+    static std::map<int, WmoName> names;
+    return names;
+}
+
 const VarEntry* find_var(int var)
 {
     for (const VarEntry& e : kVars)
         if (e.num == var) return &e;
-    return nullptr;
+    const auto& extra = wmo_names();
+    const auto it = extra.find(var);
+    return it == extra.end() ? nullptr : &it->second.entry;
+}
+
+std::string triplet(int var)
+{
+    return std::to_string(var / 1000000) + "." + std::to_string(var / 1000 % 1000) + "." +
+           std::to_string(var % 1000);
 }
 
 const LevelEntry* find_level(int ltype)
@@ -356,7 +388,45 @@ int VAR_search_var_num(const char* name)
     if (!name) return -1;
     for (const VarEntry& e : kVars)
         if (strcasecmp(e.name, name) == 0) return e.num;
+    for (const auto& kv : wmo_names())
+        if (strcasecmp(kv.second.name.c_str(), name) == 0) return kv.first;
     return -1;
+}
+
+int VAR_var_abbrev(int var, char* text, int size)
+{
+    if (!text || size <= 0) return -1;
+    const VarEntry* e = find_var(var);
+    std::string s;
+    if (e && e->name[0]) {
+        s = e->name;
+    } else if (var >= 100000000) {
+        s = "PROB";  // probability products: variable, threshold and type folded in
+    } else if (var >= 19000000 && var < 20000000) {
+        // Ensemble products: the variable with the member, mean or spread.
+        const int rest = var - 19000000, code = rest / 1000;
+        char base[24];
+        VAR_var_abbrev(rest % 1000, base, sizeof base);
+        static const char* const kKinds[] = {"", "", "-", "+", "c", "w"};
+        if (code == 0) s = std::string(base) + ".mean";
+        else if (code == 1) s = std::string(base) + ".sprd";
+        else if (code >= 300 && (code - 280) / 20 <= 5)
+            s = std::string(base) + "[" + kKinds[(code - 280) / 20] + std::to_string((code - 280) % 20) + "]";
+        else s = std::to_string(var);
+    } else if (var >= 1000 && var < 256000000 && var % 1000000 / 1000 < 256 && var % 1000 < 256) s = triplet(var);
+    else if (var == -9999) s = "-";
+    else s = std::to_string(var);
+    return str_copy(text, static_cast<std::size_t>(size), s.c_str()) < 0 ? -1 : 0;
+}
+
+void VAR_add_wmo_name(int var, const char* name, const char* units, const char* long_name)
+{
+    if (find_var(var) || !long_name || !long_name[0]) return;
+    WmoName& w = wmo_names()[var];
+    w.name = name && name[0] && VAR_search_var_num(name) < 0 ? name : triplet(var);
+    w.units = units ? units : "";
+    w.long_name = long_name;
+    w.entry = VarEntry{var, w.name.c_str(), w.units.c_str(), w.long_name.c_str()};
 }
 
 const char* VAR_var_name(int var)

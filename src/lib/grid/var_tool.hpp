@@ -15,12 +15,27 @@
 // unlisted process gives the centre's name (only when a centre was written); anything else "Unknown". Never null.
 const char* VAR_model(int model);
 
+// Name of an originating centre by WMO common code table C-11 ("" when not in it). Never null.
+const char* VAR_centre_name(int centre);
+// Model number as the decoders keep it per grid: centre x 1000 + generating process when the
+// record carries a GRIB centre (source 2-999), else the process alone (read as centre 7).
+int VAR_model_code(int source, int model);
+
 // Library variable number of a short name (case-insensitive), or -1 when unknown.
 int VAR_search_var_num(const char* name);
 // Short name, unit text and long name of a variable number; "" when unknown. Never null.
 const char* VAR_var_name(int var);
 const char* VAR_var_units(int var);
 const char* VAR_var_long_name(int var);
+// Name a variable is listed and selected by: its short name ("TMP"); for an edition 2
+// parameter the library has no name for (number discipline x 1,000,000 + category x 1000 +
+// number) the triplet "0.14.192"; else the number. text holds size bytes (24 enough).
+// 0, or -1 when it does not fit.
+int VAR_var_abbrev(int var, char* text, int size);
+// Makes an edition 2 parameter the library has no row for known by a short name (null: the
+// triplet), unit and long name (var is the number above): later VAR_var_name,
+// VAR_var_long_name, VAR_var_units and VAR_search_var_num know it.
+void VAR_add_wmo_name(int var, const char* name, const char* units, const char* long_name);
 // Text of a level type code ("mb", "Surface", "m AGL", ...); "" when unknown. Never null.
 const char* VAR_level_text(int ltype);
 // Level as a forecaster reads it: the type's name and the value in its usual unit ("500 mb",

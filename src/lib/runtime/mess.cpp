@@ -25,6 +25,7 @@ int mess_set = 0;
 int mess_out = 1;
 int page = 1;
 int lines = 0;
+std::string last_error;  // text of the last error-level message
 int max_lines = kDefaultLines;
 FILE* ofile = nullptr;
 FILE* pfile = nullptr;
@@ -223,11 +224,19 @@ int MESS_check_set() { return mess_set; }
 int MESS_get_max_lines() { return max_lines; }
 
 int MESS_print(M_type type, const char* mess, ...) {
-  if (!(type & mess_level) || !mess) return 0;
+  if (!mess) return 0;
+  const bool error = (type & kErrorBits) != 0;
+  if (!(type & mess_level) && !error) return 0;
   va_list args;
   va_start(args, mess);
   const std::string text = format_text(mess, args);
   va_end(args);
+  if (error) {
+    last_error = text;
+    while (!last_error.empty() && (last_error.back() == '\n' || last_error.back() == '\r'))
+      last_error.pop_back();
+  }
+  if (!(type & mess_level)) return 0;
 
   if (print_depth == 0) {
     ++print_depth;
@@ -248,6 +257,9 @@ int MESS_print(M_type type, const char* mess, ...) {
   }
   return 1;
 }
+
+const char* MESS_last_error() { return last_error.c_str(); }
+void MESS_clear_last_error() { last_error.clear(); }
 
 void MESS_hold(M_type type, const char* mess) {
   if (!(type & mess_level) || mess_out == 0 || FLAG_batch() || page == 0) return;
