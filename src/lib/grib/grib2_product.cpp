@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "files.hpp"
@@ -24,6 +25,8 @@ struct ParamTable {
     std::vector<GribParam> rows;
 };
 ParamTable g_table;
+// Decoders on several threads share the table: one lookup at a time.
+std::mutex g_table_lock;
 
 std::string param_file_path() {
     char path[FILE_NAME_SIZE];
@@ -250,6 +253,7 @@ void GribParam_init(GribParam* gp) {
 int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param) {
     GribParam_init(result);
     MESS_print(M_debug, "get_ver2_param %d %d %d %d\n", src, disc, cat, param);
+    const std::lock_guard<std::mutex> hold(g_table_lock);
     for (const GribParam& row : param_rows()) {
         if ((row.src != 0 && row.src != src) || row.disc != disc || row.cat != cat || row.param != param)
             continue;

@@ -1,0 +1,61 @@
+// The Python module _qaz: thin bindings over the library (the package qaz wraps them).
+#include "qaz_module.hpp"
+
+#include <cstdio>
+
+#include "var_tool.hpp"
+
+namespace {
+
+std::mutex g_tables;
+
+}  // namespace
+
+TableLock::TableLock() { g_tables.lock(); }
+TableLock::~TableLock() { g_tables.unlock(); }
+
+void raise_error(const std::string& what) {
+    const std::string detail = MESS_last_error();
+    throw QazError(detail.empty() ? what : what + ": " + detail);
+}
+
+std::string field_level_text(int ltype, int level) {
+    const char* name = VAR_level_text(ltype);
+    if (level == -9999) return name;
+    return std::to_string(level) + (*name ? " " : "") + name;
+}
+
+std::string field_time_text(int coded_time) {
+    char text[DATE_FHOUR_LEN];
+    if (coded_time == -9999) return "";
+    DATE_fhour_label(text, coded_time, 0, sizeof text);
+    return text;
+}
+
+int field_valid_date(const Date& reference, int coded_time, Date* valid) {
+    // Plain forecast hours only until the range forms have a library rule.
+    if (reference.year == -9999 || coded_time < 0 || coded_time >= 800) return -1;
+    *valid = reference;
+    valid->hour = (reference.hour == -9999 ? 0 : reference.hour) + coded_time;
+    DATE_num_sec(valid);
+    return 0;
+}
+
+PYBIND11_MODULE(_qaz, m) {
+    m.doc() = "Bindings of the qaz weather-data library (use the package qaz)";
+    // Failures reach Python as exceptions carrying the library's message; the console stays
+    // quiet unless asked (set_messages).
+    MESS_set(0, M_none);
+    static py::exception<QazError> error(m, "Error");
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const QazError& e) {
+            error(e.what());
+        }
+    });
+    m.def("set_messages", [](const std::string& setting) { MESS_set_str(setting.c_str()); },
+          py::arg("setting"), "Library message setting, as the -me option (\"warn,+debug\").");
+    bind_grids(m);
+    bind_upperair(m);
+}
