@@ -20,6 +20,7 @@
 #include "tools.hpp"
 #include "var_tool.hpp"
 #include "cdf.hpp"
+#include "cf_domain.hpp"
 #include "calc.hpp"
 #include "plt_labl.hpp"
 #include "ua_calc.hpp"

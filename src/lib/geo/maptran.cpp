@@ -854,6 +854,32 @@ int MAP_untran(float x, float y, float* lat, float* lon)
     return 1;
 }
 
+int MAP_tran_d(double lat, double lon, double* x, double* y)
+{
+    double px, py;
+    if (!x || !y || !forward(lat, lon, px, py)) {
+        if (x) *x = missing;
+        if (y) *y = missing;
+        return 0;
+    }
+    *x = px;
+    *y = py;
+    return 1;
+}
+
+int MAP_untran_d(double x, double y, double* lat, double* lon)
+{
+    double out1, out2;
+    if (!lat || !lon || !inverse(x, y, out1, out2)) {
+        if (lat) *lat = missing;
+        if (lon) *lon = missing;
+        return 0;
+    }
+    *lat = out1;
+    *lon = out2;
+    return 1;
+}
+
 int MAP_tran_ep(const EarthPoint* ept, Point* pt)
 {
     if (!ept || !pt) return 0;

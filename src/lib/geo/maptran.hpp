@@ -74,6 +74,9 @@ int MAP_proj_str(const char* text);
 int MAP_tran(float lat, float lon, float* x, float* y);
 // Plane to earth (degrees, lon in -180..180). 1; 0 with -9999 outputs when the point is invalid.
 int MAP_untran(float x, float y, float* lat, float* lon);
+// MAP_tran / MAP_untran in double precision (for coordinates written to files); same results.
+int MAP_tran_d(double lat, double lon, double* x, double* y);
+int MAP_untran_d(double x, double y, double* lat, double* lon);
 // MAP_tran / MAP_untran on points; same results.
 int MAP_tran_ep(const EarthPoint* ept, Point* pt);
 int MAP_tran_pe(const Point* pt, EarthPoint* ept);
