@@ -16,6 +16,7 @@
 
 #include "grd_read.hpp"
 #include "grd_tool.hpp"
+#include "cf_domain.hpp"
 #include "grib.hpp"
 #include "region.hpp"
 #include "var_tool.hpp"
@@ -63,6 +64,15 @@ py::array_t<float> values_array(const GRD_report& r) {
 
 bool has_values(const GRD_report& r) {
     return r.grid && r.domain.nx > 0 && r.domain.ny > 0;
+}
+
+// (ny, nx) doubles, the missing marker as NaN.
+py::array_t<double> grid_array(const std::vector<double>& v, py::ssize_t ny, py::ssize_t nx) {
+    py::array_t<double> a({ny, nx});
+    double* dst = a.mutable_data();
+    for (std::size_t k = 0; k < v.size() && k < std::size_t(ny * nx); ++k)
+        dst[k] = v[k] == -9999.0 ? std::numeric_limits<double>::quiet_NaN() : v[k];
+    return a;
 }
 
 template <typename T>
@@ -226,20 +236,14 @@ py::array_t<float> table_values(const std::string& path, int n) {
 py::tuple latlon(const Domain& dom) {
     if (dom.nx < 1 || dom.ny < 1) raise_error("the domain has no grid");
     const py::ssize_t ny = dom.ny, nx = dom.nx;
-    py::array_t<float> lat({ny, nx}), lon({ny, nx});
-    float* la = lat.mutable_data();
-    float* lo = lon.mutable_data();
+    std::vector<double> la, lo;
     {
         py::gil_scoped_release nogil;
         MESS_clear_last_error();
         // The transforms keep their active domain per thread: no lock needed.
-        if (GRD_latlon(&dom, la, lo) < 0) raise_error("no coordinates for this domain");
-        const float nan = std::numeric_limits<float>::quiet_NaN();
-        const std::size_t n = std::size_t(nx) * std::size_t(ny);
-        for (std::size_t k = 0; k < n; ++k)
-            if (la[k] == GRD_MISSING) la[k] = lo[k] = nan;
+        if (CF_domain_latlon(&dom, &la, &lo) < 0) raise_error("no coordinates for this domain");
     }
-    return py::make_tuple(lat, lon);
+    return py::make_tuple(grid_array(la, ny, nx), grid_array(lo, ny, nx));
 }
 
 // Bilinear values at points (the library's interpolation), NaN outside the grid.

@@ -289,24 +289,6 @@ int GRD_get_position(const GRD_report* grid, float lat, float lon, float* gx, fl
     return MAP_grid_untran(x, y, gx, gy) < 0 ? -1 : 0;
 }
 
-int GRD_latlon(const Domain* dom, float* lat, float* lon)
-{
-    if (!dom || !lat || !lon || dom->nx < 1 || dom->ny < 1 ||
-        static_cast<long>(dom->nx) * dom->ny > grd::kMaxPoints)
-        return -1;
-    MAP_keep_domain guard;
-    if (MAP_domain(dom) < 0) return -1;
-    for (int j = 0; j < dom->ny; ++j)
-        for (int i = 0; i < dom->nx; ++i) {
-            const long k = static_cast<long>(j) * dom->nx + i;
-            float x = 0, y = 0;
-            if (MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y) < 0 ||
-                MAP_untran(x, y, &lat[k], &lon[k]) != 1)
-                lat[k] = lon[k] = kMissing;
-        }
-    return 0;
-}
-
 int GRD_remap(GRD_report* ogrid, const Domain* domain, const GRD_report* igrid)
 {
     if (!ogrid || !domain || !grd::has_values(igrid) || ogrid == igrid) return -1;

@@ -79,10 +79,6 @@ int GRD_get_sound(GRD_report* const* grids, int ngrids, float lat, float lon, UP
 // of the four neighbours is missing.
 float GRD_get_value(const GRD_report* grid, float gx, float gy);
 // Grid position (gx, gy) of (lat, lon) on the grid's domain. 0; -1 outside the projection.
-// Latitude and longitude (degrees, longitude -180..180) of every point of dom's grid, row 0
-// north, x fastest, into lat and lon (nx x ny floats each); -9999 where the projection has no
-// earth point. 0; -1 for a domain without a usable grid (nothing written).
-int GRD_latlon(const Domain* dom, float* lat, float* lon);
 int GRD_get_position(const GRD_report* grid, float lat, float lon, float* gx, float* gy);
 // ogrid = igrid resampled onto domain (bilinear; -9999 outside igrid). 0; -1.
 int GRD_remap(GRD_report* ogrid, const Domain* domain, const GRD_report* igrid);
