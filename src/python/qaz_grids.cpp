@@ -118,7 +118,7 @@ void list_file(const std::string& path, Listing* out) {
         MESS_clear_last_error();
         const int r = GRD_read(slot.fd, &header.r, 2, &reached);
         if (r == -1) {
-            // The end, unless the library said why it stopped.
+            // The end, unless the library said why it stopped (a truncated last message).
             if (*MESS_last_error()) raise_error(path + ": grid " + std::to_string(n));
             break;
         }

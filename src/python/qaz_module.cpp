@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "resrc.hpp"
 #include "var_tool.hpp"
 
 namespace {
@@ -56,6 +57,12 @@ PYBIND11_MODULE(_qaz, m) {
     });
     m.def("set_messages", [](const std::string& setting) { MESS_set_str(setting.c_str()); },
           py::arg("setting"), "Library message setting, as the -me option (\"warn,+debug\").");
+    m.def("set_file_path", [](const std::string& dir) {
+              TableLock hold;
+              RES_put("file_path", dir.c_str());
+          }, py::arg("directory"),
+          "Directory of the library's data files (grib2_var.lup, units.lup, ...), as the "
+          "file_path resource; the installed copy serves without one. Set it before reading.");
     bind_grids(m);
     bind_upperair(m);
 }

@@ -38,7 +38,7 @@ int print_depth = 0;
 // Decoders may run on several threads: one message reaches the outputs at a time (recursive,
 // since opening a copy file may print).
 std::recursive_mutex print_lock;
-// The last error each thread reported, whatever the mask: a caller that turns failures into
+// The last error or warning each thread reported, whatever the mask: a caller that turns failures into
 // its own exceptions (the Python module) hands it on.
 thread_local std::string last_error;
 
@@ -233,7 +233,7 @@ int MESS_get_max_lines() { return max_lines; }
 
 int MESS_print(M_type type, const char* mess, ...) {
   if (!mess) return 0;
-  const bool is_error = (type & kErrorBits) && !(type & ~(kErrorBits | kWarnBits | M_print));
+  const bool is_error = (type & (kErrorBits | kWarnBits)) && !(type & ~(kErrorBits | kWarnBits | M_print));
   if (!(type & mess_level) && !is_error) return 0;
   va_list args;
   va_start(args, mess);

@@ -34,8 +34,8 @@ int MESS_check_set();                // count of explicit settings
 int MESS_get_max_lines();
 // Prints when type is enabled; 1 when the text reached the console, else 0.
 int MESS_print(M_type type, const char* mess, ...) __attribute__((format(printf, 2, 3)));
-// The text of the last error-level message this thread printed (or would have printed under
-// the current mask), without its final newline; "" when none since MESS_clear_last_error.
+// The text of the last error or warning this thread printed (or would have printed under the
+// current mask), without its final newline; "" when none since MESS_clear_last_error.
 const char* MESS_last_error();
 void MESS_clear_last_error();
 // "Press return" hold: prints mess and waits for one character from stdin, unless type is

@@ -12,9 +12,9 @@
 import numpy as _np
 
 from . import _qaz
-from ._qaz import Domain, Error, set_messages
+from ._qaz import Domain, Error, set_file_path, set_messages
 
-__all__ = ["open", "GridFile", "Field", "Domain", "Error", "soundings", "set_messages",
+__all__ = ["open", "GridFile", "Field", "Domain", "Error", "soundings", "set_messages", "set_file_path",
            "pot_temp", "eq_pot_temp", "dew_temp", "rel_hum", "mix_ratio", "spec_hum",
            "vapor_pr", "wet_bulb", "virt_temp", "virt_pot_temp", "wet_bulb_pot_temp",
            "lcl_pres", "index_descriptions"]
