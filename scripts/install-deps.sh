@@ -2,12 +2,14 @@
 # Installs the build and test dependencies on Debian 12 (run as root). Quick when all is present.
 set -euo pipefail
 # Library: netCDF, OpenJPEG, libaec. Test oracles only (never linked into the library): ecCodes
-# tools and Python bindings, netCDF utilities, proj, NumPy; clang (with its sanitizer and
+# tools and Python bindings, netCDF utilities, proj, NumPy, cfgrib; the Python module builds on
+# pybind11 and is tested with pytest, xarray, dask and pyproj; clang (with its sanitizer and
 # libFuzzer runtimes, only recommended by the clang package) builds the fuzz targets.
 packages=(g++ cmake make pkg-config libgtest-dev libbenchmark-dev libnetcdf-dev libopenjp2-7-dev
           libaec-dev netcdf-bin proj-bin libeccodes-tools libeccodes-data libeccodes-dev
-          python3-eccodes python3-numpy clang libclang-rt-14-dev libcairo2-dev gmt-gshhg-low
-          fonts-dejavu-core)
+          python3-eccodes python3-numpy pybind11-dev python3-pybind11 python3-pytest
+          python3-xarray python3-dask python3-distributed python3-pyproj python3-cfgrib
+          clang libclang-rt-14-dev libcairo2-dev gmt-gshhg-low fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

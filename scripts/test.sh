@@ -9,6 +9,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+# The Python package from the build tree, on the system interpreter (the one the Debian packages
+# serve; not under the sanitizers, whose runtime does not load into an interpreter).
+export PATH="/usr/bin:$PATH"
+QAZ_BUILD_DIR=$PWD/build python3 -m pytest -q tests/python
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQAZ_SANITIZE=ON -DQAZ_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -9,9 +9,13 @@ import pytest
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 BUILD = pathlib.Path(os.environ.get("QAZ_BUILD_DIR", ROOT / "build"))
 sys.path.insert(0, str(BUILD / "python"))
-
 DATA = ROOT / "tests" / "data"
 SHARE = ROOT / "share"
+# Worker processes of the cluster tests find the package and the data files the same way.
+os.environ["PYTHONPATH"] = os.pathsep.join(
+    [str(BUILD / "python")] + [p for p in os.environ.get("PYTHONPATH", "").split(os.pathsep) if p])
+os.environ["QAZ_FILE_PATH"] = str(SHARE)
+
 GRIDCALC = BUILD / "gridcalc"
 SOUNDCALC = BUILD / "soundcalc"
 
@@ -23,5 +27,4 @@ GRIB_FILES = sorted(str(p) for p in (DATA / "grib1").glob("*.grib1")) + \
 @pytest.fixture(scope="session")
 def qaz():
     import qaz as module
-    module.set_file_path(str(SHARE) + "/")
     return module

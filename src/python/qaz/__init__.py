@@ -9,6 +9,8 @@
 ``xarray.open_dataset(path, engine="qaz")`` opens the same files as a Dataset (see
 ``qaz.backend``). Every number comes from the library; failures raise ``qaz.Error``.
 """
+import os as _os
+
 import numpy as _np
 
 from . import _qaz
@@ -35,6 +37,11 @@ lcl_pres = _qaz.lcl_pres
 index_descriptions = _qaz.index_descriptions
 
 GRIB_TYPE = 21
+
+# The library's data files (parameter and unit tables) come from the installed copy, or from
+# the directory QAZ_FILE_PATH names: worker processes of a cluster inherit it.
+if _os.environ.get("QAZ_FILE_PATH"):
+    set_file_path(_os.path.join(_os.environ["QAZ_FILE_PATH"], ""))
 
 
 def soundings(path):
