@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -20,12 +21,14 @@ namespace {
 
 const char* const kParamFile = "grib2_var.lup";
 
+using ParamRows = std::shared_ptr<const std::vector<GribParam>>;
 struct ParamTable {
     std::string path;               // file the rows came from ("" = none loaded)
-    std::vector<GribParam> rows;
+    ParamRows rows = std::make_shared<const std::vector<GribParam>>();
 };
 ParamTable g_table;
-// Decoders on several threads share the table: one lookup at a time.
+// Decoders on several threads share the table: it is swapped under the lock, and each lookup
+// scans the rows it took, so that no thread waits for another's scan.
 std::mutex g_table_lock;
 
 std::string param_file_path() {
@@ -46,11 +49,13 @@ std::string param_file_path() {
 }
 
 // The table is read once per file name: a model run decodes hundreds of fields.
-const std::vector<GribParam>& param_rows() {
+ParamRows param_rows() {
     const std::string path = param_file_path();
+    const std::lock_guard<std::mutex> hold(g_table_lock);
     if (path == g_table.path) return g_table.rows;
     g_table.path = path;
-    g_table.rows.clear();
+    auto rows = std::make_shared<std::vector<GribParam>>();
+    g_table.rows = rows;
     FILE* f = std::fopen(path.c_str(), "r");
     if (!f) {
         MESS_print(M_debug, "GRIB_get_ver2_param: no parameter table %s\n", path.c_str());
@@ -64,7 +69,7 @@ const std::vector<GribParam>& param_rows() {
         gp.ver = 2;
         if (std::sscanf(line, "%d %d %d %d %19s %29s %79[^\n]", &gp.src, &gp.disc, &gp.cat,
                         &gp.param, gp.name, gp.units, gp.lname) >= 6)
-            g_table.rows.push_back(gp);
+            rows->push_back(gp);
     }
     std::fclose(f);
     return g_table.rows;
@@ -253,8 +258,8 @@ void GribParam_init(GribParam* gp) {
 int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param) {
     GribParam_init(result);
     MESS_print(M_debug, "get_ver2_param %d %d %d %d\n", src, disc, cat, param);
-    const std::lock_guard<std::mutex> hold(g_table_lock);
-    for (const GribParam& row : param_rows()) {
+    const ParamRows rows = param_rows();
+    for (const GribParam& row : *rows) {
         if ((row.src != 0 && row.src != src) || row.disc != disc || row.cat != cat || row.param != param)
             continue;
         *result = row;
