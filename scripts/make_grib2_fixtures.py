@@ -256,6 +256,54 @@ def multi_field():
         ec.codes_release(h)
 
 
+def zero_bit_complex():
+    """Constant fields under complex packing written the way operational encoders write them:
+    0 bits per value, no groups and an empty data section, with and without a bit map and
+    spatial differencing. ecCodes packs a constant with bits, so its message is cut down
+    here; ecCodes decodes the result, and that decoding is the expectation."""
+    msgs, expect = [], []
+    cases = (("grid_complex_spatial_differencing", False, 0.0, 0),
+             ("grid_complex_spatial_differencing", True, 3.0, 0),
+             ("grid_complex", False, 271.25, 2),
+             ("grid_complex", True, 12.5, 1))
+    for packing, with_bitmap, value, decimal in cases:
+        h = regular_ll()
+        ec.codes_set(h, "decimalScaleFactor", decimal)
+        pack(h, packing, 12, pattern(NX * NY, 1))
+        vals = np.full(NX * NY, value)
+        if with_bitmap:
+            ec.codes_set(h, "bitmapPresent", 1)
+            ec.codes_set(h, "missingValue", 9999.0)
+            vals[np.arange(NX * NY) % 7 == 2] = 9999.0
+        ec.codes_set_values(h, vals)
+        ind, secs = sections(ec.codes_get_message(h))
+        ec.codes_release(h)
+        body = []
+        for n, sec in secs:
+            if n == 5:
+                sec = bytearray(sec)
+                sec[19] = 0                      # bits per value
+                sec[31:35] = bytes(4)            # number of groups
+                sec = bytes(sec)
+            elif n == 7:
+                sec = struct.pack(">IB", 5, 7)
+            body.append(sec)
+        msg = assemble(ind, body)
+        decoded = ec.codes_new_from_message(msg)
+        got = ec.codes_get_double_array(decoded, "values")
+        present = got[got != 9999.0]
+        assert np.allclose(present, value), (packing, present[:4])
+        msgs.append(msg)
+        expect.append(expectation(decoded))
+        ec.codes_release(decoded)
+    path = os.path.join(OUT, "complex_zero_bits")
+    with open(path + ".grib2", "wb") as f:
+        f.write(b"".join(msgs))
+    with open(path + ".expect", "w") as f:
+        for lines in expect:
+            f.write("\n".join(lines) + "\n")
+
+
 def handmade_runlength():
     """Run-length packing (5.200) on a 10 x 4 grid, levels 1..3 at 0.5, 1.5, 2.5 and local
     product 50008; the expected values are written by hand."""
@@ -366,6 +414,7 @@ def main():
     write("products", hs)
     multi_field()
     handmade_runlength()
+    zero_bit_complex()
 
 
 def bench(directory):

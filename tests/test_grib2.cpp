@@ -14,6 +14,7 @@
 #include "grib2_internal.hpp"
 #include "maptran.hpp"
 #include "resrc.hpp"
+#include "var_tool.hpp"
 
 namespace {
 
@@ -203,7 +204,7 @@ TEST_P(Grib2Fixture, DecodesAsEcCodes) {
 INSTANTIATE_TEST_SUITE_P(Files, Grib2Fixture,
                          ::testing::Values("simple_bits", "constant", "scan_modes", "complex", "jpeg",
                                            "ccsds", "bitmap", "lambert", "polar", "mercator", "thinned",
-                                           "multi_field", "runlength", "products"));
+                                           "multi_field", "runlength", "products", "complex_zero_bits"));
 
 // Time, level and ensemble/probability description of each product template, from the keys
 // ecCodes reads in the same message.
@@ -770,6 +771,43 @@ TEST(Grib2Product, ParameterTableRowsAndUnknownParameters) {
     EXPECT_EQ(GRIB_get_ver2_param(&gp, 98, 0, 1, 192), 0);
     EXPECT_EQ(GRIB_get_ver2_param(&gp, 7, 10, 0, 3), 1);
     EXPECT_STREQ(gp.name, "HTSGW");
+}
+
+// Parameters the library table lacks are named from WMO code table 4.2, for every discipline
+// it covers; the name then serves descriptions, listings and selections.
+TEST(Grib2Product, ParametersOutsideTheTableGetWmoNames) {
+    RES_put("file_path", QAZ_SHARE_SRC "/");
+    const struct {
+        int disc, cat, num;
+        const char* long_name;
+        const char* units;
+    } cases[] = {
+        {0, 19, 5, "Icing top", "m"},
+        {0, 2, 28, "v-component storm motion", "m/s"},
+        {1, 0, 5, "Baseflow-groundwater runoff", "kg/m^2"},
+        {3, 1, 15, "Clear-sky brightness temperature", "K"},
+        {3, 0, 0, "Scaled radiance", ""},
+        {4, 2, 5, "HF absorption frequency", "Hz"},
+        {10, 3, 11, "Steric change in sea surface height", "m"},
+    };
+    for (const auto& c : cases) {
+        GribParam gp;
+        EXPECT_EQ(GRIB_get_ver2_param(&gp, 7, c.disc, c.cat, c.num), 0);
+        const int want = c.disc * 1000000 + c.cat * 1000 + c.num;
+        EXPECT_EQ(gp.ind, want);
+        EXPECT_STREQ(gp.lname, c.long_name);
+        EXPECT_STREQ(gp.units, c.units);
+        EXPECT_STREQ(VAR_var_long_name(want), c.long_name);
+        char abbrev[24];
+        VAR_var_abbrev(want, abbrev, sizeof abbrev);
+        const std::string triplet = std::to_string(c.disc) + "." + std::to_string(c.cat) + "." + std::to_string(c.num);
+        EXPECT_EQ(abbrev, triplet);
+        EXPECT_EQ(VAR_search_var_num(triplet.c_str()), want);
+    }
+    // Local numbers stay unnamed.
+    GribParam gp;
+    GRIB_get_ver2_param(&gp, 7, 0, 2, 220);
+    EXPECT_STREQ(gp.lname, "");
 }
 
 TEST(Grib2, IeeeConversion) {

@@ -138,7 +138,7 @@ void list_file(const std::string& path, Listing* out) {
         out->reference.push_back(seconds_of(g.date));
         Date valid{};
         out->valid.push_back(field_valid_date(g.date, g.time, &valid) == 0 ? seconds_of(valid) : kNaT);
-        out->abbreviation.emplace_back(VAR_var_name(g.var));
+        out->abbreviation.push_back(field_abbreviation(g.var));
         out->description.emplace_back(g.info);
         out->units.emplace_back(g.units);
         out->datim.emplace_back(g.datim);

@@ -21,25 +21,25 @@ void raise_error(const std::string& what) {
 }
 
 std::string field_level_text(int ltype, int level) {
-    const char* name = VAR_level_text(ltype);
-    if (level == -9999) return name;
-    return std::to_string(level) + (*name ? " " : "") + name;
+    char text[64];
+    VAR_level_text(ltype, level, text, sizeof text);
+    return text;
 }
 
 std::string field_time_text(int coded_time) {
-    char text[DATE_FHOUR_LEN];
-    if (coded_time == -9999) return "";
-    DATE_fhour_label(text, coded_time, 0, sizeof text);
+    char text[48];
+    VAR_time_text(coded_time, text, sizeof text);
+    return text;
+}
+
+std::string field_abbreviation(int var) {
+    char text[32];
+    VAR_var_abbrev(var, text, sizeof text);
     return text;
 }
 
 int field_valid_date(const Date& reference, int coded_time, Date* valid) {
-    // Plain forecast hours only until the range forms have a library rule.
-    if (reference.year == -9999 || coded_time < 0 || coded_time >= 800) return -1;
-    *valid = reference;
-    valid->hour = (reference.hour == -9999 ? 0 : reference.hour) + coded_time;
-    DATE_num_sec(valid);
-    return 0;
+    return VAR_valid_date(&reference, coded_time, valid);
 }
 
 PYBIND11_MODULE(_qaz, m) {

@@ -34,6 +34,7 @@ public:
 // Texts and times of a field from the library's variable descriptors.
 std::string field_level_text(int ltype, int level);
 std::string field_time_text(int coded_time);
+std::string field_abbreviation(int var);
 // Valid time of a field: 0, or -1 when it has none.
 int field_valid_date(const Date& reference, int coded_time, Date* valid);
 

@@ -33,6 +33,10 @@ int GRIB_header_old_qaz(int grd_fd);
 // Scans to the next "GRIB" indicator section that holds a whole message and reads that message;
 // returns the bytes consumed from the stream position, or -1 at end of file.
 long GRIB_search(int grd_fd);
+// Message starts of the slot's file that the scan had to skip because no whole message began
+// there (cut short, damaged length or end marker): returns how many were met so far; with
+// index in range also gives that one's offset and reason (text of size bytes, 160 enough).
+int GRIB_damaged(int grd_fd, int index, off_t* offset, char* text, std::size_t size);
 // Offset just after the current message (its wrapper trailer included); where != 0 also moves
 // the stream there. -1 when no message is current.
 off_t GRIB_next(int grd_fd, int where);

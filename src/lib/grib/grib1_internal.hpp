@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "grib.hpp"
@@ -35,6 +37,9 @@ struct GribStream {
     int seen_num = 0;                // GRD_file.num and new_pos as the last read left them
     off_t seen_new_pos = -1;
     int hdr_line = 0;                // header index file: next line number
+    // Starts of messages that could not be delimited (cut short, wrong length, no end
+    // marker), each with its reason, in the order found; the scan went on past each.
+    std::vector<std::pair<off_t, std::string>> damaged;
 };
 
 // The file's stream state, created on first use (null only when out of memory).

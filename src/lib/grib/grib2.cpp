@@ -322,6 +322,21 @@ int decode_section(G2State& st, GRD_report* grd, bool with_values) {
     return rc;
 }
 
+// A field that cannot be decoded is still named in listings: the product section of the
+// field, when one is readable before the next data section, fills the report's header (the
+// grid and values stay unset).
+void describe_failed_field(G2State& st, GRD_report* grd, bool product_seen) {
+    bool have_product = product_seen;
+    while (!have_product && read_head(st) > 0) {
+        const int sect = st.sect;
+        const unsigned char* s = st.msg + st.sect_start;
+        st.pos = st.sect_start + st.slen;
+        if (sect == 7) break;
+        if (sect == 4) have_product = grib2_section4(s, st.slen, st) == 0;
+    }
+    if (have_product) grib2_fill_report(st, grd);
+}
+
 }  // namespace
 
 G2State& grib2_state() { return g_state; }
@@ -347,6 +362,7 @@ int grib2_decode_field(const unsigned char* msg, std::size_t len, std::size_t* p
     }
     st.pos = *pos;
     const bool with_values = rep_type != 1 && rep_type != 2;
+    bool product_seen = false;
     for (;;) {
         const int head = read_head(st);
         if (head <= 0) {
@@ -358,7 +374,11 @@ int grib2_decode_field(const unsigned char* msg, std::size_t len, std::size_t* p
         const int sect = st.sect;
         const int rc = decode_section(st, grd, with_values);
         *pos = st.pos;
-        if (rc < 0) return -2;
+        if (rc < 0) {
+            describe_failed_field(st, grd, product_seen || sect == 4);
+            return -2;
+        }
+        if (sect == 4) product_seen = true;
         if (sect == 7) return 0;
     }
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +21,7 @@ namespace {
 // ---- Parameter table -----------------------------------------------------------------------
 
 const char* const kParamFile = "grib2_var.lup";
+const char* const kWmoFile = "grib2_wmo.lup";
 
 using ParamRows = std::shared_ptr<const std::vector<GribParam>>;
 struct ParamTable {
@@ -31,17 +33,17 @@ ParamTable g_table;
 // scans the rows it took, so that no thread waits for another's scan.
 std::mutex g_table_lock;
 
-std::string param_file_path() {
+std::string param_file_path(const char* file = kParamFile) {
     char path[FILE_NAME_SIZE];
     const char* directory = RES_get("file_path");
     // "none" names no directory, as everywhere a path resource is read.
     if (directory && stricmp(directory, "none") == 0) directory = nullptr;
-    FILE_add_path(directory, kParamFile, path, sizeof path);
+    FILE_add_path(directory, file, path, sizeof path);
 #ifdef QAZ_SHARE_DIR
     // Without a file_path setting the installed copy serves as the default.
     if ((!directory || !*directory) && !FILE_exist(path)) {
         char shared[FILE_NAME_SIZE];
-        FILE_add_path(QAZ_SHARE_DIR, kParamFile, shared, sizeof shared);
+        FILE_add_path(QAZ_SHARE_DIR, file, shared, sizeof shared);
         if (FILE_exist(shared)) return shared;
     }
 #endif
@@ -73,6 +75,58 @@ ParamRows param_rows() {
     }
     std::fclose(f);
     return g_table.rows;
+}
+
+// WMO code table 4.2, kept beside the parameter table: names for the parameters the
+// library has no row for.
+struct WmoParam {
+    std::string units;
+    std::string long_name;
+};
+struct WmoTable {
+    std::map<std::uint32_t, WmoParam> rows;  // discipline << 16 | category << 8 | number
+};
+// One table per file name, kept for the whole process and never changed once read: decoders
+// on several threads look rows up without holding the lock.
+std::map<std::string, std::unique_ptr<const WmoTable>> g_wmo;
+std::mutex g_wmo_lock;
+
+std::uint32_t wmo_key(int disc, int cat, int param) {
+    return (std::uint32_t(disc & 0xff) << 16) | (std::uint32_t(cat & 0xff) << 8) | std::uint32_t(param & 0xff);
+}
+
+const WmoTable& wmo_table(const std::string& path) {
+    const std::lock_guard<std::mutex> hold(g_wmo_lock);
+    auto& slot = g_wmo[path];
+    if (slot) return *slot;
+    auto table = std::make_unique<WmoTable>();
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, f)) {
+            if (line[0] == '#') continue;
+            int d, c, n, used = 0;
+            if (std::sscanf(line, "%d %d %d%n", &d, &c, &n, &used) != 3 || line[used] != '\t') continue;
+            char* units = line + used + 1;
+            char* tab = std::strchr(units, '\t');
+            if (!tab) continue;
+            *tab = '\0';
+            char* name = tab + 1;
+            name[std::strcspn(name, "\r\n")] = '\0';
+            table->rows[wmo_key(d, c, n)] = WmoParam{units, name};
+        }
+        std::fclose(f);
+    } else {
+        MESS_print(M_debug, "GRIB_get_ver2_param: no WMO parameter table %s\n", path.c_str());
+    }
+    slot = std::move(table);
+    return *slot;
+}
+
+const WmoParam* wmo_param(int disc, int cat, int param) {
+    if (disc < 0 || disc > 255 || cat < 0 || cat > 255 || param < 0 || param > 255) return nullptr;
+    const WmoTable& table = wmo_table(param_file_path(kWmoFile));
+    const auto it = table.rows.find(wmo_key(disc, cat, param));
+    return it == table.rows.end() ? nullptr : &it->second;
 }
 
 // ---- Times and levels ------------------------------------------------------------------------
@@ -274,6 +328,12 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
     result->param = param;
     result->ind = fallback_number(disc, cat, param);
     MESS_print(M_debug, "VER2: %d %d %d %d\n", src, disc, cat, param);
+    if (const WmoParam* w = wmo_param(disc, cat, param)) {
+        str_format(result->name, sizeof result->name, "%d.%d.%d", disc, cat, param);
+        str_copy(result->units, sizeof result->units, w->units == "-" ? "" : w->units.c_str());
+        str_copy(result->lname, sizeof result->lname, w->long_name.c_str());
+        VAR_add_wmo_name(result->ind, result->units, result->lname);
+    }
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "grd_read.hpp"
 #include "grib1_internal.hpp"
 #include "mess.hpp"
+#include "string.hpp"
 
 namespace {
 
@@ -83,4 +84,16 @@ long GRIB_get_raw(int grd_fd, unsigned char** buf, long size) {
 int GRIB_get_WMO_header(int grd_fd, char* header) {
     GRD_file* gf;
     return stream_of(grd_fd, &gf) ? grib_get_wmo_gf(gf, header) : -1;
+}
+
+int GRIB_damaged(int grd_fd, int index, off_t* offset, char* text, std::size_t size) {
+    GRD_file* gf;
+    GribStream* st = stream_of(grd_fd, &gf);
+    if (!st) return 0;
+    const int count = int(st->damaged.size());
+    if (index >= 0 && index < count) {
+        if (offset) *offset = st->damaged[std::size_t(index)].first;
+        if (text && size) str_copy(text, size, st->damaged[std::size_t(index)].second.c_str());
+    }
+    return count;
 }

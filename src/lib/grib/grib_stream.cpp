@@ -103,6 +103,20 @@ bool finish_message(std::FILE* f, std::vector<unsigned char>& m, std::uint64_t l
     return std::memcmp(m.data() + m.size() - 4, "7777", 4) == 0;
 }
 
+// A "GRIB" that starts no whole message: warned about once, and kept for listings.
+void note_damage(GribStream* st, off_t start, long long left, std::uint64_t claimed) {
+    for (const auto& d : st->damaged)
+        if (d.first == start) return;
+    char why[160];
+    if (claimed > 0 && left >= 0 && claimed > std::uint64_t(left))
+        str_format(why, sizeof why, "message of %llu octets cut short after %lld",
+                   static_cast<unsigned long long>(claimed), left);
+    else
+        str_format(why, sizeof why, "no whole message (length or end marker damaged)");
+    MESS_print(M_warn, "GRIB: %s at offset %lld, skipped\n", why, static_cast<long long>(start));
+    st->damaged.emplace_back(start, why);
+}
+
 // Checks and loads the message whose "GRIB" is at start. 1 loaded, 0 not a whole message
 // (the caller scans on from start + 1), -1 end of file.
 int load_message(GRD_file* gf, GribStream* st, off_t start) {
@@ -118,8 +132,11 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
     // product section: a claimed edition must hold a whole message, else edition 0 is tried.
     int edition = -1;
     std::uint64_t length = 0;
+    std::uint64_t claimed = 0;  // length the indicator section gives (0 none)
+    if (m[7] == 1) claimed = be(m.data() + 4, 3);
     if (m[7] == 2 && head(16)) {
         length = be(m.data() + 8, 8);
+        claimed = length;
         if (length >= 16 + 4 && finish_message(f, m, length, left, start, 2, st)) edition = 2;
     }
     if (edition < 0 && head(8) && m[7] == 1) {
@@ -166,7 +183,9 @@ int load_message(GRD_file* gf, GribStream* st, off_t start) {
         }
     }
     if (edition < 0) {
-        MESS_print(M_warn, "GRIB: no whole message at offset %lld\n", static_cast<long long>(start));
+        // Octet 8 of a real indicator section is an edition (or, in edition 0, a table
+        // version below 128): other "GRIB"s are text, not damage.
+        if (m.size() >= 8 && m[7] < 128) note_damage(st, start, left, claimed);
         return 0;
     }
     st->edition = edition;

@@ -334,6 +334,13 @@ int grib2_unpack_simple(const unsigned char* data, std::size_t bytes, int nbits,
 
 int grib2_unpack_complex(const unsigned char* data, std::size_t bytes, const G2Complex& cp,
                          std::size_t count, const G2Scale& scale, float* out) {
+    // A field that is constant where present is written with 0 bits, no groups and often no
+    // extra descriptors at all: it is the reference value, as under simple packing (a bit
+    // map, applied by the caller, still marks the missing points).
+    if (cp.nbits == 0) {
+        fill_constant(out, count, float(scale.bias()));
+        return 0;
+    }
     std::uint64_t pos = 0;
     std::int64_t extra[3] = {0, 0, 0};  // first value(s) and overall minimum of the differences
     if (cp.order != 0) {

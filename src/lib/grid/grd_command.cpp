@@ -12,6 +12,7 @@
 #include "cty_tool.hpp"
 #include "draw.hpp"
 #include "files.hpp"
+#include "grib.hpp"
 #include "plt_labl.hpp"
 #include "grd_tool_internal.hpp"
 #include "region.hpp"
@@ -72,7 +73,8 @@ bool resource_request(Request* r)
 // expression of the naming convention ("la", "cu", "#YYYYMMDDHHNN", offsets).
 bool resolve_file(const char* name, char* path, std::size_t size)
 {
-    if (FILE_exist(name)) return str_copy(path, size, name) == 0;
+    // "-" is standard input.
+    if (FILE_exist(name) || std::strcmp(name, "-") == 0) return str_copy(path, size, name) == 0;
     const char* grid_path = RES_get("grid_path");
     if (grid_path && *grid_path && name[0] != '/') {
         char joined[FILE_NAME_SIZE];
@@ -217,7 +219,58 @@ int print_stats(const char* oper, const GRD_report* grid)
     return 0;
 }
 
-// Every grid header of a file, numbered, and the domain of the first.
+// "2026-12-08 06Z" (a minute only when there is one); "-" when unknown.
+std::string date_text(const Date& d)
+{
+    if (d.year == -9999 || d.month == -9999 || d.day == -9999) return "-";
+    char text[40];
+    if (d.hour == -9999) str_format(text, sizeof text, "%04d-%02d-%02d", d.year, d.month, d.day);
+    else if (d.min > 0) str_format(text, sizeof text, "%04d-%02d-%02d %02d:%02dZ", d.year, d.month, d.day, d.hour, d.min);
+    else str_format(text, sizeof text, "%04d-%02d-%02d %02dZ", d.year, d.month, d.day, d.hour);
+    return text;
+}
+
+// One inventory line: number, abbreviation, level, forecast time, reference and valid
+// time, model, long name with unit, the codes a selection uses, and the grid size.
+std::string inventory_line(int n, const GRD_report& g)
+{
+    char abbrev[24], level[48], time[40], select[64];
+    VAR_var_abbrev(g.var, abbrev, sizeof abbrev);
+    VAR_level_text(g.ltype, g.level, level, sizeof level);
+    VAR_time_text(g.time, time, sizeof time);
+    Date valid;
+    VAR_valid_date(&g.date, g.time, &valid);
+    str_format(select, sizeof select, "ltype=%d lev=%d", g.ltype, g.level);
+    const char* long_name = VAR_var_long_name(g.var);
+    char name[96];
+    if (long_name[0]) str_format(name, sizeof name, "%s%s%s%s", long_name, g.units[0] ? " (" : "", g.units, g.units[0] ? ")" : "");
+    else str_copy(name, sizeof name, g.info);
+    char line[400];
+    str_format(line, sizeof line, "%3d %-8s %-20s %-14s %-15s %-15s %-8s %s  %s %dx%d", n, abbrev,
+               level[0] ? level : "-", time[0] ? time : "-", date_text(g.date).c_str(),
+               date_text(valid).c_str(), VAR_model(VAR_model_code(g.source, g.model)), name, select, g.domain.nx, g.domain.ny);
+    return line;
+}
+
+// Lists the GRIB message starts the scan has skipped since the last call (printed counts
+// how many were listed already). true when there were any.
+bool list_skipped_messages(int fd, int* printed)
+{
+    const int total = GRIB_damaged(fd, -1, nullptr, nullptr, 0);
+    bool any = false;
+    for (; *printed < total; ++*printed) {
+        off_t offset = 0;
+        char why[160];
+        GRIB_damaged(fd, *printed, &offset, why, sizeof why);
+        MESS_print(M_print, "  - damaged message at offset %lld skipped: %s\n", static_cast<long long>(offset), why);
+        any = true;
+    }
+    return any;
+}
+
+// Every grid header of a file, numbered, and the domain of the first. A message that cannot
+// be decoded is listed with what its header says and the reason, and the listing goes on;
+// the result is then a failure, as for a file cut short.
 int inventory(const char* item)
 {
     char path[FILE_NAME_SIZE];
@@ -240,29 +293,48 @@ int inventory(const char* item)
         MESS_print(M_error, "Unable to read grid file: %s\n", path);
         return kFail;
     }
+    const bool grib = type == GRD_TYPE_GRIB;
     Grid header;
     Domain first;
     DOM_init(&first);
-    int count = 0;
+    int count = 0, failed = 0, skipped_listed = 0;
+    bool skipped = false;
     for (int n = 0; !grd::past_end(fd, n); ++n) {
         int reached = n;
+        GRD_free_report(&header.g);
+        grd::clear_report(&header.g);
+        MESS_clear_last_error();
         const int r = GRD_read(fd, &header.g, 2, &reached);
-        if (r < 0) break;
-        if (r != 0) continue;
+        if (grib && list_skipped_messages(fd, &skipped_listed)) skipped = true;
+        if (r == -1) break;
+        if (r == 1) continue;  // a message without a product
         n = reached;
+        if (r < 0) {
+            const char* why = MESS_last_error();
+            MESS_print(M_print, "%s  NOT DECODED: %s\n", inventory_line(n, header.g).c_str(),
+                       why[0] ? why : "damaged message");
+            ++failed;
+            continue;
+        }
         if (count == 0) first = header.g.domain;
-        char text[256];
-        GRD_info_text(&header.g, text, sizeof text);
-        MESS_print(M_print, "%3d %s\n", n, text);
+        MESS_print(M_print, "%s\n", inventory_line(n, header.g).c_str());
         ++count;
     }
+    if (grib && list_skipped_messages(fd, &skipped_listed)) skipped = true;
     GRD_close(fd);
-    if (count == 0) {
+    if (count == 0 && failed == 0) {
         MESS_print(M_error, "No grids in %s\n", path);
-        return kNoGrid;
+        return skipped ? kFail : kNoGrid;
     }
-    MESS_print(M_print, "Domain: ");
-    DOM_print(M_print, &first);
+    if (count > 0) {
+        MESS_print(M_print, "Domain: ");
+        DOM_print(M_print, &first);
+    }
+    if (failed || skipped) {
+        MESS_print(M_warn, "%s: %d message%s not decoded, %d damaged message%s skipped\n", path, failed,
+                   failed == 1 ? "" : "s", skipped_listed, skipped_listed == 1 ? "" : "s");
+        return kFail;
+    }
     return 0;
 }
 

@@ -49,6 +49,12 @@ int read_values(int fd, GRD_report* grid, int num, const VAR_data& req)
     return reached;
 }
 
+// A damaged grid is passed over: the grids after it are still read.
+void skip_warning(const char* who, const char* filename, int num)
+{
+    MESS_print(M_warn, "%s: grid %d%s%s cannot be decoded, skipped\n", who, num, filename[0] ? " of " : "", filename);
+}
+
 }  // namespace
 
 bool grd::past_end(int grd_fd, int n)
@@ -87,17 +93,27 @@ int GRD_read_file(const char* filename, GRD_report* grid, GRD_info* info, int ki
         const int got = read_values(slot.fd, grid, wanted_num, req);
         return got < 0 ? 0 : got + 1;
     }
+    bool damaged_match = false;
     for (int num = 0; !grd::past_end(slot.fd, num); ++num) {
         int reached = num;
         const int r = GRD_read(slot.fd, grid, 1, &reached);
-        if (r < 0) break;
-        if (r != 0) continue;   // a message without a product
+        if (r == -1) break;
+        if (r == 1) continue;   // a message without a product
         num = reached;
+        if (r < 0) {
+            skip_warning("GRD_read_file", filename, num);
+            damaged_match = true;
+            continue;
+        }
         if (!grd::test_any(grid, &req, kind)) continue;
         const int got = read_values(slot.fd, grid, num, req);
-        return got < 0 ? -1 : got + 1;
+        if (got >= 0) return got + 1;
+        skip_warning("GRD_read_file", filename, num);
+        damaged_match = true;
     }
-    return 0;
+    // A grid that could not be decoded may have been the one asked for: a failure, not "no
+    // match".
+    return damaged_match ? -1 : 0;
 }
 
 int GRD_search(int grd_fd, GRD_report* grids, VAR_data* params, int kind, int num)
@@ -119,12 +135,16 @@ int GRD_search(int grd_fd, GRD_report* grids, VAR_data* params, int kind, int nu
     for (int n = 0; !grd::past_end(grd_fd, n); ++n) {
         int reached = n;
         const int r = GRD_read(grd_fd, &header, 1, &reached);
-        if (r < 0) break;
-        if (r != 0) continue;
+        if (r == -1) break;
+        if (r == 1) continue;
         n = reached;
+        if (r < 0) {
+            skip_warning("GRD_search", "", n);
+            continue;
+        }
         for (int s = 0; s < slots; ++s) {
             if (!open_slot(s) || !GRD_test(&header, &params[s], kind)) continue;
-            if (read_values(grd_fd, &grids[s], n, params[s]) < 0) continue;
+            if (read_values(grd_fd, &grids[s], n, params[s]) < 0) skip_warning("GRD_search", "", n);
         }
         if (all_found()) break;
     }

@@ -158,15 +158,73 @@ int type_of(const unsigned char* head, std::size_t got)
 }
 }  // namespace
 
+namespace {
+
+// True when the head cannot be a text grid: a control byte other than white space.
+bool binary_head(const unsigned char* head, std::size_t got)
+{
+    for (std::size_t i = 0; i < got; ++i)
+        if (head[i] < 0x20 && head[i] != '\n' && head[i] != '\r' && head[i] != '\t') return true;
+    return false;
+}
+
+// Scans the rest of the stream for "GRIB": a file may carry a header record of any length
+// before its first message.
+bool grib_further_on(std::FILE* file)
+{
+    static constexpr char kTag[] = "GRIB";
+    int matched = 0;
+    for (int ch; (ch = std::fgetc(file)) != EOF;) {
+        if (ch == kTag[matched]) {
+            if (++matched == 4) return true;
+        } else {
+            matched = ch == 'G' ? 1 : 0;
+        }
+    }
+    return false;
+}
+
+// Type of the stream's content from its start; the stream is left anywhere.
+int type_of_stream(std::FILE* file)
+{
+    unsigned char head[200];
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    const int type = type_of(head, got);
+    if (type == GRD_TYPE_GRIB || (type >= 0 && !binary_head(head, got))) return type;
+    if (got == 0) return -1;
+    // Leading bytes: "GRIB" may start just inside the head we read, or anywhere after it.
+    const std::size_t back = got < 3 ? got : 3;
+    if (fseeko(file, -static_cast<off_t>(back), SEEK_CUR) != 0) return type;
+    return grib_further_on(file) ? GRD_TYPE_GRIB : type;
+}
+
+// Standard input read as a grid file: GRIB is found by seeking, so input from a pipe is first
+// copied to a temporary file. The stream to read, at its start, or null.
+std::FILE* seekable_stdin()
+{
+    if (fseeko(stdin, 0, SEEK_CUR) == 0) return stdin;
+    std::FILE* copy = std::tmpfile();
+    if (!copy) return nullptr;
+    char buf[1 << 16];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, stdin)) > 0;)
+        if (std::fwrite(buf, 1, n, copy) != n) {
+            std::fclose(copy);
+            return nullptr;
+        }
+    std::rewind(copy);
+    return copy;
+}
+
+}  // namespace
+
 int GRD_chktype(const char* filename)
 {
     if (!filename) return -1;
     std::FILE* file = std::fopen(filename, "rb");
     if (!file) return -1;
-    unsigned char head[200];
-    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    const int type = type_of_stream(file);
     std::fclose(file);
-    return type_of(head, got);
+    return type;
 }
 
 int GRD_open(const char* filename, int f_access, int* f_type)
@@ -180,16 +238,30 @@ int GRD_open(const char* filename, int f_access, int* f_type)
         return -1;
     }
     const bool standard = filename[0] == '\0' || std::strcmp(filename, "-") == 0;
+    std::FILE* file = nullptr;
+    bool temporary = false;  // file is a copy of standard input, closed with the slot
+    if (standard && f_access == 0 && *f_type == 0) {
+        // GRIB on standard input is recognised; anything else reads as "QAZGRID" text there.
+        file = seekable_stdin();
+        if (!file) {
+            MESS_print(M_error, "GRD_open: Unable to read standard input\n");
+            return -1;
+        }
+        temporary = file != stdin;
+        const off_t start = ftello(file);
+        *f_type = type_of_stream(file) == GRD_TYPE_GRIB ? GRD_TYPE_GRIB : GRD_TYPE_QAZ;
+        if (fseeko(file, start, SEEK_SET) != 0) {
+            if (temporary) std::fclose(file);
+            return -1;
+        }
+    }
     if (standard && *f_type != GRD_TYPE_QAZ && *f_type != GRD_TYPE_QAZBIN && *f_type != GRD_TYPE_GRIB)
         *f_type = GRD_TYPE_QAZ;
     if (*f_type == 0 && f_access != 0) return -1;
-    std::FILE* file = nullptr;
     if (*f_type == 0) {
         // Recognised from the stream that is then used: one opening of the file, not two.
         file = FILE_open(filename, "rb");
-        unsigned char head[200];
-        const std::size_t got = file ? std::fread(head, 1, sizeof head, file) : 0;
-        *f_type = type_of(head, got);
+        *f_type = file ? type_of_stream(file) : -1;
         if (*f_type < 0 || (is_stream_type(*f_type) && fseeko(file, 0, SEEK_SET) != 0)) {
             MESS_print(M_error, "GRD_open: Unknown or unreadable grid file: %s\n", filename);
             if (file) FILE_close(file);
@@ -224,7 +296,7 @@ int GRD_open(const char* filename, int f_access, int* f_type)
             release(index);
             return -1;
         }
-        gf->is_std = standard || gf->file == stdin || gf->file == stdout;
+        gf->is_std = !temporary && (standard || gf->file == stdin || gf->file == stdout);
         gf->fd = 1;
         if (gf->type != GRD_TYPE_GRIB && grd_text_attach(gf, filename) != 0) {
             if (!gf->is_std) FILE_close(gf->file);

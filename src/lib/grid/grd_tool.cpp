@@ -130,7 +130,7 @@ int GRD_units(GRD_report* grid, const char* units)
 int GRD_info_text(const GRD_report* grid, char* text, std::size_t size)
 {
     str_format(text, size, "%s F%03d %-8s %s %dx%d %s", grid->datim, grid->time,
-               VAR_model(grid->model), grid->info, grid->domain.nx, grid->domain.ny, grid->units);
+               VAR_model(VAR_model_code(grid->source, grid->model)), grid->info, grid->domain.nx, grid->domain.ny, grid->units);
     return 0;
 }
 

@@ -4,6 +4,10 @@
 
 #include <array>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
 #include <strings.h>
 
 #include "string.hpp"
@@ -55,10 +59,19 @@ const char* VAR_model(int model) {
     if (centre == kUsCentre)
         for (const auto& entry : kUsProcesses)
             if (entry.process == process) return entry.name;
-    if (model >= 1000)
+    if (model >= 1000) {
         for (const auto& entry : kCentres)
             if (entry.centre == centre) return entry.name;
+        const char* wmo = VAR_centre_name(centre);
+        if (wmo[0]) return wmo;
+    }
     return "Unknown";
+}
+
+int VAR_model_code(int source, int model)
+{
+    if (source > 1 && source < 1000 && model >= 0 && model < 1000) return source * 1000 + model;
+    return model;
 }
 
 // ---- Variables and level types ---------------------------------------------------------------
@@ -335,11 +348,36 @@ constexpr LevelEntry kLevels[] = {
     {201, "Ocean", 0},
 };
 
+// Edition 2 parameters named from the WMO tables as the decoder meets them.
+struct WmoName {
+    std::string name;  // the triplet
+    std::string units;
+    std::string long_name;
+    VarEntry entry;
+};
+std::map<int, WmoName>& wmo_names()
+{
+    static std::map<int, WmoName> names;
+    return names;
+}
+// Decoders on several threads add names: an entry is added whole under the lock and never
+// changed or removed, so a pointer to it stays good after the lock is let go.
+std::shared_mutex wmo_names_lock;
+
 const VarEntry* find_var(int var)
 {
     for (const VarEntry& e : kVars)
         if (e.num == var) return &e;
-    return nullptr;
+    const std::shared_lock<std::shared_mutex> hold(wmo_names_lock);
+    const auto& extra = wmo_names();
+    const auto it = extra.find(var);
+    return it == extra.end() ? nullptr : &it->second.entry;
+}
+
+std::string triplet(int var)
+{
+    return std::to_string(var / 1000000) + "." + std::to_string(var / 1000 % 1000) + "." +
+           std::to_string(var % 1000);
 }
 
 const LevelEntry* find_level(int ltype)
@@ -356,7 +394,35 @@ int VAR_search_var_num(const char* name)
     if (!name) return -1;
     for (const VarEntry& e : kVars)
         if (strcasecmp(e.name, name) == 0) return e.num;
+    const std::shared_lock<std::shared_mutex> hold(wmo_names_lock);
+    for (const auto& kv : wmo_names())
+        if (kv.second.name == name) return kv.first;
     return -1;
+}
+
+int VAR_var_abbrev(int var, char* text, int size)
+{
+    if (!text || size <= 0) return -1;
+    const VarEntry* e = find_var(var);
+    std::string s;
+    if (e && e->name[0]) s = e->name;
+    else if (var >= 1000 && var < 256000000 && var % 1000000 / 1000 < 256 && var % 1000 < 256) s = triplet(var);
+    else if (var == -9999) s = "-";
+    else s = std::to_string(var);
+    return str_copy(text, static_cast<std::size_t>(size), s.c_str()) < 0 ? -1 : 0;
+}
+
+void VAR_add_wmo_name(int var, const char* units, const char* long_name)
+{
+    if (find_var(var) || !long_name || !long_name[0]) return;
+    const std::unique_lock<std::shared_mutex> hold(wmo_names_lock);
+    const auto [it, added] = wmo_names().try_emplace(var);
+    if (!added) return;  // another thread named it meanwhile
+    WmoName& w = it->second;
+    w.name = triplet(var);
+    w.units = units ? units : "";
+    w.long_name = long_name;
+    w.entry = VarEntry{var, w.name.c_str(), w.units.c_str(), w.long_name.c_str()};
 }
 
 const char* VAR_var_name(int var)
@@ -387,15 +453,8 @@ int VAR_make_datatype(int /*time*/, int ltype, int level, int var, const char* u
 {
     if (!info || size == 0) return 0;
     char level_part[48] = "";
-    const LevelEntry* lev = find_level(ltype);
-    if (lev && (lev->kind == 0 || level == -9999))
-        str_copy(level_part, sizeof level_part, lev->text);
-    else if (lev && lev->kind == 2)
-        str_format(level_part, sizeof level_part, "%d-%d %s", level / 1000, level % 1000, lev->text);
-    else if (lev)
-        str_format(level_part, sizeof level_part, "%d %s", level, lev->text);
-    else if (level != -9999)
-        str_format(level_part, sizeof level_part, "%d", level);
+    if (ltype != -9999) VAR_level_text(ltype, level, level_part, static_cast<int>(sizeof level_part));
+    else if (level != -9999) str_format(level_part, sizeof level_part, "%d", level);
 
     char var_part[72];
     const VarEntry* v = find_var(var);

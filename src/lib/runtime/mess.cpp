@@ -38,8 +38,8 @@ int print_depth = 0;
 // Decoders may run on several threads: one message reaches the outputs at a time (recursive,
 // since opening a copy file may print).
 std::recursive_mutex print_lock;
-// The last error or warning each thread reported, whatever the mask: a caller that turns failures into
-// its own exceptions (the Python module) hands it on.
+// The last error each thread reported, whatever the mask: a caller that lists many items, or
+// turns failures into its own exceptions (the Python module), hands it on.
 thread_local std::string last_error;
 
 struct LevelWord {
@@ -233,13 +233,13 @@ int MESS_get_max_lines() { return max_lines; }
 
 int MESS_print(M_type type, const char* mess, ...) {
   if (!mess) return 0;
-  const bool is_error = (type & (kErrorBits | kWarnBits)) && !(type & ~(kErrorBits | kWarnBits | M_print));
-  if (!(type & mess_level) && !is_error) return 0;
+  const bool error = (type & kErrorBits) != 0;
+  if (!(type & mess_level) && !error) return 0;
   va_list args;
   va_start(args, mess);
   std::string text = format_text(mess, args);
   va_end(args);
-  if (is_error) {
+  if (error) {
     last_error = text;
     while (!last_error.empty() && (last_error.back() == '\n' || last_error.back() == '\r'))
       last_error.pop_back();
@@ -267,6 +267,7 @@ int MESS_print(M_type type, const char* mess, ...) {
   }
   return 1;
 }
+
 
 void MESS_hold(M_type type, const char* mess) {
   if (!(type & mess_level) || mess_out == 0 || FLAG_batch() || page == 0) return;
