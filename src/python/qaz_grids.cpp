@@ -111,12 +111,22 @@ void list_file(const std::string& path, Listing* out) {
     GRD_info info{};
     if (GRD_getinfo(slot.fd, &info) < 0) raise_error("cannot read the header of " + path);
     Report header;
+    // Messages the scan had to step over (cut short, damaged length): the file is not whole.
+    auto check_skipped = [&]() {
+        if (type != GRD_TYPE_GRIB || GRIB_damaged(slot.fd, -1, nullptr, nullptr, 0) <= 0) return;
+        off_t offset = 0;
+        char why[200] = "";
+        GRIB_damaged(slot.fd, 0, &offset, why, sizeof why);
+        throw QazError(path + ": damaged message at offset " +
+                       std::to_string(static_cast<long long>(offset)) + ": " + why);
+    };
     for (int n = 0;; ++n) {
         const GRD_file* gf = GRD_get_gfile(slot.fd);
         if (gf && gf->type == GRD_TYPE_NETCDF && n >= gf->max_num) break;
         int reached = n;
         MESS_clear_last_error();
         const int r = GRD_read(slot.fd, &header.r, 2, &reached);
+        check_skipped();
         if (r == -1) {
             // The end, unless the library said why it stopped (a truncated last message).
             if (*MESS_last_error()) raise_error(path + ": grid " + std::to_string(n));

@@ -30,7 +30,7 @@ def _garbage(data):
 
 
 @pytest.mark.parametrize("damage, message", [
-    (_truncated, "no whole message"),
+    (_truncated, "cut short"),
     (_bad_section, "unknown section"),
     (_garbage, "no GRIB message"),
 ], ids=["truncated", "damaged section", "garbage"])

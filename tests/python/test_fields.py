@@ -13,10 +13,13 @@ def test_fields_equal_the_cpp_reads(qaz, path, tmp_path):
     inventory = cpp_inventory(path)
     assert len(f) == len(inventory)
     for field, (num, line) in zip(f.fields, sorted(inventory.items())):
-        # Description (variable, level) and label (reference time, forecast) as the library
-        # prints them, and the size.
-        assert field.label in line and field.description in line
-        assert f"{field.shape[1]}x{field.shape[0]}" in line
+        # Abbreviation, level, step, reference and valid time, level codes and size as the
+        # library's inventory prints them.
+        assert line.split()[0] == field.abbreviation
+        assert field.level_text in line and field.step_text in line
+        for t in (field.reference_time, field.valid_time):
+            assert str(t.astype("datetime64[h]")).replace("T", " ") + "Z" in line
+        assert f"ltype={field.ltype} lev={field.level} {field.shape[1]}x{field.shape[0]}" in line
         domain, expected = cpp_grid(path, num, "copy", tmp_path / "v.bin")
         values = field.values()
         assert values.dtype == np.float32 and values.shape == expected.shape
