@@ -51,10 +51,19 @@ std::int64_t seconds_of(const Date& date) {
     return DATE_num_sec(&copy);
 }
 
-// Values of a report as (ny, nx) float32, the missing marker as NaN.
-py::array_t<float> values_array(const GRD_report& r) {
+// Values of a report as (ny, nx) float32, the missing marker as NaN; into `into` when given
+// (C-ordered float32 of that shape: a slot of a caller's larger array).
+py::array_t<float> values_array(const GRD_report& r, py::object into = py::none()) {
     const py::ssize_t ny = r.domain.ny, nx = r.domain.nx;
-    py::array_t<float> out({ny, nx});
+    py::array_t<float> out;
+    if (into.is_none()) {
+        out = py::array_t<float>({ny, nx});
+    } else {
+        out = into.cast<py::array_t<float>>();
+        if (!py::isinstance<py::array_t<float>>(into) || out.ndim() != 2 || out.shape(0) != ny ||
+            out.shape(1) != nx || !(out.flags() & py::array::c_style) || !out.writeable())
+            raise_error("out must be a writable C-ordered float32 array of shape (ny, nx)");
+    }
     float* dst = out.mutable_data();
     const std::size_t n = std::size_t(nx) * std::size_t(ny);
     const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -205,7 +214,7 @@ py::dict listing(const std::string& path) {
 
 // One GRIB field: read its message and decode it, neither touching shared state.
 py::array_t<float> grib_values(const std::string& path, std::int64_t offset, long length,
-                               int edition, int field) {
+                               int edition, int field, py::object into) {
     Report rep;
     {
         py::gil_scoped_release nogil;
@@ -219,7 +228,7 @@ py::array_t<float> grib_values(const std::string& path, std::int64_t offset, lon
             raise_error(path + ": the GRIB field at offset " + std::to_string(offset) +
                         " cannot be decoded");
     }
-    return values_array(rep.r);
+    return values_array(rep.r, into);
 }
 
 // Grid n of any file kind, through the grid-file table.
@@ -353,7 +362,7 @@ void bind_grids(py::module_& m) {
     m.def("listing", &listing, py::arg("path"),
           "Every field of a grid file as columns (numbers as arrays, texts as lists).");
     m.def("grib_values", &grib_values, py::arg("path"), py::arg("offset"), py::arg("length"),
-          py::arg("edition"), py::arg("field"),
+          py::arg("edition"), py::arg("field"), py::arg("out") = py::none(),
           "Values (ny, nx) of one GRIB field, decoded without the interpreter lock.");
     m.def("table_values", &table_values, py::arg("path"), py::arg("index"),
           "Values (ny, nx) of grid `index` of any grid file.");

@@ -35,10 +35,10 @@ class QazBackendArray(BackendArray):
         self.shape = tuple(lead_shape) + (ny, nx)
         self.dtype = np.dtype("float32")
 
-    def _decode(self, row):
+    def _decode(self, row, out=None):
         if self.grib and self.offset[row] >= 0:
             return _qaz.grib_values(self.path, int(self.offset[row]), int(self.length[row]),
-                                    int(self.edition[row]), int(self.field[row]))
+                                    int(self.edition[row]), int(self.field[row]), out)
         return _qaz.table_values(self.path, int(self.field[row]))
 
     def __getitem__(self, key):
@@ -52,11 +52,16 @@ class QazBackendArray(BackendArray):
         rows = np.asarray(rows)
         ny, nx = self.shape[-2:]
         sample = np.empty((ny, nx), dtype=np.float32)[yx_key]
-        out = np.full(rows.shape + sample.shape, np.nan, dtype=np.float32)
+        out = np.empty(rows.shape + sample.shape, dtype=np.float32)
         flat_rows = rows.reshape(-1)
         flat_out = out.reshape((-1,) + sample.shape)
+        whole = sample.shape == (ny, nx)
         for k, row in enumerate(flat_rows):
-            if row >= 0:
+            if row < 0:
+                flat_out[k] = np.nan
+            elif whole and self.grib:
+                self._decode(int(row), flat_out[k])   # straight into the result
+            else:
                 flat_out[k] = self._decode(int(row))[yx_key]
         return out
 
