@@ -132,12 +132,25 @@ def _keep(cols, abbreviation, ltype, level):
     return np.nonzero(keep)[0]
 
 
-def _steps(times):
-    """Step coordinate: forecast hours as timedelta64 when every coded time is a plain hour
-    count, else the coded times themselves."""
-    if np.all((times >= 0) & (times < 800)):
-        return times.astype("timedelta64[h]").astype("timedelta64[ns]")
-    return times
+def _steps(cols, rows):
+    """Step coordinate of the distinct coded forecast times of rows: the library's valid time
+    less the reference time (the end of a statistic's range), when that tells them apart;
+    else the coded times themselves (their texts are in the step_text attribute)."""
+    def convert(coded):
+        first = [rows[np.argmax(cols["time"][rows] == c)] for c in coded]
+        span = (cols["valid"][first] - cols["reference"][first]).astype("timedelta64[ns]")
+        if not np.any(np.isnat(span)) and len(np.unique(span)) == len(span):
+            return span
+        return coded
+    return convert
+
+
+def _step_attrs(cols, rows):
+    attrs = {"standard_name": "forecast_period"}
+    texts = {cols["time_text"][r] for r in rows[:1000]}
+    if len(texts) <= 12:  # a handful of statistics or ranges: name them
+        attrs["step_text"] = ", ".join(sorted(texts))
+    return attrs
 
 
 def open_qaz_dataset(path, abbreviation=None, ltype=None, level=None, drop_variables=None):
@@ -190,7 +203,7 @@ def open_qaz_dataset(path, abbreviation=None, ltype=None, level=None, drop_varia
             for base, vals, conv, cattrs in (
                     ("time", ref, lambda a: a.astype("datetime64[ns]"),
                      {"standard_name": "forecast_reference_time"}),
-                    ("step", steps, _steps, {"standard_name": "forecast_period"}),
+                    ("step", steps, _steps(cols, sel), _step_attrs(cols, sel)),
                     ("level", levels, lambda a: a,
                      {"long_name": cols["level_text"][first], "level_type": l_})):
                 u, idx = np.unique(vals, return_inverse=True)
