@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cf_domain.hpp"
 #include "grib.hpp"
 #include "mess.hpp"
 #include "resrc.hpp"
@@ -167,6 +168,11 @@ TEST(GribMessage, ThreadsDecodingDifferentProjectionsAtOnceAgreeWithOne) {
                           "grib1/projections.grib1", "grib2/multi_field.grib2"})
         for (const Located& l : locate_all(kData + f)) jobs.push_back({kData + f, l});
     ASSERT_GE(jobs.size(), 6u);
+    // Grid coordinates keep a domain active for a whole grid: the other thread's decoding must
+    // not move it.
+    std::vector<std::vector<double>> lats(jobs.size()), lons(jobs.size());
+    for (std::size_t k = 0; k < jobs.size(); ++k)
+        ASSERT_EQ(CF_domain_latlon(&jobs[k].field.domain, &lats[k], &lons[k]), 0);
     std::vector<int> mismatches(2, 0);
     auto work = [&](int id) {
         for (int round = 0; round < 20; ++round)
@@ -179,6 +185,11 @@ TEST(GribMessage, ThreadsDecodingDifferentProjectionsAtOnceAgreeWithOne) {
                                         j.field.loc.field, &g.r, 0) != 0 ||
                     g.values() != j.field.values ||
                     std::memcmp(&g.r.domain, &j.field.domain, sizeof(Domain)) != 0)
+                    ++mismatches[std::size_t(id)];
+                const std::size_t m = id == 0 ? k : jobs.size() - 1 - k;
+                std::vector<double> lat, lon;
+                if (CF_domain_latlon(&j.field.domain, &lat, &lon) != 0 || lat != lats[m] ||
+                    lon != lons[m])
                     ++mismatches[std::size_t(id)];
             }
     };
