@@ -9,8 +9,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
-# Python-based checks against the plain build. Debian's python3 carries their oracles (xarray,
-# netCDF4, pyproj, pytest), whatever other python3 comes first on PATH.
+# Python-based checks against the plain build (the CF oracles and the Python package from the
+# build tree) on Debian's python3, which carries xarray, netCDF4, pyproj, dask and pytest,
+# whatever other python3 comes first on PATH; not under the sanitizers, whose runtime does not
+# load into an interpreter.
 if [ -x /usr/bin/python3 ]; then export PATH="/usr/bin:$PATH"; fi
 QAZ_BUILD_DIR=$PWD/build python3 -m pytest -q tests/python
 # The installed library: the README's example built against an installed prefix and run.

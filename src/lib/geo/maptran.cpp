@@ -95,7 +95,9 @@ struct State {
     int grid_cols = 0, grid_rows = 0;
 };
 
-State st;
+// The active domain is per thread: a thread that decodes a projected grid (the GRIB grid
+// sections place it with the transforms) must not move another thread's map.
+thread_local State st;
 
 void set_satellite_distance(double distance)
 {
@@ -585,7 +587,7 @@ const Projection* find_projection(int code)
     return nullptr;
 }
 
-const Projection* active = &projections[0];
+thread_local const Projection* active = &projections[0];
 
 bool has_grid(const Domain& dom)
 {

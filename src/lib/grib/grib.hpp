@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <sys/types.h>
+#include <vector>
 
 #include "grd_read.hpp"
 
@@ -138,3 +139,29 @@ int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param
 int GRIB_ver2_param_by_name(const char* name, GribParam* result);
 // Big-endian IEEE single of 4 octets; a first octet of 0 gives 0.
 float GRIB_ieee_float_conv(const unsigned char* bytes);
+
+// ---- Fields decoded away from the grid-file table ------------------------------------------
+// A caller that lists a file once and decodes its fields later, on any thread, keeps each
+// field's location and decodes the message from memory: no slot, no process-wide state.
+
+// Where a field lives in its file.
+struct GRIB_location {
+    off_t offset;   // of the message's "GRIB"
+    long length;    // of the whole message, "GRIB" to "7777"
+    int edition;    // 0, 1 or 2
+    int field;      // index of the field inside its message (edition 2 only; else 0)
+};
+// Location of the grid GRD_read last read from a GRIB slot: 0, or -1 when the slot holds
+// no grid read from the data (none yet, or read from a header index file).
+int GRIB_get_location(int grd_fd, GRIB_location* loc);
+// Reads the message at loc from the named file into msg (resized to loc->length) through its
+// own stream. 0; -1 with a message when the file cannot be read there or what is there is
+// not a whole message ("GRIB" ... "7777").
+int GRIB_load_message(const char* filename, const GRIB_location* loc,
+                      std::vector<unsigned char>* msg);
+// Decodes field `field` of the whole message msg (len bytes, edition as found) into grd,
+// exactly as GRD_read does (rep_type as there). Safe on several threads at once (each
+// thread's decoding state is its own). 0; 1 an edition 2 message without that field; -2 a
+// damaged or unsupported message (a message printed).
+int GRIB_decode_message(const unsigned char* msg, std::size_t len, int edition, int field,
+                        GRD_report* grd, int rep_type);

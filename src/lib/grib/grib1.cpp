@@ -14,9 +14,11 @@
 
 namespace {
 
-Grib1Context g_ctx;
-GribEnsemble g_ens{};
-int g_last_grid_id = -1;
+// Decoding state lives per thread: one message is decoded on one thread from start to end, so
+// several threads may decode messages of their own at once.
+thread_local Grib1Context g_ctx;
+thread_local GribEnsemble g_ens{};
+thread_local int g_last_grid_id = -1;
 
 int sm16(const unsigned char* p) {
     int v = ((p[0] & 0x7f) << 8) | p[1];

@@ -2,6 +2,7 @@
 // (latitude/longitude, Mercator, Lambert conformal, polar stereographic, thinned rows), the bit
 // map and the simple-packed data section with its special layouts (pole rows, grid 50, grids
 // 25/26) and the jump test for transmission noise.
+#include <atomic>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,8 +23,9 @@ namespace {
 constexpr std::int64_t kMaxPoints = std::int64_t(1) << 25;  // a 0.05-degree global grid fits
 
 // Jump test state (GRIB_set_max_bad); bad starts at -9 until the first data section.
-int g_bad = -9;
-int g_bad_max = -1;
+// The test's state is per thread (like the rest of the decoding state); the limit is a setting.
+thread_local int g_bad = -9;
+std::atomic<int> g_bad_max{-1};
 
 unsigned u16(const unsigned char* p) { return (unsigned(p[0]) << 8) | p[1]; }
 unsigned u24(const unsigned char* p) { return (unsigned(p[0]) << 16) | (unsigned(p[1]) << 8) | p[2]; }
@@ -397,7 +399,7 @@ bool jump_test(const std::uint32_t* raw, std::size_t n, std::int64_t limit, int 
         if (sum > g_bad_max) {
             g_bad = 1;
             MESS_print(M_warn, "BAD: %6d %6d %6d %2d %2d\n", line, int(i), int(raw[i]), sum,
-                       g_bad_max);
+                       g_bad_max.load());
             return true;
         }
     }

@@ -12,7 +12,8 @@
 
 namespace {
 
-G2State g_state;
+// Per thread: each thread decodes its own messages (see grib1.cpp).
+thread_local G2State g_state;
 
 constexpr std::size_t kIndicatorLen = 16;
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "files.hpp"
@@ -21,11 +23,15 @@ namespace {
 const char* const kParamFile = "grib2_var.lup";
 const char* const kWmoFile = "grib2_wmo.lup";
 
+using ParamRows = std::shared_ptr<const std::vector<GribParam>>;
 struct ParamTable {
     std::string path;               // file the rows came from ("" = none loaded)
-    std::vector<GribParam> rows;
+    ParamRows rows = std::make_shared<const std::vector<GribParam>>();
 };
 ParamTable g_table;
+// Decoders on several threads share the table: it is swapped under the lock, and each lookup
+// scans the rows it took, so that no thread waits for another's scan.
+std::mutex g_table_lock;
 
 std::string param_file_path(const char* file = kParamFile) {
     char path[FILE_NAME_SIZE];
@@ -45,11 +51,13 @@ std::string param_file_path(const char* file = kParamFile) {
 }
 
 // The table is read once per file name: a model run decodes hundreds of fields.
-const std::vector<GribParam>& param_rows() {
+ParamRows param_rows() {
     const std::string path = param_file_path();
+    const std::lock_guard<std::mutex> hold(g_table_lock);
     if (path == g_table.path) return g_table.rows;
     g_table.path = path;
-    g_table.rows.clear();
+    auto rows = std::make_shared<std::vector<GribParam>>();
+    g_table.rows = rows;
     FILE* f = std::fopen(path.c_str(), "r");
     if (!f) {
         MESS_print(M_debug, "GRIB_get_ver2_param: no parameter table %s\n", path.c_str());
@@ -63,7 +71,7 @@ const std::vector<GribParam>& param_rows() {
         gp.ver = 2;
         if (std::sscanf(line, "%d %d %d %d %19s %29s %79[^\n]", &gp.src, &gp.disc, &gp.cat,
                         &gp.param, gp.name, gp.units, gp.lname) >= 6)
-            g_table.rows.push_back(gp);
+            rows->push_back(gp);
     }
     std::fclose(f);
     return g_table.rows;
@@ -76,42 +84,49 @@ struct WmoParam {
     std::string long_name;
 };
 struct WmoTable {
-    std::string path;
     std::map<std::uint32_t, WmoParam> rows;  // discipline << 16 | category << 8 | number
 };
-WmoTable g_wmo;
+// One table per file name, kept for the whole process and never changed once read: decoders
+// on several threads look rows up without holding the lock.
+std::map<std::string, std::unique_ptr<const WmoTable>> g_wmo;
+std::mutex g_wmo_lock;
 
 std::uint32_t wmo_key(int disc, int cat, int param) {
     return (std::uint32_t(disc & 0xff) << 16) | (std::uint32_t(cat & 0xff) << 8) | std::uint32_t(param & 0xff);
 }
 
+const WmoTable& wmo_table(const std::string& path) {
+    const std::lock_guard<std::mutex> hold(g_wmo_lock);
+    auto& slot = g_wmo[path];
+    if (slot) return *slot;
+    auto table = std::make_unique<WmoTable>();
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, f)) {
+            if (line[0] == '#') continue;
+            int d, c, n, used = 0;
+            if (std::sscanf(line, "%d %d %d%n", &d, &c, &n, &used) != 3 || line[used] != '\t') continue;
+            char* units = line + used + 1;
+            char* tab = std::strchr(units, '\t');
+            if (!tab) continue;
+            *tab = '\0';
+            char* name = tab + 1;
+            name[std::strcspn(name, "\r\n")] = '\0';
+            table->rows[wmo_key(d, c, n)] = WmoParam{units, name};
+        }
+        std::fclose(f);
+    } else {
+        MESS_print(M_debug, "GRIB_get_ver2_param: no WMO parameter table %s\n", path.c_str());
+    }
+    slot = std::move(table);
+    return *slot;
+}
+
 const WmoParam* wmo_param(int disc, int cat, int param) {
     if (disc < 0 || disc > 255 || cat < 0 || cat > 255 || param < 0 || param > 255) return nullptr;
-    const std::string path = param_file_path(kWmoFile);
-    if (path != g_wmo.path) {
-        g_wmo.path = path;
-        g_wmo.rows.clear();
-        if (FILE* f = std::fopen(path.c_str(), "r")) {
-            char line[512];
-            while (std::fgets(line, sizeof line, f)) {
-                if (line[0] == '#') continue;
-                int d, c, n, used = 0;
-                if (std::sscanf(line, "%d %d %d%n", &d, &c, &n, &used) != 3 || line[used] != '\t') continue;
-                char* units = line + used + 1;
-                char* tab = std::strchr(units, '\t');
-                if (!tab) continue;
-                *tab = '\0';
-                char* name = tab + 1;
-                name[std::strcspn(name, "\r\n")] = '\0';
-                g_wmo.rows[wmo_key(d, c, n)] = WmoParam{units, name};
-            }
-            std::fclose(f);
-        } else {
-            MESS_print(M_debug, "GRIB_get_ver2_param: no WMO parameter table %s\n", path.c_str());
-        }
-    }
-    const auto it = g_wmo.rows.find(wmo_key(disc, cat, param));
-    return it == g_wmo.rows.end() ? nullptr : &it->second;
+    const WmoTable& table = wmo_table(param_file_path(kWmoFile));
+    const auto it = table.rows.find(wmo_key(disc, cat, param));
+    return it == table.rows.end() ? nullptr : &it->second;
 }
 
 // ---- Times and levels ------------------------------------------------------------------------
@@ -307,7 +322,8 @@ void GribParam_init(GribParam* gp) {
 int GRIB_get_ver2_param(GribParam* result, int src, int disc, int cat, int param) {
     GribParam_init(result);
     MESS_print(M_debug, "get_ver2_param %d %d %d %d\n", src, disc, cat, param);
-    for (const GribParam& row : param_rows()) {
+    const ParamRows rows = param_rows();
+    for (const GribParam& row : *rows) {
         if ((row.src != 0 && row.src != src) || row.disc != disc || row.cat != cat || row.param != param)
             continue;
         *result = row;

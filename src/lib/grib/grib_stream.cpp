@@ -18,7 +18,7 @@
 
 namespace {
 
-int g_last_version = -1;
+thread_local int g_last_version = -1;  // per thread, as the decoding state
 constexpr const char* kRawHeading = "GRIB01 KXXX 010000";
 constexpr std::size_t kChunk = std::size_t(16) << 20;  // read step for lengths we cannot check
 

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <strings.h>
 
@@ -358,11 +360,15 @@ std::map<int, WmoName>& wmo_names()
     static std::map<int, WmoName> names;
     return names;
 }
+// Decoders on several threads add names: an entry is added whole under the lock and never
+// changed or removed, so a pointer to it stays good after the lock is let go.
+std::shared_mutex wmo_names_lock;
 
 const VarEntry* find_var(int var)
 {
     for (const VarEntry& e : kVars)
         if (e.num == var) return &e;
+    const std::shared_lock<std::shared_mutex> hold(wmo_names_lock);
     const auto& extra = wmo_names();
     const auto it = extra.find(var);
     return it == extra.end() ? nullptr : &it->second.entry;
@@ -388,6 +394,7 @@ int VAR_search_var_num(const char* name)
     if (!name) return -1;
     for (const VarEntry& e : kVars)
         if (strcasecmp(e.name, name) == 0) return e.num;
+    const std::shared_lock<std::shared_mutex> hold(wmo_names_lock);
     for (const auto& kv : wmo_names())
         if (strcasecmp(kv.second.name.c_str(), name) == 0) return kv.first;
     return -1;
@@ -422,8 +429,13 @@ int VAR_var_abbrev(int var, char* text, int size)
 void VAR_add_wmo_name(int var, const char* name, const char* units, const char* long_name)
 {
     if (find_var(var) || !long_name || !long_name[0]) return;
-    WmoName& w = wmo_names()[var];
-    w.name = name && name[0] && VAR_search_var_num(name) < 0 ? name : triplet(var);
+    // Looked up before the table is locked for writing: the lookup takes the lock to read.
+    const bool own_name = name && name[0] && VAR_search_var_num(name) < 0;
+    const std::unique_lock<std::shared_mutex> hold(wmo_names_lock);
+    const auto [it, added] = wmo_names().try_emplace(var);
+    if (!added) return;  // another thread named it meanwhile
+    WmoName& w = it->second;
+    w.name = own_name ? name : triplet(var);
     w.units = units ? units : "";
     w.long_name = long_name;
     w.entry = VarEntry{var, w.name.c_str(), w.units.c_str(), w.long_name.c_str()};

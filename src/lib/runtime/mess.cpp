@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "date.hpp"
@@ -25,7 +26,6 @@ int mess_set = 0;
 int mess_out = 1;
 int page = 1;
 int lines = 0;
-std::string last_error;  // text of the last error-level message
 int max_lines = kDefaultLines;
 FILE* ofile = nullptr;
 FILE* pfile = nullptr;
@@ -35,6 +35,12 @@ bool reopen_failed = false;
 // Opening a copy file may itself report through MESS_print; nested calls then
 // only reach the console instead of recursing into the files.
 int print_depth = 0;
+// Decoders may run on several threads: one message reaches the outputs at a time (recursive,
+// since opening a copy file may print).
+std::recursive_mutex print_lock;
+// The last error each thread reported, whatever the mask: a caller that lists many items, or
+// turns failures into its own exceptions (the Python module), hands it on.
+thread_local std::string last_error;
 
 struct LevelWord {
   const char* word;
@@ -219,6 +225,8 @@ void MESS_set_str(const char* str) {
 }
 
 M_type MESS_get() { return mess_level; }
+const char* MESS_last_error() { return last_error.c_str(); }
+void MESS_clear_last_error() { last_error.clear(); }
 int MESS_check(M_type level) { return (level & mess_level) ? 1 : 0; }
 int MESS_check_set() { return mess_set; }
 int MESS_get_max_lines() { return max_lines; }
@@ -229,7 +237,7 @@ int MESS_print(M_type type, const char* mess, ...) {
   if (!(type & mess_level) && !error) return 0;
   va_list args;
   va_start(args, mess);
-  const std::string text = format_text(mess, args);
+  std::string text = format_text(mess, args);
   va_end(args);
   if (error) {
     last_error = text;
@@ -237,6 +245,8 @@ int MESS_print(M_type type, const char* mess, ...) {
       last_error.pop_back();
   }
   if (!(type & mess_level)) return 0;
+
+  const std::lock_guard<std::recursive_mutex> hold(print_lock);
 
   if (print_depth == 0) {
     ++print_depth;
@@ -258,8 +268,6 @@ int MESS_print(M_type type, const char* mess, ...) {
   return 1;
 }
 
-const char* MESS_last_error() { return last_error.c_str(); }
-void MESS_clear_last_error() { last_error.clear(); }
 
 void MESS_hold(M_type type, const char* mess) {
   if (!(type & mess_level) || mess_out == 0 || FLAG_batch() || page == 0) return;

@@ -36,8 +36,9 @@ int MESS_check_set();                // count of explicit settings
 int MESS_get_max_lines();
 // Prints when type is enabled; 1 when the text reached the console, else 0.
 int MESS_print(M_type type, const char* mess, ...) __attribute__((format(printf, 2, 3)));
-// Text of the last error-level message (printed or not, newline dropped), so that a caller
-// listing many items can say why one failed; "" after MESS_clear_last_error. Never null.
+// Text of the last error-level message of this thread (printed or not, newline dropped), so
+// that a caller listing many items can say why one failed; "" after MESS_clear_last_error.
+// Never null.
 const char* MESS_last_error();
 void MESS_clear_last_error();
 // "Press return" hold: prints mess and waits for one character from stdin, unless type is
