@@ -41,6 +41,7 @@ struct Geometry {
     std::vector<float> sx, sy_pt, kx, ky, lat;
     std::vector<float> lcx, lcy;       // Laplacian: coefficients of dz/dx and dz/dy
     std::vector<char> bad;
+    std::vector<double> lx, ly;        // projected: step lengths while building
     // rows handed to the kernels
     std::vector<float> zeros, row_a, row_b, sy_const;
 
@@ -156,8 +157,9 @@ struct ConformalFactor {
     double at(double x, double y) const
     {
         if (proj == 3) return std::cosh(y / kPlaneEarthRadius);
-        const double rho = std::hypot(x, y);
-        if (proj == 1) return (polar * polar + rho * rho) / (2.0 * polar * kPlaneEarthRadius);
+        const double rho2 = x * x + y * y;
+        if (proj == 1) return (polar * polar + rho2) / (2.0 * polar * kPlaneEarthRadius);
+        const double rho = std::sqrt(rho2);
         // Lambert: t = tan(45 - lat/2) = (rho / scale)^(1/n), cos(lat) = 2t / (1 + t^2).
         const double signed_rho = cone < 0.0 ? -rho : rho;
         const double ratio = signed_rho / cone_scale;
@@ -250,7 +252,7 @@ bool conformal_steps(const Geometry& g, std::vector<double>& lx, std::vector<dou
         if (!finite) return false;
     }
     // The centre and two corners against measured steps.
-    for (const auto [i, j] : {std::pair{g.nx / 2, g.ny / 2}, std::pair{0, 0}, std::pair{g.nx - 1, g.ny - 1}}) {
+    for (const auto& [i, j] : {std::pair{g.nx / 2, g.ny / 2}, std::pair{0, 0}, std::pair{g.nx - 1, g.ny - 1}}) {
         const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
         const double measured = step_length(static_cast<float>(xs[i]), static_cast<float>(ys[j]), d.dx, d.dy, 1.0, 0.0);
         if (!(std::fabs(measured / lx[k] - 1.0) < 1e-3)) {
@@ -370,22 +372,27 @@ void build_projected(Geometry& g)
 {
     const Domain& d = g.dom;
     const std::size_t n = static_cast<std::size_t>(g.nx) * g.ny;
-    std::vector<double> lx(n, 1.0), ly(n, 1.0);
+    g.lx.assign(n, 1.0);
+    g.ly.assign(n, 1.0);
     g.bad.assign(n, 0);
     g.any_bad = false;
     Domain saved{};
     MAP_get_domain(&saved);
     MAP_domain(&d);
-    if (!conformal_steps(g, lx, ly)) measure_steps(g, lx, ly);
+    if (!conformal_steps(g, g.lx, g.ly)) measure_steps(g, g.lx, g.ly);
     MAP_domain(&saved);
-    metric_terms(g, lx, ly);
+    metric_terms(g, g.lx, g.ly);
 }
 
 Geometry* geometry(const GRD_report* grid)
 {
     const Domain& d = grid->domain;
     if (geo.valid && std::memcmp(&geo.dom, &d, sizeof d) == 0) return &geo;
-    geo = Geometry{};
+    // A new domain reuses the arrays of the last: on a large grid, fresh pages cost more than
+    // the arithmetic that fills them.
+    geo.valid = false;
+    geo.any_bad = false;
+    geo.sy = 0;
     geo.dom = d;
     geo.nx = d.nx;
     geo.ny = d.ny;
