@@ -119,6 +119,9 @@ void BM_LambertDxFreshDomain(benchmark::State& state)
     GRD_alloc(&z.g);
     const long n = static_cast<long>(z.g.domain.nx) * z.g.domain.ny;
     for (long k = 0; k < n; ++k) z.g.grid[k] = static_cast<float>(k % 1799) * 0.5f + static_cast<float>(k / 1799);
+    // One call first: the arrays are faulted in once per process, which this does not time.
+    z.g.domain.clon = -97.0f;
+    GRD_dx(&z.g, &out.g);
     int flip = 0;
     for (auto _ : state) {
         z.g.domain.clon = (flip ^= 1) ? -97.5f : -97.25f;
