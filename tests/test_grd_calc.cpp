@@ -231,14 +231,14 @@ TEST_P(GrdCalcProjected, AnalyticFieldsOnTheSphere)
         for (int i = 1; i < d.nx - 1; ++i) {
             float lat = 0, lon = 0;
             point_lat_lon(d, i, j, &lat, &lon);
-            if (lat > 84.0f) continue;   // the distance field has a cone at the pole
+            if (std::fabs(lat) > 84.0f) continue;   // the distance field has a cone at each pole
             ++checked;
             const double colat = (90.0 - lat) * kRad;
             worst_grad = std::max(worst_grad, std::fabs(std::hypot(gx.at(i, j), gy.at(i, j)) - 1.0));
             worst_lap = std::max(worst_lap, std::fabs(lap.at(i, j) - 1.0 / (std::tan(colat) * kEarth)) * kEarth);
             const double expected = 2.0 * w * std::sin(lat * kRad) / kEarth;
-            worst_vort = std::max(worst_vort, std::fabs(vort.at(i, j) - expected) / expected);
-            worst_div = std::max(worst_div, std::fabs(div.at(i, j)) / expected);
+            worst_vort = std::max(worst_vort, std::fabs(vort.at(i, j) - expected) / std::fabs(expected));
+            worst_div = std::max(worst_div, std::fabs(div.at(i, j)) / std::fabs(expected));
         }
     EXPECT_GT(checked, 100);
     EXPECT_LT(worst_grad, pc.grad_tol) << pc.name;
@@ -247,12 +247,27 @@ TEST_P(GrdCalcProjected, AnalyticFieldsOnTheSphere)
     EXPECT_LT(worst_div, pc.vort_tol) << pc.name;
 }
 
+// True latitudes as given (-9999 each: the projection's defaults).
+Domain true_lats(Domain d, float first, float second)
+{
+    d.param[0] = first;
+    d.param[1] = second;
+    return d;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Projections, GrdCalcProjected,
     ::testing::Values(ProjCase{"polar stereographic", projected_domain(1, 90.0f, -105.0f, 60.0f, -105.0f, 41, 41, 1.0f), 2e-3, 0.02, 5e-3},
                       ProjCase{"Lambert", projected_domain(4, 25.0f, -95.0f, 40.0f, -95.0f, 51, 41, 0.8f), 2e-3, 0.02, 5e-3},
                       ProjCase{"Mercator20", projected_domain(3, 0.0f, -60.0f, 20.0f, -60.0f, 41, 41, 0.5f), 2e-3, 0.02, 5e-3},
-                      ProjCase{"Mercator55", projected_domain(3, 0.0f, 10.0f, 55.0f, 10.0f, 41, 41, 0.5f), 2e-3, 0.02, 5e-3}),
+                      ProjCase{"Mercator55", projected_domain(3, 0.0f, 10.0f, 55.0f, 10.0f, 41, 41, 0.5f), 2e-3, 0.02, 5e-3},
+                      // Southern maps, secant cones and default true latitudes read their
+                      // parameters differently; each must give the factor of its own transform.
+                      ProjCase{"PolarSouth", projected_domain(1, -90.0f, 30.0f, -60.0f, 30.0f, 41, 41, 1.0f), 2e-3, 0.02, 5e-3},
+                      ProjCase{"PolarSouthTrue70", true_lats(projected_domain(1, -90.0f, 30.0f, -60.0f, 30.0f, 41, 41, 1.0f), 70.0f, -9999.0f), 2e-3, 0.02, 5e-3},
+                      ProjCase{"LambertSecant", true_lats(projected_domain(4, 40.0f, 10.0f, 45.0f, 10.0f, 51, 41, 0.8f), 30.0f, 60.0f), 2e-3, 0.02, 5e-3},
+                      ProjCase{"LambertDefault", true_lats(projected_domain(4, 40.0f, 10.0f, 45.0f, 10.0f, 51, 41, 0.8f), -9999.0f, -9999.0f), 2e-3, 0.02, 5e-3},
+                      ProjCase{"LambertSouth", true_lats(projected_domain(4, -35.0f, 140.0f, -35.0f, 140.0f, 51, 41, 0.8f), -25.0f, -45.0f), 2e-3, 0.02, 5e-3}),
     [](const ::testing::TestParamInfo<ProjCase>& info) {
         const std::string name = info.param.name;
         return name.find(' ') != std::string::npos ? name.substr(0, 5) : name;

@@ -41,6 +41,7 @@ struct Geometry {
     std::vector<float> sx, sy_pt, kx, ky, lat;
     std::vector<float> lcx, lcy;       // Laplacian: coefficients of dz/dx and dz/dy
     std::vector<char> bad;
+    std::vector<double> lx, ly;        // projected: step lengths while building
     // rows handed to the kernels
     std::vector<float> zeros, row_a, row_b, sy_const;
 
@@ -139,22 +140,138 @@ double step_length(float x, float y, double hx, double hy, double ex, double ey)
     return ground_distance(la1, lo1, la2, lo2);
 }
 
-// Per-point step lengths Lx, Ly (100 km), and the metric coefficients of orthogonal
-// coordinates: kx = (1/(Lx Ly)) dLy/di, ky = (1/(Lx Ly)) dLx/dj (j northward). On a conformal
-// map Lx = Ly = h / m and these reduce to -dm/dX and -dm/dY.
-void build_projected(Geometry& g)
+// The conformal projections of the map transforms whose map factor has a closed form in one
+// plane coordinate: the distance from the projection pole (polar stereographic, Lambert) or
+// the northing (Mercator). Their parameters are read from the domain exactly as the
+// transforms read them; a check against measured steps guards the two against drifting apart.
+constexpr double kPlaneEarthRadius = 63.7122;   // sphere of the map transforms, 100 km
+
+struct ConformalFactor {
+    int proj = 0;
+    double hemisphere = 1.0;
+    double polar = 0.0;         // polar stereographic: F, the plane radius of the equator x 2 / (1 + ...)
+    double cone = 0.0;          // Lambert cone constant n
+    double cone_scale = 0.0;    // Lambert plane radius scale
+
+    // Map factor at plane point (x, y); not finite where the projection has no factor.
+    double at(double x, double y) const
+    {
+        if (proj == 3) return std::cosh(y / kPlaneEarthRadius);
+        const double rho2 = x * x + y * y;
+        if (proj == 1) return (polar * polar + rho2) / (2.0 * polar * kPlaneEarthRadius);
+        const double rho = std::sqrt(rho2);
+        // Lambert: t = tan(45 - lat/2) = (rho / scale)^(1/n), cos(lat) = 2t / (1 + t^2).
+        const double signed_rho = cone < 0.0 ? -rho : rho;
+        const double ratio = signed_rho / cone_scale;
+        if (!(ratio > 0.0)) return ratio == 0.0 ? HUGE_VAL : NAN;
+        const double t = std::pow(ratio, 1.0 / cone);
+        return std::fabs(cone * signed_rho * (1.0 + t * t) / (2.0 * kPlaneEarthRadius * t));
+    }
+};
+
+bool conformal_factor(const Domain& d, ConformalFactor& f)
+{
+    auto given = [](float v) { return v != -9999.0f; };
+    auto sind = [](double deg) { return std::sin(deg * kDegToRad); };
+    auto cosd = [](double deg) { return std::cos(deg * kDegToRad); };
+    auto tand = [](double deg) { return std::tan(deg * kDegToRad); };
+    const double plat = given(d.plat) ? d.plat : d.clat;
+    f.proj = d.proj;
+    f.hemisphere = plat >= 0.0 ? 1.0 : -1.0;
+    switch (d.proj) {
+    case 3: return true;
+    case 1: {
+        const double tlat = given(d.param[0]) ? d.param[0] : (plat < 0.0 ? -60.0 : 60.0);
+        const double true_lat = f.hemisphere > 0 ? tlat : -std::fabs(tlat);
+        f.polar = (1.0 + f.hemisphere * sind(true_lat)) * kPlaneEarthRadius;
+        return f.polar > 1e-10;
+    }
+    case 4: {
+        double t1 = 30.0, t2 = 60.0;
+        if (given(d.param[0])) {
+            t1 = d.param[0];
+            t2 = given(d.param[1]) ? d.param[1] : d.param[0];
+        }
+        if (f.hemisphere < 0) {
+            t1 = std::fabs(t1);
+            t2 = std::fabs(t2);
+        }
+        f.cone = std::fabs(t1 - t2) > 1e-6 ? (std::log(cosd(t1)) - std::log(cosd(t2))) /
+                                                 (std::log(tand(45.0 - t1 / 2.0)) - std::log(tand(45.0 - t2 / 2.0)))
+                                           : sind(t1);
+        f.cone_scale = cosd(t1) / (f.cone * std::pow(tand(45.0 - t1 / 2.0), f.cone)) * kPlaneEarthRadius;
+        return std::isfinite(f.cone) && std::fabs(f.cone) > 1e-10 && std::isfinite(f.cone_scale) &&
+               std::fabs(f.cone_scale) > 1e-10;
+    }
+    default: return false;
+    }
+}
+
+// Step lengths Lx = Ly = h / m from the closed-form factor, the active map domain being d.
+// False (nothing usable written) where the grid reaches a point without a factor, such as the
+// pole of a Lambert cone, or the factor disagrees with measured steps: the caller then
+// measures every step.
+bool conformal_steps(const Geometry& g, std::vector<double>& lx, std::vector<double>& ly)
+{
+    const Domain& d = g.dom;
+    ConformalFactor f;
+    if (g.nx < 2 || g.ny < 2 || !conformal_factor(d, f)) return false;
+    // Plane coordinates exactly as the transforms place the grid points.
+    std::vector<double> xs(g.nx), ys(g.ny);
+    for (int i = 0; i < g.nx; ++i) {
+        float x = 0, y = 0;
+        MAP_grid_tran(static_cast<float>(i), 0.0f, &x, &y);
+        xs[i] = x;
+    }
+    for (int j = 0; j < g.ny; ++j) {
+        float x = 0, y = 0;
+        MAP_grid_tran(0.0f, static_cast<float>(j), &x, &y);
+        ys[j] = y;
+    }
+    // Ground length of one plane unit where the factor is 1, in the units of the distances.
+    const double unit = kEarthRadius / kPlaneEarthRadius;
+    const double hx = unit * d.dx, hy = unit * d.dy;
+    for (int j = 0; j < g.ny; ++j) {
+        double* ax = &lx[static_cast<std::size_t>(j) * g.nx];
+        double* ay = &ly[static_cast<std::size_t>(j) * g.nx];
+        if (f.proj == 3) {
+            // Mercator: one factor per row.
+            const double m = f.at(0.0, ys[j]);
+            if (!std::isfinite(m) || !(m > 0.0)) return false;
+            std::fill(ax, ax + g.nx, hx / m);
+            std::fill(ay, ay + g.nx, hy / m);
+            continue;
+        }
+        bool finite = true;
+        for (int i = 0; i < g.nx; ++i) {
+            const double m = f.at(xs[i], ys[j]);
+            finite &= std::isfinite(m) && m > 0.0;
+            ax[i] = hx / m;
+            ay[i] = hy / m;
+        }
+        if (!finite) return false;
+    }
+    // The centre and two corners against measured steps.
+    for (const auto& [i, j] : {std::pair{g.nx / 2, g.ny / 2}, std::pair{0, 0}, std::pair{g.nx - 1, g.ny - 1}}) {
+        const std::size_t k = static_cast<std::size_t>(j) * g.nx + i;
+        const double measured = step_length(static_cast<float>(xs[i]), static_cast<float>(ys[j]), d.dx, d.dy, 1.0, 0.0);
+        if (!(std::fabs(measured / lx[k] - 1.0) < 1e-3)) {
+            MESS_print(M_debug, "Map factor of projection %d differs from measured steps; measuring all\n", d.proj);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Step lengths from the distances between neighbouring points on the earth, the active map
+// domain being the grid's; unusable points marked bad.
+void measure_steps(Geometry& g, std::vector<double>& lx, std::vector<double>& ly)
 {
     const Domain& d = g.dom;
     const std::size_t n = static_cast<std::size_t>(g.nx) * g.ny;
     const double stretch = d.param[2] != -9999.0f ? d.param[2] : 1.0;
     const double hx = d.dx * stretch, hy = d.dy * stretch;
-    std::vector<double> lx(n, 1.0), ly(n, 1.0);
     g.lat.assign(n, kMissing);
-    g.bad.assign(n, 0);
-    g.any_bad = false;
-    Domain saved{};
-    MAP_get_domain(&saved);
-    MAP_domain(&d);
     std::vector<float> lon_of(n, kMissing);
     for (int j = 0; j < g.ny; ++j)
         for (int i = 0; i < g.nx; ++i) {
@@ -202,7 +319,11 @@ void build_projected(Geometry& g)
             lx[k] = a;
             ly[k] = b;
         }
-    MAP_domain(&saved);
+}
+
+void metric_terms(Geometry& g, const std::vector<double>& lx, const std::vector<double>& ly)
+{
+    const std::size_t n = static_cast<std::size_t>(g.nx) * g.ny;
     g.sx.resize(n);
     g.sy_pt.resize(n);
     g.kx.assign(n, 0.0f);
@@ -243,11 +364,35 @@ void build_projected(Geometry& g)
         }
 }
 
+// Per-point step lengths Lx, Ly (100 km), and the metric coefficients of orthogonal
+// coordinates: kx = (1/(Lx Ly)) dLy/di, ky = (1/(Lx Ly)) dLx/dj (j northward). On a conformal
+// map Lx = Ly = h / m and these reduce to -dm/dX and -dm/dY. Conformal maps with a closed-form
+// factor take it (a few operations a point); any other orthogonal grid is measured.
+void build_projected(Geometry& g)
+{
+    const Domain& d = g.dom;
+    const std::size_t n = static_cast<std::size_t>(g.nx) * g.ny;
+    g.lx.assign(n, 1.0);
+    g.ly.assign(n, 1.0);
+    g.bad.assign(n, 0);
+    g.any_bad = false;
+    Domain saved{};
+    MAP_get_domain(&saved);
+    MAP_domain(&d);
+    if (!conformal_steps(g, g.lx, g.ly)) measure_steps(g, g.lx, g.ly);
+    MAP_domain(&saved);
+    metric_terms(g, g.lx, g.ly);
+}
+
 Geometry* geometry(const GRD_report* grid)
 {
     const Domain& d = grid->domain;
     if (geo.valid && std::memcmp(&geo.dom, &d, sizeof d) == 0) return &geo;
-    geo = Geometry{};
+    // A new domain reuses the arrays of the last: on a large grid, fresh pages cost more than
+    // the arithmetic that fills them.
+    geo.valid = false;
+    geo.any_bad = false;
+    geo.sy = 0;
     geo.dom = d;
     geo.nx = d.nx;
     geo.ny = d.ny;
