@@ -232,7 +232,7 @@ int section7(const unsigned char* s, std::size_t slen, G2State& st, GRD_report* 
         return -1;
     }
     if (unpack_field(st, s + 5, slen - 5, count, values.get()) < 0) return -1;
-    const G2Layout lay{g.nx, g.ny, g.scan, g.rows.empty() ? nullptr : &g.rows, npts};
+    const G2Layout lay{g.nx, g.ny, g.scan, g.rows.empty() ? nullptr : &g.rows, npts, g.periodic_rows};
     if (grib2_place_values(values.get(), count, lay, bitmap) < 0) return -1;
     std::free(grd->grid);
     grd->grid = values.release();

@@ -647,6 +647,32 @@ void stretch_row(const float* v, int n, float* dst, int nx) {
     }
 }
 
+// Expands a row of n values that goes once around the earth to nx columns (n <= nx) by linear
+// interpolation, the last value leading back to the first: column c lies at c n / nx points
+// along the row. Exact integer stepping, no division per column.
+void wrap_row(const float* v, int n, float* dst, int nx) {
+    if (n <= 0) {
+        fill_constant(dst, std::size_t(nx), GRD_MISSING);
+        return;
+    }
+    if (n >= nx) {
+        std::copy(v, v + nx, dst);
+        return;
+    }
+    const float inv = 1.0f / float(nx);
+    int i = 0, rem = 0;
+    for (int c = 0; c < nx; ++c) {
+        const float a = v[i], b = v[i + 1 < n ? i + 1 : 0];
+        const float f = float(rem) * inv;
+        dst[c] = (a == GRD_MISSING || b == GRD_MISSING) ? GRD_MISSING : a + f * (b - a);
+        rem += n;
+        if (rem >= nx) {
+            rem -= nx;
+            ++i;
+        }
+    }
+}
+
 // Is scan row r (0-based, in scan order) running east to west?
 inline bool row_reversed(int scan, int r) {
     return ((scan & 0x80) != 0) != ((scan & 0x10) != 0 && (r & 1) != 0);
@@ -675,16 +701,35 @@ int grib2_place_values(float* grid, std::size_t packed, const G2Layout& lay,
     const int nx = lay.nx, ny = lay.ny;
     const bool north_up = (lay.scan & 0x40) == 0;
     if (lay.rows) {
+        const std::vector<int>& rows = *lay.rows;
+        auto expand = [&](const float* v, int n, float* dst) {
+            if (lay.periodic_rows)
+                wrap_row(v, n, dst, nx);
+            else
+                stretch_row(v, n, dst, nx);
+        };
+        std::vector<float> row(std::size_t(nx) + 1);
+        if (north_up) {
+            // Row r ends on grid row r, at or after its packed values, and rows after it are
+            // done first: every packed row is still in place when its turn comes.
+            std::vector<std::size_t> start(std::size_t(ny) + 1, 0);
+            for (int r = 0; r < ny; ++r) start[std::size_t(r) + 1] = start[std::size_t(r)] + std::size_t(rows[std::size_t(r)]);
+            for (int r = ny - 1; r >= 0; --r) {
+                const int n = std::min(rows[std::size_t(r)], nx);
+                std::copy(grid + start[std::size_t(r)], grid + start[std::size_t(r)] + std::size_t(n), row.begin());
+                if (row_reversed(lay.scan, r)) std::reverse(row.begin(), row.begin() + n);
+                expand(row.data(), n, grid + std::size_t(r) * std::size_t(nx));
+            }
+            return 0;
+        }
         std::vector<float> scan(grid, grid + npts);
-        std::vector<float> row;
         std::size_t off = 0;
         for (int r = 0; r < ny; ++r) {
-            const int n = (*lay.rows)[std::size_t(r)];
-            row.assign(scan.begin() + std::ptrdiff_t(off), scan.begin() + std::ptrdiff_t(off + std::size_t(n)));
-            off += std::size_t(n);
-            if (row_reversed(lay.scan, r)) std::reverse(row.begin(), row.end());
-            const int dest = north_up ? r : ny - 1 - r;
-            stretch_row(row.data(), n, grid + std::size_t(dest) * std::size_t(nx), nx);
+            const int n = std::min(rows[std::size_t(r)], nx);
+            std::copy(scan.begin() + std::ptrdiff_t(off), scan.begin() + std::ptrdiff_t(off + std::size_t(n)), row.begin());
+            off += std::size_t(rows[std::size_t(r)]);
+            if (row_reversed(lay.scan, r)) std::reverse(row.begin(), row.begin() + n);
+            expand(row.data(), n, grid + std::size_t(ny - 1 - r) * std::size_t(nx));
         }
         return 0;
     }
