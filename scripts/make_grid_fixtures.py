@@ -177,8 +177,27 @@ def spectral(edition):
     return h
 
 
+def seam_latlon():
+    """1-degree columns all round the earth, rows 60N to 40N; value = column + row / 2, so
+    that across the seam (column 359 to column 0) the field falls linearly."""
+    h = ec.codes_grib_new_from_samples("GRIB2")
+    nx, ny = 360, 21
+    for k, v in (("Ni", nx), ("Nj", ny), ("latitudeOfFirstGridPointInDegrees", 60.0),
+                 ("latitudeOfLastGridPointInDegrees", 40.0), ("longitudeOfFirstGridPointInDegrees", 0.0),
+                 ("longitudeOfLastGridPointInDegrees", 359.0), ("iDirectionIncrementInDegrees", 1.0),
+                 ("jDirectionIncrementInDegrees", 1.0)):
+        ec.codes_set(h, k, v)
+    ec.codes_set(h, "bitsPerValue", 16)
+    cols, rows = np.meshgrid(np.arange(nx), np.arange(ny))
+    ec.codes_set_values(h, (cols + rows / 2.0).reshape(-1).astype(np.float64))
+    with open(os.path.join(OUT, "seam_ll1.grib2"), "wb") as f:
+        f.write(ec.codes_get_message(h))
+    ec.codes_release(h)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
+    seam_latlon()
     for ed in (1, 2):
         # Regular Gaussian: the whole N = 24 earth at 7.5 degrees, a sub-area scanned south to
         # north, one scanned east to west.
