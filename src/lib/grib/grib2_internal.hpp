@@ -92,6 +92,12 @@ struct G2Layout {
 int grib2_place_values(float* grid, std::size_t packed, const G2Layout& lay,
                        const unsigned char* bitmap);
 
+// Simple packing on periodic thinned rows scanned from the north-west, no bit map: unpacks
+// each row and expands it into grid (room for nx x ny floats) in one pass. 1 done; 0 the
+// layout is not one of these (nothing written); -1 with a message (data too short).
+int grib2_unpack_simple_rows(const unsigned char* data, std::size_t bytes, int nbits, const G2Scale& scale,
+                             const G2Layout& lay, float* grid);
+
 // Number of set bits among the first nbits bits of bm.
 std::size_t grib2_count_bits(const unsigned char* bm, std::size_t nbits);
 
