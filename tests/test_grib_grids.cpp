@@ -3,6 +3,7 @@
 // (scripts/make_grid_fixtures.py); beside it, <name>.expect holds the values and the positions
 // ecCodes gives for chosen points. Also the Gaussian latitudes themselves, the new domain
 // keywords, and spherical-harmonic fields, which have no grid.
+#include <cairo.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,10 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "draw.hpp"
 #include "grd_read.hpp"
 #include "maptran.hpp"
 #include "mess.hpp"
 #include "region.hpp"
+#include "scratch_dir.hpp"
 
 namespace {
 
@@ -205,6 +208,49 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ReducedGaussian,
                              std::replace(name.begin(), name.end(), '.', '_');
                              return name;
                          });
+
+// Maps of the new grids: the pixel where the transforms put a grid point has its value's colour.
+TEST(NewGridMaps, EachPointIsShadedWhereTheTransformsPutIt)
+{
+    for (const char* file : {"gaussian_g2.grib2", "rotated_g1.grib1", "space_view_g2.grib2"}) {
+        SCOPED_TRACE(file);
+        auto grids = read_all(kDir + file);
+        ASSERT_FALSE(grids.empty());
+        const GRD_report& r = grids.back();
+        DRAW_map_opts opts;
+        DRAW_map_defaults(&opts);
+        opts.coast_dir = "/nonexistent";
+        const std::string png = (scratch_dir("grib_grids") / "map.png").string();
+        ASSERT_EQ(DRAW_map_png(&r, png.c_str(), &opts), 0);
+        cairo_surface_t* surface = cairo_image_surface_create_from_png(png.c_str());
+        ASSERT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS);
+        DRAW_scale scale;
+        ASSERT_EQ(DRAW_map_scale(&r, opts.palette, &scale), 0);
+        const int nx = r.domain.nx, ny = r.domain.ny;
+        for (int k = 0; k < 3; ++k) {
+            const int i = (k + 1) * nx / 4, j = (3 - k) * ny / 4;
+            float lat, lon, px, py;
+            ASSERT_TRUE(position(r.domain, float(i), float(j), &lat, &lon));
+            ASSERT_EQ(DRAW_map_pixel(&r, &opts, lat, lon, &px, &py), 1);
+            unsigned char want[3];
+            DRAW_value_color(&scale, r.grid[std::size_t(j) * nx + i], want);
+            // A dashed graticule line may cross the pixel itself: one of its neighbours will do.
+            const unsigned char* data = cairo_image_surface_get_data(surface);
+            const int stride = cairo_image_surface_get_stride(surface);
+            bool found = false;
+            for (int dy = -2; dy <= 2 && !found; ++dy)
+                for (int dx = -2; dx <= 2 && !found; ++dx) {
+                    const std::uint32_t v =
+                        *reinterpret_cast<const std::uint32_t*>(data + (int(py) + dy) * stride + (int(px) + dx) * 4);
+                    found = std::abs(int((v >> 16) & 255) - want[0]) <= 1 && std::abs(int((v >> 8) & 255) - want[1]) <= 1 &&
+                            std::abs(int(v & 255) - want[2]) <= 1;
+                }
+            EXPECT_TRUE(found) << i << "," << j;
+        }
+        cairo_surface_destroy(surface);
+        free_all(grids);
+    }
+}
 
 TEST(SpectralFields, AreNamedAndGiveNoValues)
 {
