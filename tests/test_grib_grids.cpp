@@ -384,4 +384,11 @@ TEST(GaussianAndRotatedDomains, DomainStringsNameThem)
     }
 }
 
+// Map text keeps font caches to the end of the process; the sanitizer build checks leaks.
+class ReleaseFonts : public ::testing::Environment {
+public:
+    void TearDown() override { DRAW_release(); }
+};
+const auto* const release_fonts = ::testing::AddGlobalTestEnvironment(new ReleaseFonts);
+
 }  // namespace
