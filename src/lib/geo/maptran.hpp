@@ -30,9 +30,11 @@ struct Domain {
 //     linearly between neighbouring latitudes (and on to the poles at +-90). dy = 90/N; dx is
 //     the longitude step; clat is the true latitude of the centre.
 // 11  Rotated latitude/longitude. param[0], param[1] = latitude and longitude of the southern
-//     pole of the rotated system; param[2] = angle (degrees) of rotation about the rotated
-//     polar axis, added to the rotated longitudes (missing = 0). The earth is first turned by
-//     param[1] about the polar axis, then by 90 + param[0] along the turned zero meridian.
+//     pole of the rotated system (missing: -90 and 0, no rotation); param[2] = angle (degrees,
+//     missing = 0) by which the rotated system is then turned eastward about its own polar
+//     axis, so that a point's rotated longitude is that before the turn less the angle. The
+//     earth is first turned by param[1] about the polar axis, then by 90 + param[0] along the
+//     turned zero meridian.
 //     x is the rotated longitude less that of the centre (clat, clon: geographic), in degrees;
 //     y the rotated latitude. dx, dy are rotated degrees.
 inline constexpr int MAP_GAUSSIAN = 10;
