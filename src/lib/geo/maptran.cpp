@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <new>
+#include <numbers>
 #include <vector>
 
 #include "mess.hpp"
@@ -57,6 +60,12 @@ Domain unset_domain()
 
 MAP_limits unset_limits() { return {missing, missing, missing, missing}; }
 
+// The rotation of a rotated latitude/longitude domain (code 11).
+struct Rotation {
+    double sin_south = -1.0, cos_south = 0.0, south_lon = 0.0, angle = 0.0;
+    bool valid = true;
+};
+
 // Values derived from the active domain, recomputed after every change of domain, projection,
 // projection point, true latitudes or view.
 struct Derived {
@@ -70,6 +79,11 @@ struct Derived {
     double cone = 0.0;          // Lambert cone constant n
     double cone_scale = 0.0;    // Lambert M x R
     bool sat_angles = false;    // satellite plane in scan angles rather than tangents
+    std::shared_ptr<const std::vector<double>> gauss;  // Gaussian latitudes, north to south
+    // Rotated latitude/longitude: the rotation and the rotated longitude of the domain centre
+    // (plane x = 0).
+    Rotation rotation;
+    double centre_rlon = 0.0;
     // Diagrams: the data window (first and second input ranges) and scaling to the view.
     double in1_lo = 0.0, in1_hi = 0.0, in2_lo = 0.0, in2_hi = 0.0;
     double origin_x = 0.0, origin_y = 0.0;
@@ -148,6 +162,95 @@ int latlon_inverse(double x, double y, double& lat, double& lon)
     if (y < -90.0 || y > 90.0) return 0;
     lat = y;
     lon = st.derived.plon + x;
+    return 1;
+}
+
+// Gaussian rows: plane y puts the Gaussian latitudes at equal steps (see maptran.hpp).
+double gaussian_row_y(int rows, int k) { return 90.0 - (k + 0.5) * (180.0 / rows); }
+
+int gaussian_forward(double lat, double dlon, double& x, double& y)
+{
+    const std::vector<double>& g = *st.derived.gauss;
+    const int rows = static_cast<int>(g.size());
+    const double first = gaussian_row_y(rows, 0), last = gaussian_row_y(rows, rows - 1);
+    x = dlon;
+    if (lat >= g.front()) {
+        y = first + (lat - g.front()) * (90.0 - first) / (90.0 - g.front());
+    } else if (lat <= g.back()) {
+        y = last + (lat - g.back()) * (last + 90.0) / (g.back() + 90.0);
+    } else {
+        // g[k] >= lat > g[k + 1]
+        const auto below = std::upper_bound(g.begin(), g.end(), lat, std::greater<double>());
+        const int k = static_cast<int>(below - g.begin()) - 1;
+        y = gaussian_row_y(rows, k) - (lat - g[k]) / (g[k + 1] - g[k]) * (180.0 / rows);
+    }
+    return 1;
+}
+
+int gaussian_inverse(double x, double y, double& lat, double& lon)
+{
+    if (y < -90.0 || y > 90.0) return 0;
+    const std::vector<double>& g = *st.derived.gauss;
+    const int rows = static_cast<int>(g.size());
+    const double first = gaussian_row_y(rows, 0), last = gaussian_row_y(rows, rows - 1);
+    const double t = (90.0 - y) / (180.0 / rows) - 0.5;  // fractional row
+    if (t <= 0.0) {
+        lat = g.front() + (y - first) * (90.0 - g.front()) / (90.0 - first);
+    } else if (t >= rows - 1) {
+        lat = g.back() + (y - last) * (g.back() + 90.0) / (last + 90.0);
+    } else {
+        const int k = static_cast<int>(t);
+        lat = g[k] + (t - k) * (g[k + 1] - g[k]);
+    }
+    lon = st.derived.plon + x;
+    return 1;
+}
+
+Rotation rotation_of(const Domain& dom)
+{
+    Rotation r;
+    const double south = is_missing(dom.param[0]) ? -90.0 : dom.param[0];
+    r.valid = south >= -90.0 && south <= 90.0;
+    r.sin_south = sind(south);
+    r.cos_south = cosd(south);
+    r.south_lon = is_missing(dom.param[1]) ? 0.0 : dom.param[1];
+    r.angle = is_missing(dom.param[2]) ? 0.0 : dom.param[2];
+    return r;
+}
+
+// Geographic (degrees) to rotated (degrees, longitude before the centre is taken off).
+void rotate(const Rotation& r, double lat, double lon, double& rlat, double& rlon)
+{
+    const double cos_lat = cosd(lat), turned = (lon - r.south_lon) * deg_to_rad;
+    const double px = cos_lat * std::cos(turned), py = cos_lat * std::sin(turned), pz = sind(lat);
+    const double qx = -px * r.sin_south + pz * r.cos_south;
+    const double qz = std::clamp(-px * r.cos_south - pz * r.sin_south, -1.0, 1.0);
+    rlat = std::asin(qz) * rad_to_deg;
+    rlon = wrap180(std::atan2(py, qx) * rad_to_deg - r.angle);
+}
+
+void unrotate(const Rotation& r, double rlat, double rlon, double& lat, double& lon)
+{
+    const double cos_rlat = cosd(rlat), turned = (rlon + r.angle) * deg_to_rad;
+    const double qx = cos_rlat * std::cos(turned), qy = cos_rlat * std::sin(turned), qz = sind(rlat);
+    const double px = -qx * r.sin_south - qz * r.cos_south;
+    const double pz = std::clamp(qx * r.cos_south - qz * r.sin_south, -1.0, 1.0);
+    lat = std::asin(pz) * rad_to_deg;
+    lon = wrap180(std::atan2(qy, px) * rad_to_deg + r.south_lon);
+}
+
+int rotated_forward(double lat, double dlon, double& x, double& y)
+{
+    double rlon;
+    rotate(st.derived.rotation, lat, dlon + st.derived.plon, y, rlon);
+    x = wrap180(rlon - st.derived.centre_rlon);
+    return 1;
+}
+
+int rotated_inverse(double x, double y, double& lat, double& lon)
+{
+    if (y < -90.0 || y > 90.0) return 0;
+    unrotate(st.derived.rotation, y, x + st.derived.centre_rlon, lat, lon);
     return 1;
 }
 
@@ -567,6 +670,8 @@ constexpr Projection projections[] = {
     {7, mollweide_forward, mollweide_inverse, Kind::earth},
     {8, lambert_az_forward, lambert_az_inverse, Kind::earth},
     {9, satellite_forward, satellite_inverse, Kind::earth},
+    {MAP_GAUSSIAN, gaussian_forward, gaussian_inverse, Kind::earth},
+    {MAP_ROTATED, rotated_forward, rotated_inverse, Kind::earth},
     {20, chart_forward, chart_inverse, Kind::chart},
     {22, logp_forward, logp_inverse, Kind::diagram},
     {23, hodograph_forward, hodograph_inverse, Kind::hodograph},
@@ -671,6 +776,20 @@ void ensure_derived()
     switch (active->code) {
     case 1: d.valid = d.polar_factor > tiny; break;
     case 4: derive_lambert(d); break;
+    case MAP_GAUSSIAN: {
+        const float n = dom.param[0];
+        d.gauss = n >= 1.0f && n <= MAP_MAX_GAUSSIAN_N && n == std::floor(n) ? MAP_gaussian_lats(static_cast<int>(n))
+                                                                              : nullptr;
+        d.valid = d.gauss != nullptr;
+        break;
+    }
+    case MAP_ROTATED: {
+        d.rotation = rotation_of(dom);
+        d.valid = d.rotation.valid;
+        double rlat = 0.0;
+        if (!is_missing(dom.clat) && !is_missing(dom.clon)) rotate(d.rotation, dom.clat, dom.clon, rlat, d.centre_rlon);
+        break;
+    }
     default: break;
     }
     if (active->kind != Kind::earth && active->kind != Kind::none) derive_diagram(d, active->kind);
@@ -1085,7 +1204,7 @@ float MAP_dir_adj(float dir, float x, float y)
     ensure_derived();
     int code = active->code;
     if (rotates_with_pole(code)) return static_cast<float>(wrap360(dir - st.derived.hemisphere * pole_angle(x, y)));
-    if (code == 9) {
+    if (code == 9 || code == MAP_ROTATED) {
         double step_x, step_y;
         if (!plane_step(dir, x, y, step_x, step_y)) return missing;
         return static_cast<float>(wrap360(std::atan2(step_x, step_y) * rad_to_deg));
@@ -1100,7 +1219,7 @@ float MAP_undir_adj(float dir, float x, float y)
     ensure_derived();
     int code = active->code;
     if (rotates_with_pole(code)) return static_cast<float>(wrap360(dir + st.derived.hemisphere * pole_angle(x, y)));
-    if (code == 9) {
+    if (code == 9 || code == MAP_ROTATED) {
         // Express the plane direction in the local north and east steps and read off its bearing.
         double north_x, north_y, east_x, east_y;
         if (!plane_step(0.0, x, y, north_x, north_y) || !plane_step(90.0, x, y, east_x, east_y)) return missing;
@@ -1140,6 +1259,108 @@ float MAP_factor(float lat, float /*lon*/)
         return static_cast<float>(std::fabs(d.cone * rho / (earth_rad * cos_lat)));
     }
     return 1.0f;
+}
+
+bool MAP_is_earth(int proj) { return (proj >= 1 && proj <= 9) || proj == MAP_GAUSSIAN || proj == MAP_ROTATED; }
+
+namespace {
+
+// The roots of P_2n by Newton steps on the colatitude, which keeps full precision near the
+// poles where the cosine flattens. The starting guess is close enough that a few steps reach
+// the last bit; the southern half mirrors the northern one.
+std::vector<double> compute_gaussian_lats(int n)
+{
+    const int degree = 2 * n;
+    std::vector<double> lats(static_cast<std::size_t>(degree));
+    for (int k = 0; k < n; ++k) {
+        double theta = pi * (k + 0.75) / (degree + 0.5);
+        bool last_step = false;
+        for (int step_count = 0; step_count < 30; ++step_count) {
+            const double x = std::cos(theta);
+            double p_prev = 1.0, p = x;
+            for (int j = 1; j < degree; ++j) {
+                // P_{j+1} = x P_j + j / (j + 1) (x P_j - P_{j-1}): the division stays off the
+                // chain of dependent steps.
+                const double xp = x * p;
+                const double p_next = xp + (static_cast<double>(j) / (j + 1.0)) * (xp - p_prev);
+                p_prev = p;
+                p = p_next;
+            }
+            // d/dtheta P(cos theta) = -degree (P_{degree-1} - x P) / sin theta
+            const double slope = -degree * (p_prev - x * p) / std::sin(theta);
+            const double step = p / slope;
+            theta -= step;
+            // Newton doubles the correct digits: one step after 1e-9 reaches the last bit.
+            if (last_step) break;
+            last_step = std::fabs(step) < 1e-9;
+        }
+        // The exact ratio, not rad_to_deg: these latitudes must hold to the last bit.
+        lats[static_cast<std::size_t>(k)] = 90.0 - theta * (180.0 / std::numbers::pi);
+        lats[static_cast<std::size_t>(degree - 1 - k)] = -lats[static_cast<std::size_t>(k)];
+    }
+    return lats;
+}
+
+struct GaussianCache {
+    int n = 0;
+    std::shared_ptr<const std::vector<double>> lats;
+};
+
+}  // namespace
+
+std::shared_ptr<const std::vector<double>> MAP_gaussian_lats(int n)
+{
+    if (n < 1 || n > MAP_MAX_GAUSSIAN_N) return nullptr;
+    // A few recent grids: switching between two domains must not recompute the roots.
+    static GaussianCache cache[4];
+    static int next_slot = 0;
+    for (const GaussianCache& entry : cache)
+        if (entry.n == n) return entry.lats;
+    GaussianCache& slot = cache[next_slot];
+    next_slot = (next_slot + 1) % 4;
+    slot.lats = std::make_shared<const std::vector<double>>(compute_gaussian_lats(n));
+    slot.n = n;
+    return slot.lats;
+}
+
+int MAP_gaussian_row(int n, double lat)
+{
+    const auto lats = MAP_gaussian_lats(n);
+    if (!lats || !std::isfinite(lat)) return -1;
+    const std::vector<double>& g = *lats;
+    const int below = static_cast<int>(std::upper_bound(g.begin(), g.end(), lat, std::greater<double>()) - g.begin());
+    int best = -1;
+    double best_gap = 0.0;
+    for (int k : {below - 1, below}) {
+        if (k < 0 || k >= static_cast<int>(g.size())) continue;
+        const double gap = std::fabs(g[static_cast<std::size_t>(k)] - lat);
+        if (best < 0 || gap < best_gap) {
+            best = k;
+            best_gap = gap;
+        }
+    }
+    return best >= 0 && best_gap <= 0.1 * (180.0 / g.size()) ? best : -1;
+}
+
+void MAP_rotate(const Domain* dom, double lat, double lon, double* rlat, double* rlon)
+{
+    if (!dom || !rlat || !rlon) return;
+    rotate(rotation_of(*dom), lat, lon, *rlat, *rlon);
+}
+
+void MAP_unrotate(const Domain* dom, double rlat, double rlon, double* lat, double* lon)
+{
+    if (!dom || !lat || !lon) return;
+    unrotate(rotation_of(*dom), rlat, rlon, *lat, *lon);
+}
+
+int MAP_periodic_columns(const Domain* dom)
+{
+    if (!dom || (dom->proj != 2 && dom->proj != MAP_GAUSSIAN && dom->proj != MAP_ROTATED) || dom->nx < 2 ||
+        is_missing(dom->dx) || !(dom->dx > 0.0f))
+        return 0;
+    const double turn = static_cast<double>(dom->dx) * dom->nx;
+    return std::fabs(turn - 360.0) <= 0.01 * dom->dx ? dom->nx : 0;
 }
 
 void MAP_set_plot_limit(int val) { st.grid_limit = val; }

@@ -3,9 +3,12 @@
 // Plane units are hundreds of kilometres; angles are degrees; -9999 marks a missing value.
 #pragma once
 
+#include <memory>
+#include <vector>
+
 // A map domain. DOM_init sets proj, nx, ny to -9999, every float to -9999.0, ellipse to 0.
 struct Domain {
-    int proj;        // projection code (1-9 earth, 20-25 charts, 40-44 diagrams, 99 pixel); -9999 none
+    int proj;        // projection code (1-11 earth, 20-25 charts, 40-44 diagrams, 99 pixel); -9999 none
     float plat;      // projection pole / tangent latitude; -9999 = use clat
     float plon;      // projection central longitude; -9999 = use clon
     float param[5];  // true latitudes, satellite distance, scan flag; -9999 = default
@@ -17,6 +20,48 @@ struct Domain {
     int ny;          // number of grid rows
     int ellipse;     // 0 spherical earth; non-zero ellipsoidal earth (satellite view)
 };
+
+// The two latitude/longitude codes beside plain latitude/longitude (2):
+//
+// 10  Gaussian latitude/longitude. param[0] = N, the number of latitude circles between a pole
+//     and the equator. x is the longitude offset from plon in degrees, as on code 2; y is the
+//     row coordinate, in degrees, that puts the 2N Gaussian latitudes at equal steps of 90/N:
+//     Gaussian latitude k (0 the northernmost) has y = 90 - (k + 1/2) 90/N, and y runs
+//     linearly between neighbouring latitudes (and on to the poles at +-90). dy = 90/N; dx is
+//     the longitude step; clat is the true latitude of the centre.
+// 11  Rotated latitude/longitude. param[0], param[1] = latitude and longitude of the southern
+//     pole of the rotated system (missing: -90 and 0, no rotation); param[2] = angle (degrees,
+//     missing = 0) by which the rotated system is then turned eastward about its own polar
+//     axis, so that a point's rotated longitude is that before the turn less the angle. The
+//     earth is first turned by param[1] about the polar axis, then by 90 + param[0] along the
+//     turned zero meridian.
+//     x is the rotated longitude less that of the centre (clat, clon: geographic), in degrees;
+//     y the rotated latitude. dx, dy are rotated degrees.
+inline constexpr int MAP_GAUSSIAN = 10;
+inline constexpr int MAP_ROTATED = 11;
+// Largest Gaussian N accepted (operational grids reach a few thousand).
+inline constexpr int MAP_MAX_GAUSSIAN_N = 8192;
+
+// True for the codes whose inputs are latitude and longitude (1-11).
+bool MAP_is_earth(int proj);
+
+// The 2n Gaussian latitudes (degrees, north to south) of the grid with n latitude circles
+// between a pole and the equator: the roots of the Legendre polynomial of degree 2n, exact to
+// double precision. Null (with a message) for n outside 1..MAP_MAX_GAUSSIAN_N.
+std::shared_ptr<const std::vector<double>> MAP_gaussian_lats(int n);
+// Index (0 northernmost) of the Gaussian latitude of n nearest lat, or -1 when lat lies more
+// than a tenth of a row from every one of them.
+int MAP_gaussian_row(int n, double lat);
+
+// Rotated latitude/longitude (degrees, -180..180) of a geographic point under the rotation in
+// param[0..2] of dom, as on code 11, and back.
+void MAP_rotate(const Domain* dom, double lat, double lon, double* rlat, double* rlon);
+void MAP_unrotate(const Domain* dom, double rlat, double rlon, double* lat, double* lon);
+
+// Number of columns in one turn of the earth when the domain's columns wrap around it (a
+// latitude/longitude, Gaussian or rotated grid whose nx columns span 360 degrees: column nx
+// is column 0 again), else 0.
+int MAP_periodic_columns(const Domain* dom);
 
 // Plane extent of a domain (or of the output device for MAP_set_view).
 struct MAP_limits {

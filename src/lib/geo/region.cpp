@@ -51,6 +51,7 @@ constexpr Keyword keywords[] = {
     {"xlogy", 5, 22},  {"xlogp", 5, 22},  {"cat", 3, 24},   {"skewt", 5, 40}, {"ema", 3, 42},
     {"teph", 4, 43},   {"rteph", 5, 44},  {"therm", 5, 40}, {"stuve", 5, 41}, {"hodo", 4, 23},
     {"vert", 4, 22},   {"xp", 0, 25},     {"zoom", 4, 50},  {"size", 4, 51},  {"miss", 0, -9999},
+    {"gauss", 5, MAP_GAUSSIAN}, {"rotll", 5, MAP_ROTATED},
 };
 
 struct ProjName {
@@ -62,6 +63,7 @@ constexpr ProjName proj_names[] = {
     {1, "pstereo"}, {2, "latlon"}, {3, "merc"},  {4, "lamb"},   {5, "ortho"},  {6, "gnom"},  {7, "moll"},
     {8, "lambaz"},  {9, "sat"},    {20, "xy"},   {21, "xz"},    {22, "xlogp"}, {23, "polar"}, {24, "cat"},
     {40, "skewt"},  {41, "stuve"}, {42, "ema"},  {50, "zoom"},  {99, "pixel"},
+    {MAP_GAUSSIAN, "gauss"}, {MAP_ROTATED, "rotll"},
 };
 
 struct BuiltIn {
@@ -361,6 +363,9 @@ bool read_proj_item(const std::string& item, Domain* domain)
         next = 2;
     }
     const std::size_t values = parts.size() - next;
+    // A Gaussian grid has no pole to give: its one value is N.
+    if (values == 1 && code == MAP_GAUSSIAN)
+        return trimmed(parts[next]).empty() || read_float(parts[next], &domain->param[0]);
     if (values == 1) return trimmed(parts[next]).empty() || read_float(parts[next], &domain->plon);
     float* targets[] = {&domain->plat, &domain->plon, &domain->param[0], &domain->param[1],
                         &domain->param[2], &domain->param[3]};
@@ -419,7 +424,7 @@ int apply_layout(const std::vector<std::string>& items, const int* fields, int n
     if (item != items.size()) return 1;
     // On a map (polar stereographic when no keyword is given) a centre beyond a pole means
     // the items were meant for another layout, as "lc,40,-100,25,17,0.5" is P,LAT,LON,NX,NY,DX.
-    const bool on_earth = work.proj == -9999 || (work.proj >= 1 && work.proj <= 9);
+    const bool on_earth = work.proj == -9999 || MAP_is_earth(work.proj);
     if (on_earth && work.clat != missing && std::fabs(work.clat) > 90.0f) return 1;
     *domain = work;
     return result == DOM_DECODE_REGION ? -DOM_DECODE_REGION : 0;

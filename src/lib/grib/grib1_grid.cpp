@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "grib1_internal.hpp"
+#include "grib2_internal.hpp"
 #include "maptran.hpp"
 #include "mess.hpp"
 #include "region.hpp"
@@ -72,7 +73,15 @@ int projected_centre(Domain* dom, float la1, float lo1, int xsign, int ydir) {
     return 0;
 }
 
-int latlon_grid(const unsigned char* g, Grib1Context& c, Domain* dom, bool thinned) {
+// GRIB edition 1 floating point (IBM single precision) of the rotation angle.
+double ibm_float(const unsigned char* p) {
+    const int sign = (p[0] & 0x80) ? -1 : 1;
+    const int exponent = (p[0] & 0x7f) - 64;
+    const unsigned mantissa = u24(p + 1);
+    return sign * std::ldexp(double(mantissa), 4 * exponent - 24);
+}
+
+int latlon_grid(const unsigned char* g, std::size_t len, int rep, Grib1Context& c, Domain* dom, bool thinned) {
     const float la1 = deg24(g + 10), lo1 = deg24(g + 13), la2 = deg24(g + 17), lo2 = deg24(g + 20);
     const int res = g[16];
     const unsigned di = u16(g + 23), dj = u16(g + 25);
@@ -82,10 +91,13 @@ int latlon_grid(const unsigned char* g, Grib1Context& c, Domain* dom, bool thinn
     float span = xsign * (lo2 - lo1);
     if (span < 0) span += 360.0f;
     float dx, dy;
-    if ((res & 0x80) && di != 0xffff && !thinned)
+    // The increment is rounded to millidegrees (2.8125 is sent as 2.812): when the corners
+    // agree with it, their spacing is the exact one.
+    const float corner_dx = dom->nx > 1 ? span / float(dom->nx - 1) : 0.0f;
+    if ((res & 0x80) && di != 0xffff && !thinned && std::fabs(corner_dx - di / 1000.0f) > 0.0011f)
         dx = di / 1000.0f;
     else
-        dx = dom->nx > 1 ? span / float(dom->nx - 1) : 0.0f;
+        dx = corner_dx;
     if ((res & 0x80) && dj != 0xffff)
         dy = dj / 1000.0f;
     else
@@ -96,6 +108,73 @@ int latlon_grid(const unsigned char* g, Grib1Context& c, Domain* dom, bool thinn
     dom->dy = dy;
     dom->clon = wrap180(lo1 + xsign * dx * (dom->nx - 1) / 2.0f);
     dom->clat = la1 + c.ydir * dy * (dom->ny - 1) / 2.0f;
+    // Thinned rows around the whole earth (the last point one step short of 360 degrees on
+    // from the first) each wrap.
+    c.thin_periodic = thinned && dom->nx > 1 && std::fabs(double(span) * dom->nx / (dom->nx - 1) - 360.0) < 0.01;
+    if (rep == 4) {
+        MESS_print(M_debug, "Gaussian Grid\n");
+        if (g2_gaussian_domain(int(dj), la1, la2, std::uint64_t(dom->ny), dom) < 0) return 0;
+    } else if (rep == 10) {
+        MESS_print(M_debug, "Rotated Lat-Lon Grid\n");
+        if (len < 42) return 0;
+        const double angle = ibm_float(g + 38);
+        if (!std::isfinite(angle) || std::fabs(angle) > 1080) return 0;
+        dom->proj = MAP_ROTATED;
+        dom->param[0] = deg24(g + 32);
+        dom->param[1] = wrap180(deg24(g + 35));
+        dom->param[2] = float(angle);
+        dom->plat = dom->plon = 0;
+        // The corners are rotated coordinates; the centre is geographic.
+        double clat = 0, clon = 0;
+        MAP_unrotate(dom, dom->clat, dom->clon, &clat, &clon);
+        dom->clat = float(clat);
+        dom->clon = float(clon);
+    }
+    return 1;
+}
+
+// Type 90: the satellite view. Scan angles count from the sub-satellite point (Xp, Yp grid
+// lengths from the sector's origin Xo, Yo); the earth's disc is dx by dy grid lengths across,
+// seen from Nr earth radii.
+int space_view_grid(const unsigned char* g, std::size_t len, Grib1Context& c, Domain* dom) {
+    if (len < 38) return 0;
+    MESS_print(M_debug, "Space View Grid\n");
+    const float lap = deg24(g + 10), lop = deg24(g + 13);
+    const double disc_x = u24(g + 17), disc_y = u24(g + 20);
+    const double xp = u16(g + 23), yp = u16(g + 25);
+    const double orientation = deg24(g + 28);
+    const double nr = u24(g + 31) / 1e6;
+    const double xo = u16(g + 34), yo = u16(g + 36);
+    if (disc_x < 1 || disc_y < 1 || !(nr > 1.0) || std::fabs(lap) > 1e-3f || orientation != 0 || c.jconsec) {
+        MESS_print(M_error, "GRIB_GDB: space view of a %g x %g disc from %g radii, turned %g, is not supported\n",
+                   disc_x, disc_y, nr, orientation);
+        return 0;
+    }
+    dom->proj = 9;
+    dom->ellipse = (g[16] & 0x40) ? 1 : 0;  // oblate spheroid flag
+    dom->plat = 0;
+    dom->plon = wrap180(lop);
+    const double distance = nr * (dom->ellipse ? 63.781368 : 63.7122);
+    dom->param[0] = float(distance);
+    dom->param[1] = 1;  // plane in scan angles
+    const double disc_angle = 2.0 * std::asin(1.0 / nr);
+    const double rx = disc_angle / disc_x, ry = disc_angle / disc_y;
+    dom->dx = float(rx * distance);
+    dom->dy = float(ry * distance);
+    const double xs = c.xneg ? -1.0 : 1.0, ys = c.ydir > 0 ? -1.0 : 1.0;
+    const double cx = xs * ((dom->nx - 1) / 2.0 + xo - xp) * rx * distance;
+    const double cy = ys * (yp - ((dom->ny - 1) / 2.0 + yo)) * ry * distance;
+    Domain probe = *dom;
+    probe.clat = 0;
+    probe.clon = dom->plon;
+    ActiveDomain active(probe);
+    float clat, clon;
+    if (!MAP_untran(float(cx), float(cy), &clat, &clon)) {
+        MESS_print(M_error, "GRIB_GDB: the centre of the space view misses the earth\n");
+        return 0;
+    }
+    dom->clat = clat;
+    dom->clon = clon;
     return 1;
 }
 
@@ -238,7 +317,11 @@ int grib1_gdb(const Grib1Sections& s, GRD_report* grd) {
     unsigned nx = u16(g + 6), ny = u16(g + 8);
     MESS_print(M_debug, "Grid description block\n");
     MESS_print(M_debug, "Grid type: %d\n", rep);
-    if (rep != 0 && rep != 1 && rep != 3 && rep != 5) {
+    if (rep == 50 || rep == 60 || rep == 70 || rep == 80) {
+        MESS_print(M_warn, "GRIB_GDB: spectral coefficients, not a grid (representation %d)\n", rep);
+        return 0;
+    }
+    if (rep != 0 && rep != 1 && rep != 3 && rep != 4 && rep != 5 && rep != 10 && rep != 90) {
         MESS_print(M_warn, "GRIB_GDB: grid representation %d is not supported\n", rep);
         return 0;
     }
@@ -250,7 +333,8 @@ int grib1_gdb(const Grib1Sections& s, GRD_report* grd) {
     MESS_print(M_debug, c.ydir > 0 ? "Gridpoint direction: %x : south to north\n"
                                    : "Gridpoint direction: %x : north to south\n", mode);
     c.thin.clear();
-    const bool thinned = pvpl != 0 && pvpl != 255 && nx == 0xffff && rep == 0;
+    c.thin_periodic = false;
+    const bool thinned = pvpl != 0 && pvpl != 255 && nx == 0xffff && (rep == 0 || rep == 4 || rep == 10);
     if (thinned) {
         // The row list follows the vertical coordinates, if any.
         const std::size_t at = std::size_t(pvpl - 1) + 4 * std::size_t(nv);
@@ -280,8 +364,11 @@ int grib1_gdb(const Grib1Sections& s, GRD_report* grd) {
     dom.ny = int(ny);
     int ok;
     switch (rep) {
-    case 0: ok = latlon_grid(g, c, &dom, thinned); break;
+    case 0:
+    case 4:
+    case 10: ok = latlon_grid(g, len, rep, c, &dom, thinned); break;
     case 1: ok = mercator_grid(g, c, &dom); break;
+    case 90: ok = space_view_grid(g, len, c, &dom); break;
     default: ok = conic_grid(g, len, rep, c, &dom); break;
     }
     if (ok != 1) {
@@ -350,7 +437,23 @@ void place_line(const Grib1Context& c, const Layout& lay, float* out, int nx, in
         for (int t = 0; t < n && k + t < nx; ++t) dst[rev ? nx - 1 - k - t : k + t] = line[t];
         return;
     }
-    if (!c.thin.empty() && n != nx) {
+    if (!c.thin.empty() && n != nx && c.thin_periodic && n > 0) {
+        // A row around the earth: column i lies i n / nx points along it, the last point
+        // leading back to the first.
+        const float inv = 1.0f / float(nx);
+        int k = 0, rem = 0;
+        for (int i = 0; i < nx; ++i) {
+            const float a = line[k], b = line[k + 1 < n ? k + 1 : 0];
+            stretch[i] = (a == GRD_MISSING || b == GRD_MISSING) ? GRD_MISSING : a + float(rem) * inv * (b - a);
+            rem += n;
+            if (rem >= nx) {
+                rem -= nx;
+                ++k;
+            }
+        }
+        line = stretch;
+        n = nx;
+    } else if (!c.thin.empty() && n != nx) {
         // Thinned row: spread the n points linearly over the nx columns.
         if (n <= 0) {
             std::fill(stretch, stretch + nx, GRD_MISSING);
@@ -416,6 +519,7 @@ int grib1_bdb(const Grib1Sections& s, GRD_report* grd) {
             c.bitmap.clear();
             c.bitmap_bits = 0;
             c.thin.clear();
+            c.thin_periodic = false;
         }
     } cleanup{c};
     if (!s.bds) return -1;

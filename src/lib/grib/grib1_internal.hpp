@@ -98,6 +98,7 @@ struct Grib1Context {
     int jconsec = 0;       // points consecutive along columns
     int xalt = 0;          // adjacent rows scanned in opposite directions
     std::vector<int> thin; // points per scanned row of a thinned grid (empty: not thinned)
+    bool thin_periodic = false;  // thinned rows that each go once around the earth
     std::vector<unsigned char> bitmap;  // bit map bits, most significant first (empty: none)
     std::size_t bitmap_bits = 0;
     std::size_t bitmap_next = 0;        // GRIB_BMB_read position

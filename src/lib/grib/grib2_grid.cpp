@@ -1,5 +1,7 @@
-// GRIB edition 2 grid definition section: latitude/longitude (regular or with thinned rows),
-// Mercator, polar stereographic and Lambert conformal grids into a Domain.
+// GRIB edition 2 grid definition section: latitude/longitude, rotated latitude/longitude and
+// Gaussian grids (regular or with thinned rows), Mercator, polar stereographic, Lambert
+// conformal and space-view grids into a Domain. Spherical-harmonic fields are named and refused.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -60,10 +62,46 @@ struct AngleUnit {
     double operator()(std::int64_t v) const { return double(v) * scale; }
 };
 
-int lat_lon_grid(const unsigned char* s, std::size_t slen, G2State& st, std::uint64_t* nx_out,
+}  // namespace
+
+int g2_gaussian_domain(int n, double lat1, double lat2, std::uint64_t ny, Domain* dv) {
+    const auto lats = MAP_gaussian_lats(n);
+    if (!lats) {
+        MESS_print(M_error, "GRIB_GDS: Gaussian grid of N = %d is not supported\n", n);
+        return -1;
+    }
+    const int k1 = MAP_gaussian_row(n, lat1), k2 = MAP_gaussian_row(n, lat2);
+    if (k1 < 0 || k2 < 0) {
+        MESS_print(M_error, "GRIB_GDS: latitudes %g and %g are not both Gaussian latitudes of N = %d\n", lat1, lat2,
+                   n);
+        return -1;
+    }
+    const int first = std::min(k1, k2), last = std::max(k1, k2);
+    if (std::uint64_t(last - first + 1) != ny) {
+        MESS_print(M_error, "GRIB_GDS: %llu rows between Gaussian latitudes %g and %g of N = %d\n",
+                   (unsigned long long)ny, lat1, lat2, n);
+        return -1;
+    }
+    const std::vector<double>& g = *lats;
+    // The centre lies half way between the outer rows in the row coordinate: on a row, or
+    // half way between two.
+    const int mid = (first + last) / 2;
+    dv->clat = float((first + last) % 2 == 0 ? g[std::size_t(mid)] : (g[std::size_t(mid)] + g[std::size_t(mid) + 1]) / 2);
+    dv->proj = MAP_GAUSSIAN;
+    dv->param[0] = float(n);
+    dv->dy = float(90.0 / n);
+    return 0;
+}
+
+namespace {
+
+int lat_lon_grid(int tmpl, const unsigned char* s, std::size_t slen, G2State& st, std::uint64_t* nx_out,
                  std::uint64_t* ny_out, double* first_lat, double* first_lon, double* dlon) {
     G2Grid& g = st.grid;
-    if (slen < 72) return -1;
+    // Template 3.1 carries the rotation after the octets it shares with 3.0; the row list of a
+    // thinned grid follows.
+    const std::size_t list_at = tmpl == 1 ? 84 : 72;
+    if (slen < list_at) return -1;
     std::uint64_t nx = g2_u32(s + 30), ny = g2_u32(s + 34);
     AngleUnit unit;
     const std::uint32_t basic = g2_u32(s + 38), subdiv = g2_u32(s + 42);
@@ -93,7 +131,7 @@ int lat_lon_grid(const unsigned char* s, std::size_t slen, G2State& st, std::uin
         // Thinned rows: the point counts follow the template.
         const int width = s[10];
         if ((width != 1 && width != 2 && width != 4) || ny == 0 || ny > G2_MAX_POINTS ||
-            72 + ny * std::uint64_t(width) > slen) {
+            list_at + ny * std::uint64_t(width) > slen) {
             MESS_print(M_error, "GRIB_GDS: thinned grid without a usable row list\n");
             return -1;
         }
@@ -101,7 +139,7 @@ int lat_lon_grid(const unsigned char* s, std::size_t slen, G2State& st, std::uin
         g.rows.resize(std::size_t(ny));
         std::uint64_t total = 0, longest = 0;
         for (std::size_t r = 0; r < ny; ++r) {
-            const unsigned char* p = s + 72 + r * std::size_t(width);
+            const unsigned char* p = s + list_at + r * std::size_t(width);
             const std::uint64_t n = width == 1 ? p[0] : width == 2 ? g2_u16(p) : g2_u32(p);
             if (n > G2_MAX_POINTS) return -1;
             g.rows[r] = int(n);
@@ -126,6 +164,36 @@ int lat_lon_grid(const unsigned char* s, std::size_t slen, G2State& st, std::uin
     dv.clon = float(wrap180(west + span / 2));
     dv.clat = float((lat1 + lat2) / 2);
     dv.plon = dv.clon;
+    // Thinned rows around the whole earth (the last point one step short of 360 degrees from
+    // the first) wrap: each row is expanded periodically.
+    g.periodic_rows = !g.rows.empty() && nx > 1 && std::fabs(span * double(nx) / double(nx - 1) - 360.0) < 1e-3;
+    if (tmpl == 40) {
+        MESS_print(M_debug, "Gaussian Grid\n");
+        const std::uint32_t n = g2_u32(s + 67);
+        if (n > std::uint32_t(MAP_MAX_GAUSSIAN_N) ||
+            g2_gaussian_domain(int(n), lat1, lat2, ny, &dv) < 0)
+            return -1;
+    } else if (tmpl == 1) {
+        MESS_print(M_debug, "Rotated Lat-lon Grid\n");
+        // The corners and spacing are rotated coordinates; the centre is geographic.
+        const double south_lat = unit(g2_s32(s + 72)), south_lon = unit(g2_s32(s + 76));
+        const double angle = g2_ieee(s + 80);
+        if (std::fabs(south_lat) > kLatLimit || std::fabs(south_lon) > kLonLimit || !std::isfinite(angle) ||
+            std::fabs(angle) > kLonLimit) {
+            MESS_print(M_error, "GRIB_GDS: rotation pole %g %g, angle %g lie off the globe\n", south_lat, south_lon,
+                       angle);
+            return -1;
+        }
+        dv.proj = MAP_ROTATED;
+        dv.param[0] = float(south_lat);
+        dv.param[1] = float(wrap180(south_lon));
+        dv.param[2] = float(angle);
+        dv.plat = dv.plon = 0;
+        double clat = 0, clon = 0;
+        MAP_unrotate(&dv, (lat1 + lat2) / 2, west + span / 2, &clat, &clon);
+        dv.clat = float(clat);
+        dv.clon = float(clon);
+    }
     MESS_print(M_debug, "Lat-lon Grid\n");
     *nx_out = nx;
     *ny_out = ny;
@@ -204,6 +272,73 @@ int projected_grid(int tmpl, const unsigned char* s, std::size_t slen, G2State& 
     return 0;
 }
 
+// Template 3.90: the satellite view. The grid counts scan angles from the sub-satellite point
+// (Xp, Yp, thousandths of a grid length from the sector's origin Xo, Yo); the earth's disc is
+// dx by dy grid lengths across, seen from Nr earth radii.
+int space_view_grid(const unsigned char* s, std::size_t slen, G2State& st, std::uint64_t* nx_out,
+                    std::uint64_t* ny_out, double* first_lat, double* first_lon) {
+    G2Grid& g = st.grid;
+    if (slen < 80) return -1;
+    const std::uint64_t nx = g2_u32(s + 30), ny = g2_u32(s + 34);
+    const double lap = double(g2_s32(s + 38)) * 1e-6, lop = double(g2_s32(s + 42)) * 1e-6;
+    const double disc_x = g2_u32(s + 47), disc_y = g2_u32(s + 51);
+    const double xp = g2_u32(s + 55) / 1000.0, yp = g2_u32(s + 59) / 1000.0;
+    g.scan = s[63];
+    const double orientation = double(g2_s32(s + 64)) * 1e-3;
+    const double nr = g2_u32(s + 68) / 1e6;
+    const double xo = g2_u32(s + 72), yo = g2_u32(s + 76);
+    g.rows.clear();
+    MESS_print(M_debug, "Space View Grid\n");
+    if (disc_x < 1 || disc_y < 1 || !(nr > 1.0) || nr > 1000.0 || std::fabs(lap) > 1e-3 || std::fabs(lop) > 360.0) {
+        MESS_print(M_error, "GRIB_GDS: space view of a %g x %g disc from %g radii over %g %g\n", disc_x, disc_y, nr,
+                   lap, lop);
+        return -1;
+    }
+    if (orientation != 0.0 || (g.scan & 0x20)) {
+        MESS_print(M_error, "GRIB_GDS: space view turned by %g degrees or scanned by columns is not supported\n",
+                   orientation);
+        return -1;
+    }
+    // Earth shapes 2, 4, 5, 8 and 9 and the custom ellipsoids are oblate; 0 and 6 are spheres.
+    const int shape = s[14];
+    Domain& dv = g.dv;
+    dv.proj = 9;
+    dv.ellipse = shape == 0 || shape == 6 ? 0 : 1;
+    dv.plat = 0;
+    dv.plon = float(wrap180(lop));
+    const double radius = dv.ellipse ? 63.781368 : 63.7122;
+    const double distance = nr * radius;
+    dv.param[0] = float(distance);
+    dv.param[1] = 1;  // plane in scan angles
+    const double disc_angle = 2.0 * std::asin(1.0 / nr);
+    const double rx = disc_angle / disc_x, ry = disc_angle / disc_y;
+    dv.dx = float(rx * distance);
+    dv.dy = float(ry * distance);
+    dv.nx = int(std::min<std::uint64_t>(nx, G2_MAX_POINTS));
+    dv.ny = int(std::min<std::uint64_t>(ny, G2_MAX_POINTS));
+    *nx_out = nx;
+    *ny_out = ny;
+    // Columns run east (westward when scanned backwards), rows south unless scanned north.
+    const double xs = (g.scan & 0x80) ? -1.0 : 1.0, ys = (g.scan & 0x40) ? -1.0 : 1.0;
+    const double cx = xs * ((double(nx) - 1) / 2 + xo - xp) * rx * distance;
+    const double cy = ys * (yp - ((double(ny) - 1) / 2 + yo)) * ry * distance;
+    Domain probe = dv;
+    probe.clat = 0;
+    probe.clon = dv.plon;
+    ActiveDomain active(probe);
+    float clat = 0, clon = 0, lat1 = 0, lon1 = 0;
+    if (!MAP_untran(float(cx), float(cy), &clat, &clon)) {
+        MESS_print(M_error, "GRIB_GDS: the centre of the space view misses the earth\n");
+        return -1;
+    }
+    dv.clat = clat;
+    dv.clon = clon;
+    MAP_untran(float(xs * (xo - xp) * rx * distance), float(ys * (yp - yo) * ry * distance), &lat1, &lon1);
+    *first_lat = lat1 == -9999.0f ? 0.0 : lat1;
+    *first_lon = lon1 == -9999.0f ? 0.0 : lon1;
+    return 0;
+}
+
 }  // namespace
 
 int grib2_section3(const unsigned char* s, std::size_t slen, G2State& st) {
@@ -220,10 +355,19 @@ int grib2_section3(const unsigned char* s, std::size_t slen, G2State& st) {
     double lat1 = 0, lon1 = 0, dlon = 0;
     int rc;
     switch (tmpl) {
-    case 0: rc = lat_lon_grid(s, slen, st, &nx, &ny, &lat1, &lon1, &dlon); break;
+    case 0:
+    case 1:
+    case 40: rc = lat_lon_grid(tmpl, s, slen, st, &nx, &ny, &lat1, &lon1, &dlon); break;
     case 10:
     case 20:
     case 30: rc = projected_grid(tmpl, s, slen, st, &nx, &ny, &lat1, &lon1); break;
+    case 90: rc = space_view_grid(s, slen, st, &nx, &ny, &lat1, &lon1); break;
+    case 50:
+    case 51:
+    case 52:
+    case 53:
+        MESS_print(M_error, "GRIB_GDS: spectral coefficients, not a grid (template 3.%d)\n", tmpl);
+        return -1;
     default:
         MESS_print(M_error, "GRIB_GDS: grid template %d is not supported\n", tmpl);
         return -1;

@@ -83,6 +83,7 @@ struct G2Layout {
     int scan;                       // scanning mode flags
     const std::vector<int>* rows;   // points per row of a thinned grid, or null
     std::size_t scan_points;        // points in the scan (nx x ny, or the sum of the rows)
+    bool periodic_rows = false;     // thinned rows around the whole earth: expanded periodically
 };
 // Spreads the `packed` compact values at the start of grid (room for nx x ny floats) over
 // the grid: points whose bit-map bit is 0 (bitmap may be null) and points past the packed
@@ -90,6 +91,12 @@ struct G2Layout {
 // 0, or -1 with a message (no memory for a thinned or column-ordered grid).
 int grib2_place_values(float* grid, std::size_t packed, const G2Layout& lay,
                        const unsigned char* bitmap);
+
+// Simple packing on periodic thinned rows scanned from the north-west, no bit map: unpacks
+// each row and expands it into grid (room for nx x ny floats) in one pass. 1 done; 0 the
+// layout is not one of these (nothing written); -1 with a message (data too short).
+int grib2_unpack_simple_rows(const unsigned char* data, std::size_t bytes, int nbits, const G2Scale& scale,
+                             const G2Layout& lay, float* grid);
 
 // Number of set bits among the first nbits bits of bm.
 std::size_t grib2_count_bits(const unsigned char* bm, std::size_t nbits);
@@ -109,6 +116,7 @@ struct G2Grid {
     int nx = 0, ny = 0;
     int scan = 0;
     std::vector<int> rows;     // thinned grid: points per row (empty for a regular grid)
+    bool periodic_rows = false;  // thinned rows that each go once around the earth
     std::size_t npts = 0;      // points in the scan
     int type = 0;              // synthesised grid number
 };
@@ -159,5 +167,8 @@ G2State& grib2_state();
 // message). 0, or -1 with a message.
 int grib2_section3(const unsigned char* s, std::size_t slen, G2State& st);
 int grib2_section4(const unsigned char* s, std::size_t slen, G2State& st);
+// Gaussian rows of N = n from latitude lat1 to lat2 (ny rows) into dv: proj, param[0], dy and
+// clat. 0, or -1 with a message when they are not Gaussian latitudes of n.
+int g2_gaussian_domain(int n, double lat1, double lat2, std::uint64_t ny, Domain* dv);
 // Copies the product, grid and identification of the state into grd and makes the texts.
 void grib2_fill_report(const G2State& st, GRD_report* grd);

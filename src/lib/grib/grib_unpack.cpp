@@ -2,6 +2,9 @@
 // CCSDS, run-length). Every unpacker writes its values compact, in scan order, at the start of
 // the caller's array; placing them on the grid is done afterwards.
 #include <algorithm>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 #include <array>
 #include <utility>
 #include <cstring>
@@ -654,12 +657,161 @@ void stretch_row(const float* v, int n, float* dst, int nx) {
     }
 }
 
+// Column c of a row of n values around the earth, expanded to nx columns, lies at c n / nx
+// points along the row. The position is taken in double precision: the error, below 1e-12,
+// is far inside the 1/nx that separates a fraction from a whole number, and 1e-9 settles
+// columns that fall on a point. v has room for n + 1 values.
+inline void wrap_columns_from(const float* v, int n, float* dst, int nx, int c, int end) {
+    const double per_column = double(n) / double(nx);
+    for (; c < end; ++c) {
+        const double pos = double(c) * per_column + 1e-9;
+        const int i = int(pos);
+        const float f = float(pos - double(i));
+        const float a = v[i], b = v[i + 1];
+        dst[c] = a + f * (b - a);
+    }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QAZ_WRAP_AVX2 1
+// Eight columns at a time without gathers: eight columns span at most eight points (n <= nx),
+// so both neighbours of each come from two loads and a lane permutation. Within a block the
+// offsets r + k n (r the remainder at the block's first column) stay below 9 nx, exact in
+// single precision, and their quotient by nx is off by far less than 1/nx before the floor.
+// stream: write past the caches (a grid far larger than they are, not read again soon).
+__attribute__((target("avx2"))) void wrap_columns_avx2(const float* v, int n, float* dst, int nx, bool stream) {
+    const double per_column = double(n) / double(nx);
+    const float inv = 1.0f / float(nx);
+    const __m256i k_n = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(n));
+    const __m256i nx8 = _mm256_set1_epi32(nx);
+    const __m256 inv8 = _mm256_set1_ps(inv), settle = _mm256_set1_ps(1e-5f);
+    int c = 0;
+    if (stream) {
+        // Up to the first column on a 32-byte boundary one by one; the stores need it.
+        const std::uintptr_t misalign = reinterpret_cast<std::uintptr_t>(dst) & 31;
+        if (misalign % sizeof(float) != 0) stream = false;
+        c = stream ? std::min(nx, int(((32 - misalign) & 31) / sizeof(float))) : 0;
+        wrap_columns_from(v, n, dst, nx, 0, c);
+    }
+    for (; c + 8 <= nx; c += 8) {
+        const int first = int(double(c) * per_column + 1e-9);
+        const int r = int(std::int64_t(c) * n - std::int64_t(first) * nx);
+        const __m256i t = _mm256_add_epi32(_mm256_set1_epi32(r), k_n);
+        const __m256i idx = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(t), inv8), settle));
+        const __m256i rem = _mm256_sub_epi32(t, _mm256_mullo_epi32(idx, nx8));
+        const __m256 f = _mm256_mul_ps(_mm256_cvtepi32_ps(rem), inv8);
+        const __m256 a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(v + first), idx);
+        const __m256 b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(v + first + 1), idx);
+        const __m256 value = _mm256_add_ps(a, _mm256_mul_ps(f, _mm256_sub_ps(b, a)));
+        if (stream)
+            _mm256_stream_ps(dst + c, value);
+        else
+            _mm256_storeu_ps(dst + c, value);
+    }
+    if (stream) _mm_sfence();
+    wrap_columns_from(v, n, dst, nx, c, nx);
+}
+#endif
+
+#ifdef QAZ_WRAP_AVX2
+// 16-bit values starting on a byte boundary, scaled: the same arithmetic as unpack_scaled
+// (double product and sum, then single precision), eight at a time.
+__attribute__((target("avx2"))) void unpack16_scaled_avx2(const unsigned char* p, std::size_t count, double bias,
+                                                        double mult, float* out) {
+    const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m256d bias4 = _mm256_set1_pd(bias), mult4 = _mm256_set1_pd(mult);
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8, p += 16) {
+        const __m128i raw = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), swap);
+        const __m256i wide = _mm256_cvtepu16_epi32(raw);
+        const __m256d lo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(wide));
+        const __m256d hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(wide, 1));
+        _mm_storeu_ps(out + i, _mm256_cvtpd_ps(_mm256_add_pd(bias4, _mm256_mul_pd(lo, mult4))));
+        _mm_storeu_ps(out + i + 4, _mm256_cvtpd_ps(_mm256_add_pd(bias4, _mm256_mul_pd(hi, mult4))));
+    }
+    for (; i < count; ++i, p += 2) out[i] = static_cast<float>(bias + double((unsigned(p[0]) << 8) | p[1]) * mult);
+}
+#endif
+
+void wrap_columns(const float* v, int n, float* dst, int nx, bool stream) {
+#ifdef QAZ_WRAP_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2 && nx <= 16384) {  // the block offsets stay exact in single precision
+        wrap_columns_avx2(v, n, dst, nx, stream);
+        return;
+    }
+#endif
+    wrap_columns_from(v, n, dst, nx, 0, nx);
+}
+
+// Expands a row of n values that goes once around the earth to nx columns (n <= nx) by linear
+// interpolation, the last value leading back to the first. v has room for n + 8 values.
+// may_miss: the row can hold -9999 (missing), which leaves its neighbouring columns missing.
+void wrap_row(float* v, int n, float* dst, int nx, bool may_miss = true, bool stream = false) {
+    if (n <= 0) {
+        fill_constant(dst, std::size_t(nx), GRD_MISSING);
+        return;
+    }
+    if (n >= nx) {
+        std::copy(v, v + nx, dst);
+        return;
+    }
+    v[n] = v[0];
+    wrap_columns(v, n, dst, nx, stream);
+    if (!may_miss || std::find(v, v + n, GRD_MISSING) == v + n) return;
+    // A missing neighbour leaves the column missing.
+    const double per_column = double(n) / double(nx);
+    for (int c = 0; c < nx; ++c) {
+        const int i = int(double(c) * per_column + 1e-9);
+        if (v[i] == GRD_MISSING || v[i + 1] == GRD_MISSING) dst[c] = GRD_MISSING;
+    }
+}
+
 // Is scan row r (0-based, in scan order) running east to west?
 inline bool row_reversed(int scan, int r) {
     return ((scan & 0x80) != 0) != ((scan & 0x10) != 0 && (r & 1) != 0);
 }
 
 }  // namespace
+
+int grib2_unpack_simple_rows(const unsigned char* data, std::size_t bytes, int nbits, const G2Scale& scale,
+                             const G2Layout& lay, float* grid) {
+    // Rows scanned west to east from the north, every point packed, each row around the earth.
+    if (!lay.rows || !lay.periodic_rows || (lay.scan & 0xf0) != 0 || nbits < 0 || nbits > 32) return 0;
+    const std::vector<int>& rows = *lay.rows;
+    const int nx = lay.nx, ny = lay.ny;
+    if (nbits == 0) {
+        fill_constant(grid, std::size_t(nx) * std::size_t(ny), float(scale.bias()));
+        return 1;
+    }
+    if (too_short(bytes, std::uint64_t(nbits) * lay.scan_points)) {
+        MESS_print(M_error, "GRIB_DS: %zu values of %d bits run past the data section\n", lay.scan_points, nbits);
+        return -1;
+    }
+    // Each row is unpacked into a buffer that stays in cache and expanded straight into the
+    // grid: the packed field is never held whole.
+    std::vector<float> row(std::size_t(nx) + 9);
+    // Values run from the reference value up by 2^nbits - 1 steps: only a range that takes
+    // in -9999 can hold the missing value.
+    const double lowest = scale.bias(), highest = scale.bias() + scale.mult() * double((std::uint64_t(1) << nbits) - 1);
+    const bool may_miss = std::min(lowest, highest) <= GRD_MISSING && std::max(lowest, highest) >= GRD_MISSING;
+    // A grid far beyond the caches is written past them.
+    const bool stream = std::size_t(nx) * std::size_t(ny) * sizeof(float) > (std::size_t(16) << 20);
+    std::uint64_t bit = 0;
+    for (int r = 0; r < ny; ++r) {
+        const int n = std::min(rows[std::size_t(r)], nx);
+#ifdef QAZ_WRAP_AVX2
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (n > 0 && nbits == 16 && avx2 && bit % 8 == 0)  // bounds checked above: too_short
+            unpack16_scaled_avx2(data + bit / 8, std::size_t(n), scale.bias(), scale.mult(), row.data());
+        else
+#endif
+        if (n > 0) kScaled[nbits - 1](data, bytes, bit, std::size_t(n), scale.bias(), scale.mult(), row.data());
+        bit += std::uint64_t(rows[std::size_t(r)]) * std::uint64_t(nbits);
+        wrap_row(row.data(), n, grid + std::size_t(r) * std::size_t(nx), nx, may_miss, stream);
+    }
+    return 1;
+}
 
 int grib2_place_values(float* grid, std::size_t packed, const G2Layout& lay,
                        const unsigned char* bitmap) {
@@ -682,16 +834,35 @@ int grib2_place_values(float* grid, std::size_t packed, const G2Layout& lay,
     const int nx = lay.nx, ny = lay.ny;
     const bool north_up = (lay.scan & 0x40) == 0;
     if (lay.rows) {
+        const std::vector<int>& rows = *lay.rows;
+        auto expand = [&](float* v, int n, float* dst) {
+            if (lay.periodic_rows)
+                wrap_row(v, n, dst, nx);
+            else
+                stretch_row(v, n, dst, nx);
+        };
+        std::vector<float> row(std::size_t(nx) + 9);
+        if (north_up) {
+            // Row r ends on grid row r, at or after its packed values, and rows after it are
+            // done first: every packed row is still in place when its turn comes.
+            std::vector<std::size_t> start(std::size_t(ny) + 1, 0);
+            for (int r = 0; r < ny; ++r) start[std::size_t(r) + 1] = start[std::size_t(r)] + std::size_t(rows[std::size_t(r)]);
+            for (int r = ny - 1; r >= 0; --r) {
+                const int n = std::min(rows[std::size_t(r)], nx);
+                std::copy(grid + start[std::size_t(r)], grid + start[std::size_t(r)] + std::size_t(n), row.begin());
+                if (row_reversed(lay.scan, r)) std::reverse(row.begin(), row.begin() + n);
+                expand(row.data(), n, grid + std::size_t(r) * std::size_t(nx));
+            }
+            return 0;
+        }
         std::vector<float> scan(grid, grid + npts);
-        std::vector<float> row;
         std::size_t off = 0;
         for (int r = 0; r < ny; ++r) {
-            const int n = (*lay.rows)[std::size_t(r)];
-            row.assign(scan.begin() + std::ptrdiff_t(off), scan.begin() + std::ptrdiff_t(off + std::size_t(n)));
-            off += std::size_t(n);
-            if (row_reversed(lay.scan, r)) std::reverse(row.begin(), row.end());
-            const int dest = north_up ? r : ny - 1 - r;
-            stretch_row(row.data(), n, grid + std::size_t(dest) * std::size_t(nx), nx);
+            const int n = std::min(rows[std::size_t(r)], nx);
+            std::copy(scan.begin() + std::ptrdiff_t(off), scan.begin() + std::ptrdiff_t(off + std::size_t(n)), row.begin());
+            off += std::size_t(rows[std::size_t(r)]);
+            if (row_reversed(lay.scan, r)) std::reverse(row.begin(), row.begin() + n);
+            expand(row.data(), n, grid + std::size_t(ny - 1 - r) * std::size_t(nx));
         }
         return 0;
     }

@@ -28,7 +28,8 @@ constexpr double kPoleTolerance = 1e-4;
 struct Geometry {
     Domain dom{};
     int nx = 0, ny = 0;
-    bool latlon = false;
+    bool latlon = false;               // latitude/longitude, Gaussian or rotated rows and columns
+    bool periodic = false;             // columns go around the earth: the edges are neighbours
     bool valid = false;
     bool any_bad = false;              // projected: points where the map factor is unusable
     // latitude/longitude grids, per row
@@ -36,7 +37,8 @@ struct Geometry {
     std::vector<float> ky_row;         // (1/hx) dhx/dy = -tan(lat) / a
     std::vector<float> lat_row;
     std::vector<char> pole;            // row at a pole
-    float sy = 0;                      // 1 / hy
+    std::vector<float> sy_row;         // 1 / hy (rows of a Gaussian grid are not evenly spaced)
+    std::vector<float> geo_lat_row;    // rotated grids: geographic latitude per point, for f
     // projected grids, per point
     std::vector<float> sx, sy_pt, kx, ky, lat;
     std::vector<float> lcx, lcy;       // Laplacian: coefficients of dz/dx and dz/dy
@@ -53,7 +55,9 @@ struct Geometry {
     }
     const float* row_sy(int j)
     {
-        return latlon ? sy_const.data() : &sy_pt[static_cast<std::size_t>(j) * nx];
+        if (!latlon) return &sy_pt[static_cast<std::size_t>(j) * nx];
+        std::fill(sy_const.begin(), sy_const.end(), sy_row[j]);
+        return sy_const.data();
     }
     const float* row_kx(int j) { return latlon ? zeros.data() : &kx[static_cast<std::size_t>(j) * nx]; }
     const float* row_ky(int j)
@@ -62,9 +66,34 @@ struct Geometry {
         std::fill(row_b.begin(), row_b.end(), ky_row[j]);
         return row_b.data();
     }
+    float lat_at(int j, int i) const
+    {
+        if (!geo_lat_row.empty()) return geo_lat_row[static_cast<std::size_t>(j) * nx + i];
+        return latlon ? lat_row[j] : lat[static_cast<std::size_t>(j) * nx + i];
+    }
 };
 
 Geometry geo;
+
+// Latitude of each row in the grid's own frame: the plane y of latitude/longitude and rotated
+// grids, the Gaussian latitude of a Gaussian one.
+std::vector<double> row_latitudes(const Domain& d)
+{
+    std::vector<double> lats(static_cast<std::size_t>(d.ny));
+    if (d.proj == 2) {
+        for (int j = 0; j < d.ny; ++j) lats[static_cast<std::size_t>(j)] = grd::latlon_row_lat(d, j);
+        return lats;
+    }
+    MAP_keep_domain keep;
+    MAP_domain(&d);
+    for (int j = 0; j < d.ny; ++j) {
+        float x = 0, y = 0, lat = 0, lon = 0;
+        MAP_grid_tran(0.0f, static_cast<float>(j), &x, &y);
+        if (d.proj == MAP_GAUSSIAN && MAP_untran(x, y, &lat, &lon) == 1) y = lat;
+        lats[static_cast<std::size_t>(j)] = y;
+    }
+    return lats;
+}
 
 void build_latlon(Geometry& g)
 {
@@ -73,10 +102,17 @@ void build_latlon(Geometry& g)
     g.ky_row.assign(g.ny, 0.0f);
     g.lat_row.assign(g.ny, 0.0f);
     g.pole.assign(g.ny, 0);
-    g.sy = static_cast<float>(1.0 / (kKmPerDegree * d.dy));
+    g.sy_row.assign(g.ny, static_cast<float>(1.0 / (kKmPerDegree * d.dy)));
+    const std::vector<double> lats = row_latitudes(d);
     for (int j = 0; j < g.ny; ++j) {
-        const double lat = grd::latlon_row_lat(d, j);
+        const double lat = lats[static_cast<std::size_t>(j)];
         g.lat_row[j] = static_cast<float>(lat);
+        if (d.proj == MAP_GAUSSIAN && g.ny > 1) {
+            // The spacing a centred (or, at an edge, one-sided) difference spans.
+            const int up = std::max(j - 1, 0), down = std::min(j + 1, g.ny - 1);
+            const double span = lats[static_cast<std::size_t>(up)] - lats[static_cast<std::size_t>(down)];
+            if (span > 0.0) g.sy_row[j] = static_cast<float>((down - up) / (kKmPerDegree * span));
+        }
         if (std::fabs(std::fabs(lat) - 90.0) < kPoleTolerance || std::fabs(lat) > 90.0) {
             g.pole[j] = 1;
             continue;
@@ -85,7 +121,20 @@ void build_latlon(Geometry& g)
         g.sx_row[j] = static_cast<float>(1.0 / (c * kKmPerDegree * d.dx));
         g.ky_row[j] = static_cast<float>(-std::tan(lat * kDegToRad) / kEarthRadius);
     }
-    g.sy_const.assign(g.nx, g.sy);
+    g.sy_const.assign(g.nx, g.sy_row.empty() ? 0.0f : g.sy_row[0]);
+    g.geo_lat_row.clear();
+    if (d.proj == MAP_ROTATED) {
+        // Derivatives live in the rotated frame; the Coriolis parameter needs the true latitude.
+        MAP_keep_domain keep;
+        MAP_domain(&d);
+        g.geo_lat_row.assign(static_cast<std::size_t>(g.nx) * g.ny, kMissing);
+        for (int j = 0; j < g.ny; ++j)
+            for (int i = 0; i < g.nx; ++i) {
+                float x = 0, y = 0, lat = 0, lon = 0;
+                MAP_grid_tran(static_cast<float>(i), static_cast<float>(j), &x, &y);
+                if (MAP_untran(x, y, &lat, &lon) == 1) g.geo_lat_row[static_cast<std::size_t>(j) * g.nx + i] = lat;
+            }
+    }
 }
 
 // How derivatives are taken on each projection. Latitude/longitude rows carry their own
@@ -103,6 +152,8 @@ struct ProjMetric {
 
 constexpr ProjMetric kProjMetrics[] = {
     {2, "latitude/longitude", Metric::sphere_rows},
+    {MAP_GAUSSIAN, "Gaussian", Metric::sphere_rows},
+    {MAP_ROTATED, "rotated latitude/longitude", Metric::sphere_rows},
     {1, "polar stereographic", Metric::orthogonal},
     {3, "Mercator", Metric::orthogonal},
     {4, "Lambert conformal", Metric::orthogonal},
@@ -392,7 +443,6 @@ Geometry* geometry(const GRD_report* grid)
     // the arithmetic that fills them.
     geo.valid = false;
     geo.any_bad = false;
-    geo.sy = 0;
     geo.dom = d;
     geo.nx = d.nx;
     geo.ny = d.ny;
@@ -405,6 +455,7 @@ Geometry* geometry(const GRD_report* grid)
         return nullptr;
     }
     geo.latlon = pm->metric == Metric::sphere_rows;
+    geo.periodic = MAP_periodic_columns(&d) == d.nx && d.nx >= 3;
     if (!std::isfinite(d.dx) || !std::isfinite(d.dy) || d.dx <= 0.0f || d.dy <= 0.0f || d.dx == -9999.0f || d.dy == -9999.0f) {
         MESS_print(M_error, "Grid spacing %g x %g cannot be used for derivatives\n", d.dx, d.dy);
         return nullptr;
@@ -470,9 +521,17 @@ void row_dx(Geometry& g, const float* z, int j, float* o)
         o[0] = (zr[1] - zr[0]) * s[0];
         for (int i = 1; i < nx - 1; ++i) o[i] = (zr[i + 1] - zr[i - 1]) * 0.5f * s[i];
         o[nx - 1] = (zr[nx - 1] - zr[nx - 2]) * s[nx - 1];
+        if (g.periodic) {
+            o[0] = (zr[1] - zr[nx - 1]) * 0.5f * s[0];
+            o[nx - 1] = (zr[0] - zr[nx - 2]) * 0.5f * s[nx - 1];
+        }
     } else {
+        // Across the seam of a periodic grid the other edge is the neighbour.
+        const float* west_of_first = g.periodic ? zr + nx - 1 : nullptr;
+        const float* east_of_last = g.periodic ? zr : nullptr;
         for (int i = 0; i < nx; ++i)
-            o[i] = careful_diff(i > 0 ? zr + i - 1 : nullptr, zr[i], i < nx - 1 ? zr + i + 1 : nullptr, s[i]);
+            o[i] = careful_diff(i > 0 ? zr + i - 1 : west_of_first, zr[i], i < nx - 1 ? zr + i + 1 : east_of_last,
+                                s[i]);
     }
 }
 
@@ -530,9 +589,13 @@ struct Coef {
 };
 
 // Second difference along a line of n values at stride step; s2 = 1 / spacing^2.
-inline float careful_second(const float* z, int i, int n, long step, float s2)
+// wrap: the line goes around the earth (k = -1 is n - 1).
+inline float careful_second(const float* z, int i, int n, long step, float s2, bool wrap = false)
 {
-    auto at = [&](int k) { return k >= 0 && k < n ? z[k * step] : kMissing; };
+    auto at = [&](int k) {
+        if (wrap) k = (k % n + n) % n;
+        return k >= 0 && k < n ? z[k * step] : kMissing;
+    };
     const float c = at(i);
     if (c == kMissing) return kMissing;
     const float lo = at(i - 1), hi = at(i + 1);
@@ -607,7 +670,7 @@ void wind_row(Geometry& g, int j, const float* u, const float* v, float* o)
     const float* uc = u + base;
     const float* vc = v + base;
     Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
-    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sy_row[j]};
     Coef<kPerPoint> kx{kPerPoint ? &g.kx[static_cast<std::size_t>(base)] : nullptr, 0.0f};
     Coef<kPerPoint> ky{kPerPoint ? &g.ky[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.ky_row[j]};
     o[0] = wind_combine<K>((fx[1] - fx[0]) * sx[0], (fn[0] - fs[0]) * 0.5f * sy[0], uc[0], vc[0], kx[0], ky[0]);
@@ -616,6 +679,11 @@ void wind_row(Geometry& g, int j, const float* u, const float* v, float* o)
                                kx[i], ky[i]);
     const int e = nx - 1;
     o[e] = wind_combine<K>((fx[e] - fx[e - 1]) * sx[e], (fn[e] - fs[e]) * 0.5f * sy[e], uc[e], vc[e], kx[e], ky[e]);
+    if (g.periodic) {
+        o[0] = wind_combine<K>((fx[1] - fx[e]) * 0.5f * sx[0], (fn[0] - fs[0]) * 0.5f * sy[0], uc[0], vc[0], kx[0], ky[0]);
+        o[e] = wind_combine<K>((fx[0] - fx[e - 1]) * 0.5f * sx[e], (fn[e] - fs[e]) * 0.5f * sy[e], uc[e], vc[e], kx[e],
+                               ky[e]);
+    }
 }
 
 // A row with missing values or at an edge: derivatives by the careful rules, then combined.
@@ -695,12 +763,16 @@ void advection_row(Geometry& g, int j, const float* u, const float* v, const flo
     const float* uc = u + base;
     const float* vc = v + base;
     Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
-    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sy_row[j]};
     o[0] = -(uc[0] * (zc[1] - zc[0]) * sx[0] + vc[0] * (zn[0] - zs[0]) * 0.5f * sy[0]);
     for (int i = 1; i < nx - 1; ++i)
         o[i] = -(uc[i] * (zc[i + 1] - zc[i - 1]) * 0.5f * sx[i] + vc[i] * (zn[i] - zs[i]) * 0.5f * sy[i]);
     const int e = nx - 1;
     o[e] = -(uc[e] * (zc[e] - zc[e - 1]) * sx[e] + vc[e] * (zn[e] - zs[e]) * 0.5f * sy[e]);
+    if (g.periodic) {
+        o[0] = -(uc[0] * (zc[1] - zc[e]) * 0.5f * sx[0] + vc[0] * (zn[0] - zs[0]) * 0.5f * sy[0]);
+        o[e] = -(uc[e] * (zc[0] - zc[e - 1]) * 0.5f * sx[e] + vc[e] * (zn[e] - zs[e]) * 0.5f * sy[e]);
+    }
 }
 
 template <bool kPerPoint>
@@ -712,7 +784,7 @@ void laplacian_row(Geometry& g, int j, const float* z, float* o)
     const float* zn = zc - nx;
     const float* zs = zc + nx;
     Coef<kPerPoint> sx{kPerPoint ? &g.sx[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sx_row[j]};
-    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, g.sy};
+    Coef<kPerPoint> sy{kPerPoint ? &g.sy_pt[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.sy_row[j]};
     // The second differences miss the change of the step lengths: -tan(lat)/a dz/dy on the
     // sphere, nothing on a conformal map, both terms on other orthogonal grids.
     Coef<kPerPoint> cy{kPerPoint ? &g.lcy[static_cast<std::size_t>(base)] : nullptr, kPerPoint ? 0.0f : g.ky_row[j]};
@@ -726,6 +798,11 @@ void laplacian_row(Geometry& g, int j, const float* z, float* o)
                yterm(i);
     const int e = nx - 1;
     o[e] = (zc[e] + zc[e - 2] - 2.0f * zc[e - 1]) * sx[e] * sx[e] + cx[e] * (zc[e] - zc[e - 1]) * sx[e] + yterm(e);
+    if (g.periodic) {   // the seam is interior: the other edge is the neighbour
+        o[0] = (zc[1] + zc[e] - 2.0f * zc[0]) * sx[0] * sx[0] + cx[0] * (zc[1] - zc[e]) * 0.5f * sx[0] + yterm(0);
+        o[e] = (zc[0] + zc[e - 1] - 2.0f * zc[e]) * sx[e] * sx[e] + cx[e] * (zc[0] - zc[e - 1]) * 0.5f * sx[e] +
+               yterm(e);
+    }
 }
 
 }  // namespace
@@ -784,7 +861,7 @@ int GRD_laplacian(const GRD_report* grid, GRD_report* ogrid)
         const float* sy = g->row_sy(j);
         const bool pole = g->latlon && g->pole[j];
         for (int i = 0; i < nx; ++i) {
-            xx[i] = pole ? kMissing : careful_second(zr, i, nx, 1, sx[i] * sx[i]);
+            xx[i] = pole ? kMissing : careful_second(zr, i, nx, 1, sx[i] * sx[i], g->periodic);
             yy[i] = careful_second(z + i, j, g->ny, nx, sy[i] * sy[i]);
         }
         row_dy(*g, z, miss, j, dy.data());

@@ -340,12 +340,20 @@ float GRD_get_value(const GRD_report* grid, float gx, float gy)
 {
     if (!grd::has_values(grid)) return kMissing;
     const int nx = grid->domain.nx, ny = grid->domain.ny;
-    if (!(gx >= 0.0f && gy >= 0.0f) || gx > nx - 0.9999f || gy > ny - 0.9999f) return kMissing;
+    // Columns around the whole earth: the last column's neighbour to the east is the first.
+    const bool periodic = MAP_periodic_columns(&grid->domain) == nx;
+    if (periodic && std::isfinite(gx)) {
+        gx = std::fmod(gx, static_cast<float>(nx));
+        if (gx < 0.0f) gx += static_cast<float>(nx);
+        if (gx >= static_cast<float>(nx)) gx = 0.0f;  // -tiny + nx rounds to nx
+    }
+    if (!(gx >= 0.0f && gy >= 0.0f) || (!periodic && gx > nx - 0.9999f) || gy > ny - 0.9999f) return kMissing;
     int x = static_cast<int>(gx), y = static_cast<int>(gy);
     if (x > nx - 1) x = nx - 1;
     if (y > ny - 1) y = ny - 1;
     const float fx = gx - x, fy = gy - y;
-    const int x1 = x + 1 < nx ? x + 1 : x;     // beyond the last column or row: the point itself
+    // Beyond the last column or row: the point itself, or across the seam the first column.
+    const int x1 = x + 1 < nx ? x + 1 : (periodic ? 0 : x);
     const int y1 = y + 1 < ny ? y + 1 : y;
     const float* row0 = grid->grid + static_cast<long>(y) * nx;
     const float* row1 = grid->grid + static_cast<long>(y1) * nx;
@@ -362,7 +370,14 @@ int GRD_get_position(const GRD_report* grid, float lat, float lon, float* gx, fl
     MAP_domain(&grid->domain);
     float x = 0, y = 0;
     if (MAP_tran(lat, lon, &x, &y) != 1) return -1;
-    return MAP_grid_untran(x, y, gx, gy) < 0 ? -1 : 0;
+    if (MAP_grid_untran(x, y, gx, gy) < 0) return -1;
+    // On a grid around the earth every longitude lies between two columns.
+    const int period = MAP_periodic_columns(&grid->domain);
+    if (period > 0) {
+        *gx = std::fmod(*gx, static_cast<float>(period));
+        if (*gx < 0.0f) *gx += static_cast<float>(period);
+    }
+    return 0;
 }
 
 int GRD_remap(GRD_report* ogrid, const Domain* domain, const GRD_report* igrid)
@@ -389,27 +404,12 @@ int GRD_remap(GRD_report* ogrid, const Domain* domain, const GRD_report* igrid)
             if (MAP_untran(x, y, &lat[k], &lon[k]) != 1) lat[k] = kMissing;
         }
     MAP_domain(&igrid->domain);
-    const bool latlon = igrid->domain.proj == 2;
-    const float wrap = latlon && std::fabs(igrid->domain.dx * igrid->domain.nx - 360.0f) < 1e-3f
-                           ? static_cast<float>(igrid->domain.nx) : 0.0f;
     for (long k = 0; k < n; ++k) {
         if (lat[k] == kMissing) continue;
         float x = 0, y = 0, gx = 0, gy = 0;
         if (MAP_tran(lat[k], lon[k], &x, &y) != 1) continue;
+        // A grid around the whole earth interpolates across its seam (GRD_get_value).
         MAP_grid_untran(x, y, &gx, &gy);
-        if (wrap > 0.0f) {
-            // A grid around the whole earth: the gap between its last and first column is
-            // interpolated across the seam.
-            if (gx < 0.0f) gx += wrap;
-            if (gx >= wrap) gx -= wrap;
-            if (gx > wrap - 1.0f) {
-                const float a = GRD_get_value(igrid, wrap - 1.0f, gy);
-                const float b = GRD_get_value(igrid, 0.0f, gy);
-                const float f = gx - (wrap - 1.0f);
-                if (a != kMissing && b != kMissing) ogrid->grid[k] = (1 - f) * a + f * b;
-                continue;
-            }
-        }
         ogrid->grid[k] = GRD_get_value(igrid, gx, gy);
     }
     return 0;

@@ -29,7 +29,7 @@ struct Layout {
     MAP_limits window;    // plane window: the grid's cells, half a spacing beyond the outer points
 };
 
-bool is_earth(int proj) { return proj >= 1 && proj <= 9; }
+bool is_earth(int proj) { return MAP_is_earth(proj); }
 
 bool make_layout(const GRD_report* grd, const DRAW_map_opts* opts, Layout& out)
 {
@@ -102,12 +102,15 @@ void shade(const GRD_report* grd, const Layout& L, const DRAW_scale& scale, cair
     // The plane window maps to grid indices by a shift and a scale, so the column of every
     // pixel of a row is worked out once.
     std::vector<int> column(std::max(0, px1 - px0), -1);
+    // Around the earth, the half cells beyond either edge belong to the column across the seam.
+    const bool periodic = MAP_periodic_columns(&dom) == dom.nx;
     float gx, gy;
     for (int px = px0; px < px1; ++px) {
         double x = L.window.x_min + (px + 0.5 - L.x0) / L.scale;
         double y = L.window.y_max - (py0 + 0.5 - L.y0) / L.scale;
         if (MAP_grid_untran(static_cast<float>(x), static_cast<float>(y), &gx, &gy) != 0) continue;
         long i = std::lround(gx);
+        if (periodic) i = (i % dom.nx + dom.nx) % dom.nx;
         if (i >= 0 && i < dom.nx) column[px - px0] = static_cast<int>(i);
     }
     for (int py = py0; py < py1; ++py) {
@@ -149,11 +152,15 @@ void contours(cairo_t* cr, const GRD_report* grd, const Layout& L, float cint, C
         return true;
     };
     long segments = 0;
+    // Around the earth the cell across the seam shows at both edges of the map.
+    const bool periodic = MAP_periodic_columns(&dom) == dom.nx;
+    const int first = periodic ? -1 : 0, last = periodic ? dom.nx - 1 : dom.nx - 2;
     for (int j = 0; j + 1 < dom.ny; ++j) {
         const float* r0 = grd->grid + static_cast<long>(j) * dom.nx;
         const float* r1 = r0 + dom.nx;
-        for (int i = 0; i + 1 < dom.nx; ++i) {
-            float v[4] = {r0[i], r0[i + 1], r1[i + 1], r1[i]};  // corners counter-clockwise
+        for (int i = first; i <= last; ++i) {
+            const int a = (i + dom.nx) % dom.nx, b = (i + 1) % dom.nx;
+            float v[4] = {r0[a], r0[b], r1[b], r1[a]};  // corners counter-clockwise
             if (v[0] == GRD_MISSING || v[1] == GRD_MISSING || v[2] == GRD_MISSING || v[3] == GRD_MISSING) continue;
             float lo = std::fmin(std::fmin(v[0], v[1]), std::fmin(v[2], v[3]));
             float hi = std::fmax(std::fmax(v[0], v[1]), std::fmax(v[2], v[3]));
