@@ -325,7 +325,9 @@ TEST(GrdCf, CodedForecastTimes)
         EXPECT_EQ(t.kind, c.kind) << c.coded;
         EXPECT_EQ(t.start, c.start) << c.coded;
         EXPECT_EQ(t.end, c.end) << c.coded;
-        if (c.coded < 800 || c.coded >= 1000000) EXPECT_EQ(cfgrid::encode_time(t), c.coded);
+        if (c.coded < 800 || c.coded >= 1000000) {
+            EXPECT_EQ(cfgrid::encode_time(t), c.coded);
+        }
     }
     EXPECT_EQ(cfgrid::kind_of_cell_methods("area: mean time: maximum (interval: 1 hour)"), 6);
     EXPECT_EQ(cfgrid::kind_of_cell_methods("time: sum"), 4);

@@ -460,7 +460,8 @@ void grib2_fill_report(const G2State& st, GRD_report* grd) {
 
 int GRIB_ver2_param_by_name(const char* name, GribParam* result) {
     if (!name || !result) return 0;
-    for (const GribParam& row : param_rows()) {
+    const ParamRows rows = param_rows();
+    for (const GribParam& row : *rows) {
         if (stricmp(row.name, name) != 0) continue;
         return GRIB_get_ver2_param(result, row.src, row.disc, row.cat, row.param);
     }
