@@ -116,6 +116,7 @@ std::string unreadable_reason(const char* path)
 // Resolves the file of an item and says why when it cannot be read.
 bool readable_file(const char* name, char* path, std::size_t size)
 {
+    if (std::strcmp(name, "-") == 0) return str_copy(path, size, name) == 0;   // standard input
     const bool found = resolve_file(name, path, size);
     const std::string why = unreadable_reason(path);
     if (found && why.empty()) return true;
