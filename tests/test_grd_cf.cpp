@@ -35,21 +35,21 @@ Domain domain_of(int proj, float plat, float plon, float clat, float clon, int n
     return d;
 }
 
-struct Spec {
+struct FieldCase {
     int var, ltype, level, time;
     const char* units;
 };
 
 // Three times of temperature on two pressure levels, a surface pressure, a 12-hour maximum
 // and a 2 m temperature: every axis the writer makes.
-const Spec kSpecs[] = {
+const FieldCase kFieldCases[] = {
     {11, 100, 500, 0, "K"},      {11, 100, 850, 0, "K"},  {11, 100, 500, 6, "K"},
     {11, 100, 850, 6, "K"},      {11, 100, 500, 12, "K"}, {7, 100, 500, 6, "gpm"},
     {2, 102, 0, 0, "Pa"},        {15, 105, 2, 6000000 + 12, "K"},
     {33, 100, 250, 6, "m/s"},
 };
 
-void fill(GRD_report& g, const Spec& s, int k)
+void fill(GRD_report& g, const FieldCase& s, int k)
 {
     g.var = s.var;
     g.ltype = s.ltype;
@@ -75,7 +75,7 @@ void write_all(const std::string& file, const Domain& dom, int type = GRD_TYPE_C
     info.date = *DATE_to_struct(2023, 6, 1, 12, 0);
     ASSERT_EQ(GRD_putinfo(fd, &info), 0);
     int k = 0;
-    for (const Spec& s : kSpecs) {
+    for (const FieldCase& s : kFieldCases) {
         TestGrid g(dom);
         fill(g.g, s, k);
         ASSERT_EQ(GRD_write(fd, &g.g, 0, k), 0);
@@ -110,25 +110,25 @@ TEST(GrdCf, EveryProjectionRoundTripsValuesDatesLevelsAndUnits)
         GRD_info info{};
         ASSERT_EQ(GRD_getinfo(fd, &info), 0);
         // Every grid written is found once, with its values.
-        std::vector<bool> found(std::size(kSpecs), false);
+        std::vector<bool> found(std::size(kFieldCases), false);
         for (int n = 0;; ++n) {
             TestGrid back;
             int num = n;
             if (GRD_read(fd, &back.g, 0, &num) != 0) break;
             int k = 0;
-            for (; k < static_cast<int>(std::size(kSpecs)); ++k) {
-                const Spec& s = kSpecs[k];
+            for (; k < static_cast<int>(std::size(kFieldCases)); ++k) {
+                const FieldCase& s = kFieldCases[k];
                 if (s.var == back.g.var && s.ltype == back.g.ltype && s.level == back.g.level && s.time == back.g.time)
                     break;
             }
-            if (k == static_cast<int>(std::size(kSpecs))) {
+            if (k == static_cast<int>(std::size(kFieldCases))) {
                 // A slot of the stacked variable that no grid filled: all missing.
                 for (long p = 0; p < static_cast<long>(back.nx()) * back.ny(); ++p) ASSERT_EQ(back.g.grid[p], kMiss);
                 continue;
             }
             ASSERT_FALSE(found[k]) << "grid " << k << " twice";
             found[k] = true;
-            EXPECT_STREQ(back.g.units, kSpecs[k].units);
+            EXPECT_STREQ(back.g.units, kFieldCases[k].units);
             EXPECT_EQ(back.g.date.year, 2023);
             EXPECT_EQ(back.g.date.month, 6);
             EXPECT_EQ(back.g.date.day, 1);
@@ -137,7 +137,7 @@ TEST(GrdCf, EveryProjectionRoundTripsValuesDatesLevelsAndUnits)
             ASSERT_EQ(back.nx(), c.dom.nx);
             ASSERT_EQ(back.ny(), c.dom.ny);
             TestGrid expected(c.dom);
-            fill(expected.g, kSpecs[k], k);
+            fill(expected.g, kFieldCases[k], k);
             for (long p = 0; p < static_cast<long>(back.nx()) * back.ny(); ++p)
                 ASSERT_EQ(back.g.grid[p], expected.g.grid[p]) << "grid " << k << " point " << p;
             // The grid lies where it lay.
