@@ -8,38 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
+#include "fuzz_common.hpp"
 #include "grd_cf_internal.hpp"
 #include "mess.hpp"
 #include "region.hpp"
-
-namespace {
-
-// One private file per process, removed at exit.
-const std::string& input_path()
-{
-    static const struct Path {
-        std::string dir;
-        std::string file;
-        Path()
-        {
-            char name[] = "/tmp/qaz_fuzz_cf.XXXXXX";
-            if (mkdtemp(name) == nullptr) std::abort();
-            dir = name;
-            file = dir + "/input.nc";
-        }
-        ~Path()
-        {
-            std::error_code ignored;
-            std::filesystem::remove_all(dir, ignored);
-        }
-    } path;
-    return path.file;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -50,13 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         unsetenv("GRIDVAR");
     }
     if (size < 4 || std::memcmp(data, "CDF", 3) != 0) return 0;
-    const std::string& path = input_path();
-    if (FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    } else {
-        return 0;
-    }
+    const std::string path = fuzz::write_file("input.nc", data, size);
     grd_cf_is_cf(path.c_str());
     GRD_file gf{};
     gf.access = 0;

@@ -212,7 +212,7 @@ def main():
                                        rotated(ed, -90.0, 0.0, seed=7)])
         write("space_view_g%d" % ed, ed, [space_view(ed, 0.0, 1500, 400, seed=8),
                                           space_view(ed, -75.0, 1700, 1500, seed=9)])
-        with open(os.path.join(OUT, "spectral.grib%d" % ed), "wb") as f:
+        with open(os.path.join(OUT, "harmonics.grib%d" % ed), "wb") as f:
             h = spectral(ed)
             f.write(ec.codes_get_message(h))
             ec.codes_release(h)

@@ -254,7 +254,7 @@ TEST(NewGridMaps, EachPointIsShadedWhereTheTransformsPutIt)
 
 TEST(SpectralFields, AreNamedAndGiveNoValues)
 {
-    for (const char* file : {"spectral.grib1", "spectral.grib2"}) {
+    for (const char* file : {"harmonics.grib1", "harmonics.grib2"}) {
         SCOPED_TRACE(file);
         M_type saved = MESS_get();
         MESS_set(0, M_type(M_error | M_warn));
