@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -497,7 +498,9 @@ void fill_header(const CfReader& r, const Variable& v, std::size_t g, GRD_report
     grd->type = v.grid_number;
     grd->version = 0;
     str_copy(grd->units, sizeof grd->units, v.units.c_str());
-    DATE_make_label_for_time(grd->time, (v.source > 0 ? v.source : 0) * 1000 + (v.model > 0 ? v.model : 0), &grd->date,
+    // Centre and process come from the file: their combined code may not fit an int.
+    const long long model_code = static_cast<long long>(v.source > 0 ? v.source : 0) * 1000 + (v.model > 0 ? v.model : 0);
+    DATE_make_label_for_time(grd->time, static_cast<int>(std::min<long long>(model_code, INT_MAX)), &grd->date,
                              grd->datim, sizeof grd->datim);
     if (v.number > 0 && VAR_var_name(v.number)[0]) {
         VAR_make_datatype(grd->time, grd->ltype, grd->level, grd->var, grd->units, grd->info, sizeof grd->info);
